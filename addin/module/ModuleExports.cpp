@@ -1,0 +1,43 @@
+// The exported entry points of libcvnWCHalv.so: C linkage, opaque pointers,
+// and nothing that can throw across the boundary.
+#include "cvnWCHalv.h"
+
+#include "addin/IWavecatch.h"
+#include "addin/Server.h"
+#include "automation/Guid.h"
+
+extern "C" {
+
+__attribute__((visibility("default"))) int32_t DllGetClassObject(const CvnGuid* clsid,
+                                                                 void** factory) {
+    static_assert(sizeof(CvnGuid) == sizeof(cvn::automation::Guid));
+    try {
+        return cvn::Server().dllGetClassObject(
+            reinterpret_cast<const cvn::automation::Guid*>(clsid), factory);
+    } catch (...) {
+        return cvn::automation::kStatusUnexpected;
+    }
+}
+
+__attribute__((visibility("default"))) int32_t DllCanUnloadNow(void) {
+    try {
+        return cvn::Server().dllCanUnloadNow();
+    } catch (...) {
+        return cvn::automation::kStatusFalse;
+    }
+}
+
+__attribute__((visibility("default"))) int32_t DllRegisterServer(void) {
+    return cvn::RegisterServer();
+}
+
+__attribute__((visibility("default"))) int32_t DllUnregisterServer(void) {
+    return cvn::UnregisterServer();
+}
+
+__attribute__((visibility("default"))) const char* cvnModuleVersion(void) {
+    return cvn::kAddinVersion;
+}
+
+__attribute__((visibility("default"))) int32_t cvnSelfRegister(void) { return 1; }
+}

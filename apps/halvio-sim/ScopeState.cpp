@@ -1,0 +1,164 @@
+// State of the simulated oscilloscope.
+#include "apps/halvio-sim/ScopeState.h"
+
+#include <algorithm>
+
+#include "apps/halvio-sim/ScpiParser.h"
+#include "scope/ModelTable.h"
+
+namespace cvn::sim {
+
+ModelInfo ModelInfo::FromTable(std::string_view id) {
+    ModelInfo m;
+    m.id = std::string(id);
+    m.channels = ChannelCountOf(id, kBuiltInModelList, kBuiltInChannelList).value_or(4);
+    m.channels = std::clamp(m.channels, 1, ScopeState::kMaxChannels);
+    m.hasPods = ModelHasPods(id);
+    m.streamingFamily = FamilyFragmentCount(id) > 0;
+    return m;
+}
+
+std::string ModelInfo::DefaultId() {
+    // Prefer a model of the newest family, so that the streaming switch is
+    // part of every default session.
+    std::vector<std::string> ids;
+    std::string_view list = kBuiltInModelList;
+    while (!list.empty()) {
+        const size_t comma = list.find(',');
+        ids.emplace_back(list.substr(0, comma));
+        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+    }
+    std::string fallback;
+    for (const std::string& id : ids) {
+        const ModelInfo m = FromTable(id);
+        if (!m.hasPods || m.channels != 4) continue;
+        if (m.streamingFamily) return id;
+        if (fallback.empty()) fallback = id;
+    }
+    return fallback.empty() ? (ids.empty() ? std::string("HALVIO") : ids.front()) : fallback;
+}
+
+ScopeState::ScopeState(ModelInfo m, std::string serialNumber)
+    : model(std::move(m)), serial(std::move(serialNumber)) {
+    Reset();
+}
+
+void ScopeState::Reset() {
+    run = RunState::Running;
+    for (int i = 0; i < kMaxChannels; ++i) {
+        channelDisplay[i] = i < 2 && i < model.channels;
+        channelScale[i] = 0.5;
+        channelOffset[i] = 0.0;
+    }
+    podDisplay[0] = model.hasPods;
+    podDisplay[1] = false;
+    for (int i = 0; i < kFunctions; ++i) {
+        functionDisplay[i] = false;
+        functionOperator[i] = "ADD";
+        functionOperands[i] = "CHAN1,CHAN2";
+    }
+    timebaseView = "MAIN";
+    timebaseScale = 1e-3;
+    timebasePosition = 0.0;
+    acquireType = AcquireType::Normal;
+    acquireCount = 8;
+    recordLength = 8'000'000;
+    waveformView = "MAIN";
+    format = WaveFormat::Byte;
+    byteOrder = ByteOrder::MsbFirst;
+    source = Source{};
+    pointsRequested = 1000;
+    pointsMode = PointsMode::Normal;
+    streaming = model.streamingFamily;
+    header = false;
+    longForm = false;
+    measureSource1 = "CHAN1";
+    measureSource2 = "CHAN2";
+}
+
+void ScopeState::PushError(int code, std::string_view message) {
+    if (errors.size() >= kErrorQueueSize) {
+        errors.back() = {-350, "Queue overflow"};
+        return;
+    }
+    errors.emplace_back(code, std::string(message));
+}
+
+std::string ScopeState::PopError() {
+    if (errors.empty()) return "0,\"No error\"";
+    auto [code, text] = errors.front();
+    errors.pop_front();
+    return std::to_string(code) + ",\"" + text + "\"";
+}
+
+void ScopeState::Record(std::string message) {
+    if (log.size() >= kLogSize) log.pop_front();
+    log.push_back(std::move(message));
+}
+
+bool ScopeState::ValidSource(const Source& s) const {
+    switch (s.kind) {
+        case SourceKind::Channel:
+            return s.index >= 1 && s.index <= model.channels;
+        case SourceKind::Pod:
+            return model.hasPods && s.index >= 1 && s.index <= kPods;
+        case SourceKind::Function:
+            return s.index >= 1 && s.index <= kFunctions;
+    }
+    return false;
+}
+
+bool ScopeState::SourceDisplayed(const Source& s) const {
+    if (!ValidSource(s)) return false;
+    switch (s.kind) {
+        case SourceKind::Channel:
+            return channelDisplay[s.index - 1];
+        case SourceKind::Pod:
+            return podDisplay[s.index - 1];
+        case SourceKind::Function:
+            return functionDisplay[s.index - 1];
+    }
+    return false;
+}
+
+long ScopeState::AvailablePoints() const {
+    // The full record is only there in the main view without averaging;
+    // otherwise the scope offers what fits its screen record.
+    const bool fullRecord = pointsMode != PointsMode::Normal &&
+                            EqualsIgnoreCase(timebaseView, "MAIN") &&
+                            !(acquireType == AcquireType::Average && acquireCount > 1);
+    return fullRecord ? recordLength : std::min(recordLength, kNormalPointsLimit);
+}
+
+long ScopeState::TransferPoints() const {
+    return std::min(pointsRequested, AvailablePoints());
+}
+
+void ScopeState::Acquire() {
+    ++acquisitions;
+    run = RunState::Stopped;
+}
+
+std::optional<Source> ParseSource(std::string_view text) {
+    const std::string unquoted = Unquote(text);
+    text = unquoted;
+    if (KeywordMatches(text, "MATH")) return Source{SourceKind::Function, 1};
+    if (auto n = KeywordSuffix(text, "CHANnel")) return Source{SourceKind::Channel, *n};
+    if (auto n = KeywordSuffix(text, "POD")) return Source{SourceKind::Pod, *n};
+    if (auto n = KeywordSuffix(text, "FUNCtion")) return Source{SourceKind::Function, *n};
+    return std::nullopt;
+}
+
+std::string SourceName(const Source& s, bool longForm) {
+    switch (s.kind) {
+        case SourceKind::Channel:
+            return (longForm ? "CHANNEL" : "CHAN") + std::to_string(s.index);
+        case SourceKind::Pod:
+            return "POD" + std::to_string(s.index);
+        case SourceKind::Function:
+            return (longForm ? "FUNCTION" : "FUNC") + std::to_string(s.index);
+    }
+    return {};
+}
+
+}  // namespace cvn::sim

@@ -1,0 +1,27 @@
+// Command line of halvio-sim.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "apps/halvio-sim/ScopeState.h"
+
+namespace cvn::sim {
+
+struct SimOptions {
+    uint16_t port = 5025;
+    std::string bind = "127.0.0.1";
+    std::string model;  // empty: ModelInfo::DefaultId()
+    std::string serial = "CVN40517263";
+    std::string idn;  // non-empty: the whole identification reply
+    FaultConfig faults;
+    bool help = false;
+};
+
+// Parses the arguments (without the program name). Throws
+// std::invalid_argument naming the offending option.
+SimOptions ParseSimOptions(const std::vector<std::string>& args);
+std::string SimUsage();
+
+}  // namespace cvn::sim

@@ -1,0 +1,107 @@
+// Waveform transfer: format, source, point count, preamble and data.
+#include <algorithm>
+#include <cmath>
+
+#include "apps/halvio-sim/Instrument.h"
+
+namespace cvn::sim {
+namespace {
+
+// ASCII data is about eight times the size of words; the scope limits it.
+constexpr long kAsciiPointsLimit = 1'000'000;
+
+}  // namespace
+
+void RegisterWaveformCommands(CommandTable& t) {
+    t.add(":WAVeform:POINts", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        if (KeywordMatches(c.arg(0), "MAXimum")) {
+            c.state.pointsRequested = ScopeState::kMaxRecordLength;
+            return;
+        }
+        if (auto v = c.numberArg(0, 1, ScopeState::kMaxRecordLength))
+            c.state.pointsRequested = std::lround(*v);
+    });
+    t.add(":WAVeform:POINts?",
+          [](CommandContext& c) { c.reply(std::to_string(c.state.TransferPoints())); });
+    t.add(":WAVeform:POINts:MODE", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        if (auto v = c.choiceArg(0, {"NORMal", "MAXimum", "RAW"}))
+            c.state.pointsMode = static_cast<PointsMode>(*v);
+    });
+    t.add(":WAVeform:POINts:MODE?", [](CommandContext& c) {
+        static constexpr std::string_view kModes[] = {"NORMal", "MAXimum", "RAW"};
+        c.reply(c.keyword(kModes[static_cast<size_t>(c.state.pointsMode)]));
+    });
+    t.add(":WAVeform:FORMat", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        if (auto v = c.choiceArg(0, {"WORD", "BYTE", "ASCii"}))
+            c.state.format = static_cast<WaveFormat>(*v);
+    });
+    t.add(":WAVeform:FORMat?", [](CommandContext& c) {
+        static constexpr std::string_view kFormats[] = {"WORD", "BYTE", "ASCii"};
+        c.reply(c.keyword(kFormats[static_cast<size_t>(c.state.format)]));
+    });
+    t.add(":WAVeform:BYTeorder", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        if (auto v = c.choiceArg(0, {"MSBFirst", "LSBFirst"}))
+            c.state.byteOrder = static_cast<ByteOrder>(*v);
+    });
+    t.add(":WAVeform:BYTeorder?", [](CommandContext& c) {
+        c.reply(c.keyword(c.state.byteOrder == ByteOrder::MsbFirst ? "MSBFirst" : "LSBFirst"));
+    });
+    t.add(":WAVeform:SOURce", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        if (auto s = c.sourceArg(0)) c.state.source = *s;
+    });
+    t.add(":WAVeform:SOURce?",
+          [](CommandContext& c) { c.reply(SourceName(c.state.source, c.state.longForm)); });
+    t.add(":WAVeform:VIEW", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        if (auto v = c.choiceArg(0, {"MAIN", "WINDow", "ALL"})) {
+            c.state.waveformView = *v == 0 ? "MAIN" : *v == 1 ? "WINDOW" : "ALL";
+        }
+    });
+    t.add(":WAVeform:VIEW?", [](CommandContext& c) {
+        c.reply(c.state.waveformView == "WINDOW" ? c.keyword("WINDow") : c.state.waveformView);
+    });
+    // Only the newest family streams waveforms; older models reject the
+    // header like any other unknown one.
+    t.add(":WAVeform:STReaming", [](CommandContext& c) {
+        if (!c.state.model.streamingFamily) {
+            c.error(scpi_error::kUndefinedHeader, "Undefined header");
+            return;
+        }
+        if (!c.expectArgs(1, 1)) return;
+        auto on = c.boolArg(0);
+        if (!on) return;
+        c.state.streaming = *on;
+        if (!*on) ++c.state.streamingOffCount;
+    });
+    t.add(":WAVeform:STReaming?", [](CommandContext& c) {
+        if (!c.state.model.streamingFamily) {
+            c.error(scpi_error::kUndefinedHeader, "Undefined header");
+            return;
+        }
+        c.reply(c.state.streaming ? "1" : "0");
+    });
+
+    t.add(":WAVeform:PREamble?",
+          [](CommandContext& c) { c.reply(MakePreamble(c.state).ToText()); });
+    t.add(":WAVeform:COUNt?",
+          [](CommandContext& c) { c.reply(std::to_string(MakePreamble(c.state).count)); });
+    t.add(":WAVeform:TYPE?", [](CommandContext& c) {
+        static constexpr std::string_view kTypes[] = {"NORMal", "AVERage", "HRESolution", "PEAK"};
+        c.reply(c.keyword(kTypes[static_cast<size_t>(c.state.acquireType)]));
+    });
+    t.add(":WAVeform:DATA?", [](CommandContext& c) {
+        if (!c.expectArgs(0, 0)) return;
+        if (c.state.format == WaveFormat::Ascii && c.state.TransferPoints() > kAsciiPointsLimit) {
+            c.error(scpi_error::kTooMuchData, "Too much data");
+            return;
+        }
+        c.replyBlock(c.cache.Block(c.state));
+    });
+}
+
+}  // namespace cvn::sim

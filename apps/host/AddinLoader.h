@@ -1,0 +1,65 @@
+// How a host reaches the add-in: find the module (the class registry or an
+// explicit path), load it with dlopen, and create objects through its class
+// factories. Everything after that goes through dispatch only.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "automation/ClassFactory.h"
+#include "automation/ClassRegistry.h"
+#include "automation/Guid.h"
+#include "automation/IDispatchObject.h"
+#include "automation/TypeInfo.h"
+
+namespace cvn::host {
+
+class AddinModule {
+public:
+    // Loads the module file; throws cvn::Error with dlerror's text.
+    explicit AddinModule(const std::string& path);
+    ~AddinModule();
+    AddinModule(const AddinModule&) = delete;
+    AddinModule& operator=(const AddinModule&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string version() const;
+    bool selfRegistering() const;
+    int32_t registerServer() const;
+    int32_t unregisterServer() const;
+    bool canUnloadNow() const;
+    automation::Ref<automation::IClassFactory> classFactory(const automation::Guid& clsid) const;
+    automation::DispatchRef create(const automation::Guid& clsid) const;
+    // The module's type library when it exports one (cvnTypeLibrary), else
+    // null; valid while the module is loaded.
+    const automation::TypeLibInfo* typeLibrary() const;
+
+private:
+    template <typename F>
+    F symbol(const char* name) const;
+
+    std::string path_;
+    void* handle_ = nullptr;
+};
+
+// The registry entry of progId; throws cvn::Error saying how to register.
+automation::ClassRegistration RegisteredClass(const std::string& progId);
+// The module registered for progId (case-insensitive), or the explicit path
+// when one is given. Throws cvn::Error with what to do when neither works.
+std::string FindModule(const std::string& progId, const std::string& explicitPath = "");
+// The module path when no registration exists: the module built beside the
+// host (../../lib/libcvnWCHalv.so from the host's folder) or an installed one.
+std::string DefaultModulePath();
+
+// The loaded module and the object of one class, ready to be driven.
+struct Connection {
+    std::shared_ptr<AddinModule> module;
+    automation::Guid clsid;
+    automation::DispatchRef object;
+};
+// Creates progId's object, loading the module it is registered with (or
+// explicitPath). Class identifiers come from the registry or, with an
+// explicit path, from the module's own type library via the well-known ids.
+Connection CreateObject(const std::string& progId, const std::string& explicitPath = "");
+
+}  // namespace cvn::host

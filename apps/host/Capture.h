@@ -1,0 +1,71 @@
+// One capture as a host makes it: set the add-in's properties, store the
+// address where the add-in looks for it, call GetDataFromInstrument, read the
+// results back; then write them out as CSV, JSON, the screen image and a
+// plot. Everything reaches the add-in through dispatch.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "apps/host/AddinLoader.h"
+#include "apps/host/Scaling.h"
+#include "automation/Variant.h"
+
+namespace cvn::host {
+
+inline constexpr const char* kDeviceName = "Corvane Halvio Series";
+
+// The settings application key the add-in uses for a RegistryKey value
+// (nothing: the add-in's default key).
+std::string SettingsKeyFor(const std::optional<std::string>& registryKey);
+
+struct CaptureRequest {
+    std::string modulePath;  // empty: the module registered for the class
+    std::string address;     // empty: the address stored by an earlier capture
+    bool dialog = false;
+    std::optional<std::string> registryKey;
+    std::optional<std::string> points;  // the numberPoints text, e.g. "1000" or "MAX"
+};
+
+struct CaptureResult {
+    bool cancel = false;
+    int32_t dataType = 0;
+    int32_t actionType = 0;
+    std::string model;
+    std::vector<double> preamble;
+    automation::Variant yData;
+    std::string xyDescription;
+    std::string bmpPath;
+    std::vector<DataSet> sets;
+    std::string warning;  // raw data and preambles disagree
+};
+
+// Runs the capture on the object of `connection` (an IWavecatch). Automation
+// errors of the add-in propagate as cvn::Error.
+CaptureResult RunCapture(automation::IDispatchObject& wavecatch, const CaptureRequest& request);
+// Loads the module, creates the object, runs the capture.
+CaptureResult RunCapture(const CaptureRequest& request);
+
+std::string DataTypeMeaning(int32_t dataType);
+std::string ActionTypeMeaning(int32_t actionType);
+
+struct WrittenFiles {
+    std::string folder;
+    std::vector<std::string> files;  // paths inside folder, in writing order
+};
+
+// "./wavecatch-YYYYMMDD-HHMMSS" (with a suffix when that exists already).
+std::string DefaultCaptureFolder();
+// Writes one CSV per data set, raw.json, screen.bmp (when an image came)
+// and plot.png into folder (created when missing). Needs a
+// QGuiApplication for the plot. Throws cvn::Error when a file cannot be
+// written.
+WrittenFiles WriteCapture(const CaptureResult& result, const std::string& folder);
+
+// The summary the capture command prints, as lines or as JSON.
+std::string SummaryText(const CaptureResult& result, const WrittenFiles& files);
+std::string SummaryJson(const CaptureResult& result, const WrittenFiles& files);
+
+}  // namespace cvn::host

@@ -1,0 +1,69 @@
+// Turning the add-in's raw results into physical values: one preamble block
+// per data set, the flat raw array cut into its data sets, and the source
+// codes named. The add-in never scales; this is the one place the host does.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "automation/Variant.h"
+
+namespace cvn::host {
+
+inline constexpr size_t kPreambleSize = 11;
+
+// One 11-number block as the add-in delivers it.
+struct PreambleBlock {
+    double format = 0;
+    double type = 0;
+    double points = 0;
+    double count = 0;
+    double xIncrement = 0;
+    double xOrigin = 0;
+    double xReference = 0;
+    double yIncrement = 0;
+    double yOrigin = 0;
+    double yReference = 0;
+    int32_t sourceCode = 0;
+
+    // Reads numbers[offset] .. numbers[offset + 10].
+    static PreambleBlock FromNumbers(const std::vector<double>& numbers, size_t offset);
+    std::vector<double> ToNumbers() const;
+
+    double Time(size_t index) const;
+    double Value(double raw) const;
+};
+
+enum class SourceKind { Analog, Pod, Bit, Unknown };
+
+SourceKind KindOfCode(int32_t code);
+// "CH1".."CH4", "FUNC", "POD1", "POD2", "D0".."D15", else "SRC<code>".
+std::string SourceName(int32_t code);
+// For a pod or bit lane: how many logic lines the raw values carry.
+int LogicLines(int32_t code);
+
+// One data set: its block, raw values and the block's scaled view.
+struct DataSet {
+    PreambleBlock block;
+    std::vector<double> raw;
+    std::string name;
+
+    SourceKind kind() const { return KindOfCode(block.sourceCode); }
+    double Time(size_t i) const { return block.Time(i); }
+    double Value(size_t i) const { return block.Value(raw[i]); }
+};
+
+// Cuts the flat YData array into one data set per block, each as long as its
+// block's point count. When the totals disagree (the add-in warns about a
+// short transfer but keeps the data), the last sets get what is left and
+// `warning` says so.
+std::vector<DataSet> SplitDataSets(const std::vector<double>& preamble,
+                                   const automation::Variant& yData, std::string& warning);
+
+// The numbers of a Variant holding an array (of any numeric element type),
+// or nothing for Empty.
+std::vector<double> NumbersOf(const automation::Variant& value);
+
+}  // namespace cvn::host

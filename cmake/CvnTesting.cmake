@@ -1,0 +1,15 @@
+# cvn_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...])
+# One GoogleTest binary registered with CTest. Qt tests run headless.
+include(GoogleTest)
+function(cvn_add_gtest)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  # One variable only: gtest_discover_tests cannot pass a list here. The
+  # simulator's path is compiled into the launcher, so tests need no more.
+  gtest_discover_tests(${T_NAME}
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+               LABELS "${T_LABELS}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()

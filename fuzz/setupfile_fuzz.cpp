@@ -1,0 +1,27 @@
+// Feeds arbitrary bytes to the setup file reader. Whatever it accepts must
+// survive a write and a second read unchanged; whatever it refuses must be
+// refused with cvn::Error and nothing else.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "setupfile/CSetupFile.h"
+#include "support/Error.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::span<const uint8_t> bytes(data, size);
+    const bool compatible = cvn::CSetupFile::IsCompatible(bytes);
+    cvn::CSetupFile record;
+    try {
+        record = cvn::CSetupFile::parse(bytes);
+    } catch (const cvn::Error&) {
+        return 0;
+    }
+    // A file the reader takes must also pass the quick compatibility test.
+    if (!compatible) std::abort();
+    const auto written = record.serialize();
+    const cvn::CSetupFile reread = cvn::CSetupFile::parse(written);
+    if (reread != record || reread.serialize() != written) std::abort();
+    return 0;
+}

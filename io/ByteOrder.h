@@ -1,0 +1,15 @@
+// Byte order of instrument data: 16-bit words arrive most significant byte
+// first and are turned into host order in place, as fast as the CPU allows,
+// because this pass runs over every point of every waveform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace cvn::io {
+
+// Turns bytes / 2 big-endian 16-bit words at p into host order in place
+// (nothing to do on a big-endian host). A trailing odd byte is left alone.
+void bigEndianWordsToHost(uint8_t* p, size_t bytes);
+
+}  // namespace cvn::io

@@ -1,0 +1,531 @@
+// IoSession: message framing above the transports. Text replies end at a
+// terminator or message end; binary replies are IEEE 488.2 blocks read
+// straight into their destination. All reads of one operation share one
+// deadline.
+#include "io/IoSession.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "io/ByteOrder.h"
+#include "io/IoError.h"
+#include "io/ReplyConvert.h"
+
+namespace cvn::io {
+namespace {
+
+// Buffered reads ask the transport for at least this much at a time.
+constexpr size_t kChunkBytes = 64 * 1024;
+// Direct reads into a block's destination stop at this size so that each
+// stretch is still in the cache when it is byte-swapped.
+constexpr size_t kDirectReadBytes = 256 * 1024;
+// How long a finished block waits for the line feed that usually follows.
+// Instruments send it right after the data; one that does not must not cost
+// a whole time-out.
+constexpr auto kTerminatorGrace = std::chrono::milliseconds(50);
+
+bool isBlank(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+bool isDigit(uint8_t c) {
+    return c >= '0' && c <= '9';
+}
+
+// Bytes as they would read in a log line: printable text as is, the rest
+// escaped, long runs cut.
+std::string showBytes(const uint8_t* p, size_t n) {
+    constexpr size_t kShown = 40;
+    std::string out = "'";
+    for (size_t i = 0; i < std::min(n, kShown); ++i) {
+        uint8_t c = p[i];
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c >= 0x20 && c < 0x7f && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            static const char* kHex = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    out += n > kShown ? "'..." : "'";
+    return out;
+}
+
+[[noreturn]] void rethrowWith(const IoError& e, const std::string& context) {
+    throw IoError(e.code(), context + ": " + e.description());
+}
+
+}  // namespace
+
+// Bytes received but not yet handed out, kept between operations so that
+// nothing a byte stream delivered early is lost. The message END of a
+// message-based transport can only sit at the tail of what is buffered,
+// because nothing is read past it until it has been consumed.
+class IoSession::Reader {
+public:
+    explicit Reader(Transport& transport) : transport_(transport) {}
+
+    size_t buffered() const { return end_ - begin_; }
+    const uint8_t* data() const { return buf_.data() + begin_; }
+    // True when everything up to a message END has been consumed.
+    bool atMessageEnd() const { return begin_ == end_ && ended_; }
+
+    void consume(size_t n) {
+        begin_ += n;
+        if (begin_ == end_) begin_ = end_ = 0;
+    }
+    void discardBuffered() { consume(buffered()); }
+
+    // An END already consumed by the previous operation does not end this one.
+    void startOperation() {
+        if (begin_ == end_) ended_ = false;
+    }
+
+    // One more transport read into the buffer. Must not be called while the
+    // buffered bytes run to a message END.
+    void fill(Deadline deadline) {
+        checkDeadline(deadline);
+        if (begin_ == end_) {
+            begin_ = end_ = 0;
+            ended_ = false;
+        }
+        if (buf_.size() - end_ < kChunkBytes) {
+            if (begin_ > 0) {
+                std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+                end_ -= begin_;
+                begin_ = 0;
+            }
+            if (buf_.size() - end_ < kChunkBytes) {
+                buf_.resize(std::max(buf_.size() * 2, end_ + kChunkBytes));
+            }
+        }
+        bool end = false;
+        end_ += transport_.read(buf_.data() + end_, buf_.size() - end_, deadline, end);
+        ended_ = end;
+    }
+
+    // Makes at least n bytes available; false when the message ends first.
+    bool ensure(size_t n, Deadline deadline) {
+        while (buffered() < n) {
+            if (ended_) return false;
+            fill(deadline);
+        }
+        return true;
+    }
+
+    // Bytes up to and including the first `term` (any byte value, or -1 for
+    // none), up to a message END, or `limit` bytes, whichever comes first.
+    // Only bytes that arrived since the last look are searched. Returns the
+    // length of the unit at the front of the buffer, not yet consumed.
+    size_t scanUntil(int term, size_t limit, Deadline deadline) {
+        size_t scanned = 0;
+        for (;;) {
+            size_t avail = std::min(buffered(), limit);
+            if (term >= 0 && scanned < avail) {
+                const void* hit = std::memchr(data() + scanned, term, avail - scanned);
+                if (hit) return static_cast<size_t>(static_cast<const uint8_t*>(hit) - data()) + 1;
+            }
+            scanned = avail;
+            if (avail >= limit || ended_) return avail;
+            fill(deadline);
+        }
+    }
+
+    // Exactly n bytes into the sink: first what is buffered, then straight
+    // from the transport into the sink's storage without passing through the
+    // buffer. Before each read the sink makes the stretch about to be
+    // written valid (grow); after it, it sees the stretch while it is still
+    // in the cache (arrived). `got` counts what arrived, so a failure can
+    // say how far it came.
+    template <typename Sink>
+    void readExact(Sink& sink, size_t n, Deadline deadline, size_t& got) {
+        got = std::min(buffered(), n);
+        sink.grow(got);
+        if (got > 0) std::memcpy(sink.data(), data(), got);
+        consume(got);
+        sink.arrived(got);
+        while (got < n) {
+            if (ended_) throw IoError(kIoMalformed, "the message ended early");
+            checkDeadline(deadline);
+            size_t want = std::min(n - got, kDirectReadBytes);
+            sink.grow(got + want);
+            bool end = false;
+            got += transport_.read(sink.data() + got, want, deadline, end);
+            ended_ = end;
+            sink.arrived(got);
+        }
+    }
+
+private:
+    // Transports that find data waiting never wait, so a steady trickle
+    // would outlast the deadline without this check.
+    static void checkDeadline(Deadline deadline) {
+        if (Clock::now() >= deadline) throw IoError(kIoTimeout, "time-out");
+    }
+
+    Transport& transport_;
+    std::vector<uint8_t> buf_;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    bool ended_ = false;
+};
+
+IoSession::IoSession(std::string address, std::unique_ptr<Transport> transport)
+    : address_(std::move(address)), transport_(std::move(transport)) {
+    if (!transport_) throw IoError(kIoNoSession, "No connection for " + address_);
+    reader_ = std::make_unique<Reader>(*transport_);
+}
+
+IoSession::~IoSession() = default;
+
+Deadline IoSession::deadline() const {
+    return Clock::now() + std::chrono::milliseconds(timeoutMs_);
+}
+
+void IoSession::SetTimeout(int milliseconds) {
+    timeoutMs_ = std::max(milliseconds, 0);
+}
+
+void IoSession::SetTermChar(int value) {
+    termChar_ = value < 0 ? -1 : (value & 0xff);
+}
+
+void IoSession::SetWriteTermChar(int value) {
+    writeTermChar_ = value < 0 ? -1 : (value & 0xff);
+}
+
+void IoSession::Output(std::string_view command) {
+    std::string message(command);
+    if (writeTermChar_ >= 0) message.push_back(static_cast<char>(writeTermChar_));
+    WriteBytes(reinterpret_cast<const uint8_t*>(message.data()), message.size());
+}
+
+void IoSession::WriteBytes(const uint8_t* data, size_t count) {
+    transport_->beginMessage();
+    try {
+        transport_->write(data, count, deadline());
+    } catch (const IoError& e) {
+        rethrowWith(e, "Sending to " + address_);
+    }
+}
+
+std::string IoSession::EnterText() {
+    Deadline d = deadline();
+    reader_->startOperation();
+    // With no terminator set, a byte stream still needs an end: text replies
+    // end with a line feed. Message-based transports end at END.
+    int term = termChar_;
+    if (term < 0 && !transport_->messageBased()) term = '\n';
+    try {
+        size_t n = reader_->scanUntil(term, kMaxBlockBytes, d);
+        if (n >= kMaxBlockBytes) {
+            reader_->discardBuffered();
+            throw IoError(kIoMalformed,
+                          "text reply longer than " + std::to_string(kMaxBlockBytes) + " bytes");
+        }
+        std::string text(reinterpret_cast<const char*>(reader_->data()), n);
+        reader_->consume(n);
+        return text;
+    } catch (const IoError& e) {
+        std::string context = "Reading a reply from " + address_;
+        if (reader_->buffered() > 0) {
+            context += " (" + std::to_string(reader_->buffered()) +
+                       " bytes received without terminator: " +
+                       showBytes(reader_->data(), reader_->buffered()) + ")";
+        }
+        if (e.code() == kIoTimeout) {
+            throw IoError(kIoTimeout, context + ": no complete reply within " +
+                                          std::to_string(timeoutMs_) + " ms");
+        }
+        rethrowWith(e, context);
+    }
+}
+
+std::vector<std::string> IoSession::EnterTextArray() {
+    return splitFields(EnterText());
+}
+
+size_t IoSession::EnterNumbers(std::span<double> target) {
+    std::string reply = EnterText();
+    std::vector<std::string> fields = splitFields(reply);
+    size_t filled = std::min(fields.size(), target.size());
+    for (size_t i = 0; i < filled; ++i) {
+        auto v = toNumber(fields[i]);
+        if (!v) {
+            throw IoError(
+                kIoMalformed,
+                "Reply from " + address_ + ": field " + std::to_string(i + 1) + " '" + fields[i] +
+                    "' is not a number (reply: " +
+                    showBytes(reinterpret_cast<const uint8_t*>(reply.data()), reply.size()) + ")");
+        }
+        target[i] = *v;
+    }
+    return filled;
+}
+
+// Where a block's data goes: a vector whose storage is reserved once for
+// the declared size and then grown just ahead of each read, so the zeroing
+// that growing a vector implies touches only a cache-sized stretch that the
+// read overwrites at once, instead of a whole extra pass over the memory.
+template <typename T>
+class BlockSink {
+public:
+    explicit BlockSink(std::vector<T>& out) : out_(out) {}
+    void reserve(size_t bytes) {
+        declared_ = bytes;
+        out_.clear();
+        out_.reserve(elements(bytes));
+    }
+    size_t declaredBytes() const { return declared_; }
+    void grow(size_t bytes) {
+        if (elements(bytes) > out_.size()) out_.resize(elements(bytes));
+    }
+    uint8_t* data() { return reinterpret_cast<uint8_t*>(out_.data()); }
+    void arrived(size_t) {}
+
+private:
+    static size_t elements(size_t bytes) { return (bytes + sizeof(T) - 1) / sizeof(T); }
+    std::vector<T>& out_;
+    size_t declared_ = 0;
+};
+
+// A caller's buffer that is already large enough.
+struct RawSink {
+    uint8_t* buffer;
+    void grow(size_t) {}
+    uint8_t* data() { return buffer; }
+    void arrived(size_t) {}
+};
+
+// 16-bit big-endian words: swapped to host order as they land, while they
+// are still cached; a word cut between two reads waits for its second byte.
+class WordSink : public BlockSink<int16_t> {
+public:
+    using BlockSink::BlockSink;
+    void arrived(size_t bytes) {
+        size_t upTo = bytes & ~size_t{1};
+        bigEndianWordsToHost(data() + swapped_, upTo - swapped_);
+        swapped_ = upTo;
+    }
+
+private:
+    size_t swapped_ = 0;
+};
+
+// Reads one IEEE 488.2 block: '#', a digit count n, n length digits, the
+// data, and for "#0" data up to the final line feed or message END. The
+// sink is told the data size once (reserve) before any of it is stored.
+template <typename Sink>
+void IoSession::readBlock(Sink& sink) {
+    Deadline d = deadline();
+    Reader& r = *reader_;
+    r.startOperation();
+    const std::string what = "Reading a binary block from " + address_;
+
+    auto malformed = [&](const std::string& why) {
+        std::string seen = r.buffered() ? showBytes(r.data(), r.buffered()) : "nothing";
+        // What is left is the rest of an unexpected reply; keeping it would
+        // only spoil the next read.
+        r.discardBuffered();
+        throw IoError(kIoMalformed, what + ": " + why + " (received " + seen + ")");
+    };
+    auto need = [&](size_t n) {
+        try {
+            if (!r.ensure(n, d)) malformed("the reply ended inside the block header");
+        } catch (const IoError& e) {
+            if (e.code() == kIoMalformed) throw;
+            std::string seen = r.buffered() ? ", received " + showBytes(r.data(), r.buffered())
+                                            : ", nothing received";
+            if (e.code() == kIoTimeout) {
+                throw IoError(kIoTimeout, what + ": no block header within " +
+                                              std::to_string(timeoutMs_) + " ms" + seen);
+            }
+            rethrowWith(e, what + seen);
+        }
+    };
+
+    // Leading blanks and line ends (left from an earlier reply or sent
+    // before the block by some instruments) are not part of it.
+    for (;;) {
+        need(1);
+        if (!isBlank(r.data()[0])) break;
+        r.consume(1);
+    }
+    if (r.data()[0] != '#') malformed("a block must start with '#'");
+    need(2);
+    uint8_t digitCount = r.data()[1];
+    if (!isDigit(digitCount)) malformed("the digit count after '#' is not a digit");
+    const size_t lengthDigits = digitCount - '0';
+
+    if (lengthDigits == 0) {
+        // Indefinite form: the data runs to the line feed (byte stream) or
+        // to the message END.
+        r.consume(2);
+        int term = transport_->messageBased() ? -1 : '\n';
+        size_t n = 0;
+        try {
+            n = r.scanUntil(term, kMaxBlockBytes + 2, d);
+        } catch (const IoError& e) {
+            rethrowWith(e, what + " (indefinite length, " + std::to_string(r.buffered()) +
+                               " bytes received)");
+        }
+        if (n > kMaxBlockBytes + 1) {
+            r.discardBuffered();
+            throw IoError(kIoBlockTooLarge, what + ": block longer than " +
+                                                std::to_string(kMaxBlockBytes) + " bytes");
+        }
+        size_t size = n;
+        if (size > 0 && r.data()[size - 1] == '\n') --size;  // the terminator
+        sink.reserve(size);
+        sink.grow(size);
+        if (size > 0) std::memcpy(sink.data(), r.data(), size);
+        sink.arrived(size);
+        r.consume(n);
+        return;
+    }
+
+    need(2 + lengthDigits);
+    size_t length = 0;
+    for (size_t i = 0; i < lengthDigits; ++i) {
+        uint8_t c = r.data()[2 + i];
+        if (!isDigit(c)) malformed("the block length is not a number");
+        length = length * 10 + (c - '0');
+    }
+    r.consume(2 + lengthDigits);
+    if (length > kMaxBlockBytes) {
+        throw IoError(kIoBlockTooLarge, what + ": the block declares " + std::to_string(length) +
+                                            " bytes; at most " + std::to_string(kMaxBlockBytes) +
+                                            " are accepted");
+    }
+
+    sink.reserve(length);
+    size_t got = 0;
+    try {
+        r.readExact(sink, length, d, got);
+    } catch (const IoError& e) {
+        std::string progress =
+            std::to_string(got) + " of " + std::to_string(length) + " data bytes arrived";
+        if (e.code() == kIoTimeout) {
+            throw IoError(kIoTimeout, what + ": block incomplete after " +
+                                          std::to_string(timeoutMs_) + " ms, " + progress);
+        }
+        if (e.code() == kIoClosed) {
+            throw IoError(kIoClosed,
+                          what + ": the connection closed inside the block, " + progress);
+        }
+        if (e.code() == kIoMalformed) {
+            throw IoError(kIoMalformed, what + ": the reply ended inside the block, " + progress);
+        }
+        rethrowWith(e, what + ", " + progress);
+    }
+    consumeBlockTerminator(d);
+}
+
+// The line feed (or CR LF) after a definite block belongs to the block's
+// reply; left unread it would answer the next text read.
+void IoSession::consumeBlockTerminator(Deadline d) {
+    Reader& r = *reader_;
+    if (r.atMessageEnd()) return;
+    Deadline grace = std::min(d, Clock::now() + kTerminatorGrace);
+    try {
+        if (!r.ensure(1, grace)) return;
+        if (r.data()[0] == '\r') {
+            if (!r.ensure(2, grace)) return;
+            if (r.data()[1] == '\n') r.consume(2);
+        } else if (r.data()[0] == '\n') {
+            r.consume(1);
+        }
+    } catch (const IoError&) {
+        // The block itself is complete; a missing terminator or a connection
+        // that closed after the data shows on the next operation.
+    }
+}
+
+std::vector<uint8_t> IoSession::EnterBytes() {
+    std::vector<uint8_t> out;
+    BlockSink<uint8_t> sink(out);
+    readBlock(sink);
+    return out;
+}
+
+std::vector<int16_t> IoSession::EnterWords() {
+    std::vector<int16_t> out;
+    WordSink sink(out);
+    readBlock(sink);
+    // An odd count shows only after the header; the block was still read
+    // whole, so the next reply starts where it should.
+    size_t bytes = sink.declaredBytes();
+    if (bytes % 2 != 0) {
+        throw IoError(kIoMalformed, "Reading 16-bit data from " + address_ + ": the block has " +
+                                        std::to_string(bytes) + " bytes, an odd count");
+    }
+    return out;
+}
+
+size_t IoSession::ReadBytes(uint8_t* data, size_t capacity) {
+    if (capacity == 0) return 0;
+    Deadline d = deadline();
+    Reader& r = *reader_;
+    r.startOperation();
+    try {
+        if (termChar_ < 0 && !transport_->messageBased()) {
+            size_t n = readWholeReply(data, capacity, d);
+            if (n > 0) return n;
+        }
+        // With no terminator on a byte stream and no block at the front, a
+        // line feed is the only end there is.
+        int term = termChar_;
+        if (term < 0 && !transport_->messageBased()) term = '\n';
+        size_t n = r.scanUntil(term, capacity, d);
+        std::memcpy(data, r.data(), n);
+        r.consume(n);
+        return n;
+    } catch (const IoError& e) {
+        if (e.code() == kIoTimeout) {
+            throw IoError(kIoTimeout, "Reading from " + address_ + ": no complete reply within " +
+                                          std::to_string(timeoutMs_) + " ms");
+        }
+        rethrowWith(e, "Reading from " + address_);
+    }
+}
+
+// A byte stream has no message end, so a raw read with no terminator can
+// only know where the reply stops when it is a definite binary block: then
+// the header, the data and the line feed after it are returned whole.
+// Returns 0 when the reply does not start with a definite block header.
+size_t IoSession::readWholeReply(uint8_t* data, size_t capacity, Deadline d) {
+    Reader& r = *reader_;
+    // Byte by byte, so a short reply that is no block is not kept waiting.
+    if (!r.ensure(1, d) || r.data()[0] != '#') return 0;
+    if (!r.ensure(2, d) || !isDigit(r.data()[1]) || r.data()[1] == '0') return 0;
+    size_t digits = r.data()[1] - '0';
+    if (!r.ensure(2 + digits, d)) return 0;
+    size_t length = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        uint8_t c = r.data()[2 + i];
+        if (!isDigit(c)) return 0;
+        length = length * 10 + (c - '0');
+    }
+    size_t total = std::min(2 + digits + length, capacity);
+    size_t got = 0;
+    RawSink sink{data};
+    r.readExact(sink, total, d, got);
+    if (total < capacity) {
+        Deadline grace = std::min(d, Clock::now() + kTerminatorGrace);
+        try {
+            if (r.ensure(1, grace) && r.data()[0] == '\n') {
+                data[total++] = '\n';
+                r.consume(1);
+            }
+        } catch (const IoError&) {
+            // No terminator after the data: the reply is complete without it.
+        }
+    }
+    return total;
+}
+
+}  // namespace cvn::io

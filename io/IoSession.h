@@ -1,0 +1,95 @@
+// One open connection to an instrument, with the operations the add-in
+// relies on. Sessions are shared: the connection closes when the last
+// shared_ptr to it goes away.
+//
+// Every operation either completes or throws IoError; a read that does not
+// finish within Timeout() fails with kIoTimeout (one deadline per
+// operation, not per chunk). Nothing is retried.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/Transport.h"
+
+namespace cvn::io {
+
+class IoSession {
+public:
+    IoSession(std::string address, std::unique_ptr<Transport> transport);
+    ~IoSession();
+    IoSession(const IoSession&) = delete;
+    IoSession& operator=(const IoSession&) = delete;
+
+    // Sends one command as one message, followed by the write terminator
+    // (line feed unless WriteTermChar is -1).
+    void Output(std::string_view command);
+
+    // "K" into a text: the whole reply up to and including its terminator.
+    std::string EnterText();
+    // "K" into a text array: the reply's comma-separated fields.
+    std::vector<std::string> EnterTextArray();
+    // "K" into a number array: fills target from its first element with the
+    // reply's fields converted to numbers; returns how many were filled.
+    // Fields beyond target.size() are read and ignored; a field that is not
+    // a number fails with kIoMalformed.
+    size_t EnterNumbers(std::span<double> target);
+    // "I1": the data of an IEEE 488.2 binary block, bytes 0..255.
+    std::vector<uint8_t> EnterBytes();
+    // "I2BE": the data of a binary block as 16-bit signed integers sent most
+    // significant byte first. An odd byte count fails with kIoMalformed.
+    std::vector<int16_t> EnterWords();
+
+    // Raw read of whatever the instrument sends, at most capacity bytes,
+    // ending at the terminator (when TermChar is set), the message end, or
+    // when capacity is reached. Returns the number of bytes stored.
+    // On a byte stream with TermChar -1 there is no message end: a reply
+    // that starts with a definite binary block is read whole (header, data
+    // and the line feed after it); anything else ends at a line feed.
+    size_t ReadBytes(uint8_t* data, size_t capacity);
+    // Sends the first count bytes as one message, adding nothing.
+    void WriteBytes(const uint8_t* data, size_t count);
+
+    int Timeout() const { return timeoutMs_; }
+    void SetTimeout(int milliseconds);
+    int TermChar() const { return termChar_; }
+    void SetTermChar(int value);  // -1: none; otherwise a byte value
+    int WriteTermChar() const { return writeTermChar_; }
+    void SetWriteTermChar(int value);
+    const std::string& Address() const { return address_; }
+
+    // Largest binary block accepted; a header that declares more fails with
+    // kIoBlockTooLarge before anything is allocated.
+    static constexpr size_t kMaxBlockBytes = size_t{512} << 20;
+
+private:
+    class Reader;
+    Deadline deadline() const;
+    template <typename Sink>
+    void readBlock(Sink& sink);
+    void consumeBlockTerminator(Deadline deadline);
+    size_t readWholeReply(uint8_t* data, size_t capacity, Deadline deadline);
+
+    std::string address_;
+    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<Reader> reader_;
+    int timeoutMs_ = 10000;
+    int termChar_ = 10;
+    int writeTermChar_ = 10;
+};
+
+using IoSessionPtr = std::shared_ptr<IoSession>;
+
+class IoManager {
+public:
+    // Opens a session for the address (see Address.h for the forms), or
+    // throws IoError. The connection is made within timeoutMs.
+    IoSessionPtr Open(std::string_view address, int timeoutMs = 5000);
+};
+
+}  // namespace cvn::io

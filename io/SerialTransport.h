@@ -1,0 +1,27 @@
+// Serial port (RS-232 or a USB serial adapter) in raw mode. A byte stream
+// like a socket: replies end at the line feed the session looks for.
+#pragma once
+
+#include <string>
+
+#include "io/Transport.h"
+#include "io/UniqueFd.h"
+
+namespace cvn::io {
+
+class SerialTransport : public Transport {
+public:
+    // Opens the tty at 9600 baud, 8 data bits, no parity, 1 stop bit, no
+    // flow control. Throws IoError kIoOpenFailed when the port cannot be
+    // opened or configured.
+    explicit SerialTransport(const std::string& devicePath, int baud = 9600);
+
+    void write(const uint8_t* data, size_t size, Deadline deadline) override;
+    size_t read(uint8_t* data, size_t size, Deadline deadline, bool& end) override;
+
+private:
+    UniqueFd fd_;
+    std::string path_;
+};
+
+}  // namespace cvn::io

@@ -1,0 +1,37 @@
+// One bus behind one small interface. Transports move bytes and nothing
+// else: framing (terminators, binary blocks) is done once, above them, in
+// IoSession. A transport is owned by exactly one session.
+//
+// Contract for implementers:
+//  - write() sends every byte or throws IoError; it never returns early.
+//  - read() blocks until at least one byte is there, the deadline passes
+//    (IoError kIoTimeout) or the peer closes (IoError kIoClosed); it returns
+//    the number of bytes stored, never 0. `end` is set when the transport
+//    knows the message is complete (VXI-11 and USBTMC END); byte streams
+//    leave it false.
+//  - Nothing blocks past the deadline.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace cvn::io {
+
+using Clock = std::chrono::steady_clock;
+using Deadline = Clock::time_point;
+
+class Transport {
+public:
+    virtual ~Transport() = default;
+    virtual void write(const uint8_t* data, size_t size, Deadline deadline) = 0;
+    virtual size_t read(uint8_t* data, size_t size, Deadline deadline, bool& end) = 0;
+    // Called before a new command is written, so message-based transports can
+    // drop what is left of an old reply. Byte streams may ignore it.
+    virtual void beginMessage() {}
+    // True for transports whose reads carry a message end (END flag).
+    virtual bool messageBased() const { return false; }
+};
+
+}  // namespace cvn::io

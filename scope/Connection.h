@@ -1,0 +1,25 @@
+// The add-in's shared connection to the oscilloscope. Identification,
+// waveform transfer, measurements and settings files all go over gSession;
+// isConnected opens it (or reuses it for the same address), checks that a
+// supported model answers and remembers the address for the next run.
+#pragma once
+
+#include <string>
+
+#include "io/IoSession.h"
+
+namespace cvn {
+
+extern io::IoSessionPtr gSession;
+extern std::shared_ptr<io::IoManager> gIoManager;
+
+// True when a supported scope answered at address. Shows "No connection."
+// only when showMessages is set; "Incorrect model." always. Never throws.
+bool isConnected(const std::string& address, bool showMessages, std::string& model,
+                 bool& connected);
+
+// Stops a running scope at the start of a reading (startOfReading true) and
+// starts it again afterwards, on gSession. Never throws.
+void SetRunStopMode(bool startOfReading);
+
+}  // namespace cvn

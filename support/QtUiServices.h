@@ -1,0 +1,33 @@
+// The windowing services on Qt Widgets: real message boxes, file dialogs,
+// the busy cursor and event processing.
+//
+// A host without a QApplication (a command line program, a service) gets no
+// widgets: boxes are printed to stderr and answered with the button that
+// does the least, so nothing proceeds that nobody agreed to (OK for an OK or
+// OK/Help box, Cancel where there is one, No for Yes/No); file dialogs
+// answer "cancelled"; the busy cursor is ignored; waits sleep.
+#pragma once
+
+#include "support/UiServices.h"
+
+namespace cvn {
+
+class QtUiServices final : public UiServices {
+public:
+    MsgResult messageBox(const MessageBoxRequest& request) override;
+    std::optional<std::string> showOpen(const FileDialogRequest& request) override;
+    std::optional<std::string> showSave(const FileDialogRequest& request) override;
+    void setBusyCursor(bool busy) override;
+    void processPendingEvents() override;
+    void wait(std::chrono::milliseconds duration) override;
+
+    // True when widgets can be shown from the calling thread.
+    static bool widgetsAvailable();
+    // The answer a box gets when nobody can see it.
+    static MsgResult unattendedAnswer(MsgButtons buttons);
+
+private:
+    bool busy_ = false;
+};
+
+}  // namespace cvn

@@ -1,0 +1,61 @@
+// The windowing services the add-in needs, behind one small interface so
+// that the error handler, the driver and the dialogs never call a toolkit
+// directly. The Qt implementation shows real boxes; tests install the
+// scripted double and answer every box themselves.
+//
+// Contract: every call runs on the host's thread and may block (modal boxes,
+// waits). Implementations never throw.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cvn {
+
+enum class MsgIcon { None, Critical, Question, Exclamation, Information };
+enum class MsgButtons { OK, OKCancel, YesNoCancel, YesNo, OKHelp };
+enum class MsgResult { OK, Cancel, Yes, No, Help };
+
+struct MessageBoxRequest {
+    std::string text;
+    std::string caption;  // empty: the default caption (the module's name)
+    MsgIcon icon = MsgIcon::None;
+    MsgButtons buttons = MsgButtons::OK;
+    std::string helpFile;
+    int helpContext = 0;
+};
+
+struct FileDialogRequest {
+    std::string title;
+    std::string filter;      // e.g. "Setup files (*.scp);;All files (*)"
+    std::string defaultExt;  // without the dot
+    std::string initialDir;
+    std::string fileName;  // proposed name
+};
+
+class UiServices {
+public:
+    virtual ~UiServices() = default;
+    virtual MsgResult messageBox(const MessageBoxRequest& request) = 0;
+    // Returns the chosen path, or nothing when the user cancelled.
+    virtual std::optional<std::string> showOpen(const FileDialogRequest& request) = 0;
+    virtual std::optional<std::string> showSave(const FileDialogRequest& request) = 0;
+    virtual void setBusyCursor(bool busy) = 0;
+    virtual void processPendingEvents() = 0;
+    virtual void wait(std::chrono::milliseconds duration) = 0;
+};
+
+// The services in use. Defaults to the Qt implementation; tests replace it.
+UiServices& ui();
+// Passing nullptr goes back to the Qt implementation.
+void setUiServices(std::shared_ptr<UiServices> services);
+// The services in use, for code that must restore them later.
+std::shared_ptr<UiServices> uiServices();
+
+// Default caption used when a request leaves the caption empty.
+inline constexpr const char* kDefaultCaption = "cvnWCHalv";
+
+}  // namespace cvn

@@ -1,0 +1,299 @@
+// The simulated instrument's behaviour, message in and reply bytes out,
+// without any socket in between.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+
+#include "apps/halvio-sim/Instrument.h"
+#include "apps/halvio-sim/ScreenImage.h"
+#include "apps/halvio-sim/SimOptions.h"
+#include "scope/ModelTable.h"
+
+namespace cvn::sim {
+namespace {
+
+// The payload of a reply that must be exactly one block and a line feed.
+std::string BlockPayload(const std::string& reply) {
+    EXPECT_GE(reply.size(), 3u);
+    if (reply.size() < 3 || reply[0] != '#') return {};
+    const size_t digits = static_cast<size_t>(reply[1] - '0');
+    const size_t len = std::stoul(reply.substr(2, digits));
+    EXPECT_EQ(reply.size(), 2 + digits + len + 1);
+    EXPECT_EQ(reply.back(), '\n');
+    return reply.substr(2 + digits, len);
+}
+
+std::vector<double> Numbers(const std::string& csv) {
+    std::vector<double> out;
+    for (const auto& a : SplitArguments(csv)) out.push_back(ParseNumber(a).value_or(NAN));
+    return out;
+}
+
+class InstrumentTest : public ::testing::Test {
+protected:
+    std::string Ask(std::string_view msg) { return sim.Execute(msg).Text(); }
+    Instrument sim{ScopeState(ModelInfo::FromTable("MSOHX5104"), "CVN00000042")};
+};
+
+TEST_F(InstrumentTest, IdentifiesRunsAndKeepsAnErrorQueue) {
+    EXPECT_EQ(Ask("*IDN?"), "CORVANE,MSOHX5104,CVN00000042,H3.07.0142\n");
+    EXPECT_TRUE(sim.Execute("*idn?").identification);
+    EXPECT_EQ(Ask(":OPER?"), "8\n");
+    EXPECT_TRUE(Ask(":STOP").empty());
+    EXPECT_EQ(Ask("OPER?"), "0\n");
+    EXPECT_EQ(Ask(":RUN;:OPERegister:CONDition?"), "8\n");
+    EXPECT_EQ(Ask(":SINGLE;:OPER?;:SIM:ACQ?"), "0;1\n");
+    EXPECT_EQ(Ask(":DIGITIZE;:SIMulator:ACQuisitions?"), "2\n");
+
+    EXPECT_EQ(Ask(":SYSTem:ERRor?"), "0,\"No error\"\n");
+    Ask(":NOPE:NOTHING 1");
+    Ask(":CHAN9:DISP ON");
+    Ask(":WAV:FORM DOUBLE");
+    Ask(":WAV:POIN");
+    Ask(":WAV::POIN?");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "-113,\"Undefined header\"\n");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "-114,\"Header suffix out of range\"\n");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "-224,\"Illegal parameter value\"\n");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "-109,\"Missing parameter\"\n");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "-102,\"Syntax error\"\n");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "0,\"No error\"\n");
+    for (int i = 0; i < 40; ++i) Ask(":NOPE");
+    Ask("*CLS");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "0,\"No error\"\n");
+}
+
+TEST_F(InstrumentTest, DisplaySwitchesAndQueries) {
+    EXPECT_EQ(Ask(":CHAN3:DISP?"), "0\n");
+    Ask(":CHANnel3:DISPlay ON");
+    EXPECT_EQ(Ask(":CHAN3:DISP?"), "1\n");
+    EXPECT_EQ(Ask(":STAT? CHAN3"), "1\n");
+    Ask(":chan3:disp 0");
+    EXPECT_EQ(Ask(":CHANNEL3:DISPLAY?"), "0\n");
+    Ask(":POD2:DISP ON");
+    EXPECT_EQ(Ask(":POD1:DISP?;:POD2:DISP?"), "1;1\n");
+    Ask(":POD2:DISP OFF;:FUNC2:DISP 1");
+    EXPECT_EQ(Ask(":POD2:DISP?;:FUNCtion2:DISPlay?;:STAT? FUNC2"), "0;1;1\n");
+    Ask(":FUNCtion1:INTegrate CHAN2");
+    EXPECT_EQ(Ask(":FUNC1?"), "INT CHAN2\n");
+    Ask(":SYST:LONG ON");
+    EXPECT_EQ(Ask(":FUNC1?"), "INTEGRATE CHAN2\n");
+    Ask("*RST");
+    EXPECT_EQ(Ask(":CHAN1:DISP?;:CHAN2:DISP?;:CHAN3:DISP?;:POD1:DISP?;:FUNC1?"),
+              "1;1;0;1;ADD CHAN1,CHAN2\n");
+
+    // A model without pods and with two channels refuses both.
+    Instrument small{ScopeState(ModelInfo::FromTable("HV1012"))};
+    EXPECT_TRUE(small.Execute(":POD1:DISP?").empty());
+    EXPECT_TRUE(small.Execute(":CHAN3:DISP?").empty());
+    EXPECT_EQ(small.Execute(":SYST:ERR?;:SYST:ERR?").Text(),
+              "-113,\"Undefined header\";-114,\"Header suffix out of range\"\n");
+}
+
+TEST_F(InstrumentTest, HeaderPathsAndReplyForms) {
+    // After ";" a command without a colon continues the previous path.
+    Ask(":WAV:FORM BYTE;BYT LSBF;:WAV:POIN:MODE RAW;POIN 5000");
+    EXPECT_EQ(Ask(":WAV:FORM?;BYT?;POIN?;POIN:MODE?"), "BYTE;LSBF;5000;RAW\n");
+    Ask(":SYSTem:LONGform ON");
+    EXPECT_EQ(Ask(":WAV:BYT?"), "LSBFIRST\n");
+    Ask(":System:Header ON");
+    EXPECT_EQ(Ask(":WAV:BYT?;*OPC?"), ":WAVEFORM:BYTEORDER LSBFIRST;1\n");
+    Ask(":System:LONGform OFF");
+    EXPECT_EQ(Ask(":WAV:SOURce?"), ":WAV:SOUR CHAN1\n");
+    Ask(":SYST:HEAD OFF");
+    EXPECT_EQ(Ask(":SYST:HEAD?;LONG?"), "0;0\n");
+}
+
+TEST_F(InstrumentTest, SourcesAcceptEveryForm) {
+    const std::pair<const char*, const char*> cases[] = {
+        {":WAVeform:SOURce  Channel2", "CHAN2"},
+        {":WAV:SOUR CHANnel4", "CHAN4"},
+        {":WAV:SOUR chan3", "CHAN3"},
+        {":WAVeform:SOURce  POD2", "POD2"},
+        {":WAV:SOUR FUNC", "FUNC1"},
+        {":WAV:SOUR MATH", "FUNC1"},
+        {":Waveform:Source CHAN1", "CHAN1"},
+        {":WAV:SOUR \"POD1\"", "POD1"},
+    };
+    for (const auto& [cmd, want] : cases) {
+        Ask(cmd);
+        EXPECT_EQ(Ask(":WAV:SOUR?"), std::string(want) + "\n") << cmd;
+    }
+    Ask(":WAV:SOUR CHAN5");
+    Ask(":WAV:SOUR POD3");
+    EXPECT_EQ(Ask(":WAV:SOUR?;:SYST:ERR?;:SYST:ERR?"),
+              "POD1;-224,\"Illegal parameter value\";-224,\"Illegal parameter value\"\n");
+}
+
+TEST_F(InstrumentTest, WaveformDataMatchesItsPreamble) {
+    Ask(":WAVeform:FORMat WORD");
+    Ask(":WAVEFORM:BYTEORDER MSBFIRST");
+    Ask(":WAVeform:SOURce  Channel1");
+    const auto pre = Numbers(Ask(":WAVeform:PREamble?"));
+    ASSERT_EQ(pre.size(), 10u);
+    EXPECT_EQ(pre[0], 1);     // word
+    EXPECT_EQ(pre[2], 1000);  // the default point count
+    const std::string words = BlockPayload(Ask(":WAVeform:DATA?"));
+    ASSERT_EQ(words.size(), 2000u);
+
+    // Channel 1 is a 1.2 V, 1 kHz sine: check the scaled samples against it.
+    double peak = 0;
+    for (size_t i = 0; i < 1000; ++i) {
+        const auto raw = static_cast<int16_t>((static_cast<uint8_t>(words[2 * i]) << 8) |
+                                              static_cast<uint8_t>(words[2 * i + 1]));
+        const double v = (raw - pre[9]) * pre[7] + pre[8];
+        const double t = (static_cast<double>(i) - pre[6]) * pre[4] + pre[5];
+        EXPECT_NEAR(v, 1.2 * std::sin(2 * std::numbers::pi * 1e3 * t), pre[7]) << i;
+        peak = std::max(peak, std::abs(v));
+    }
+    EXPECT_NEAR(peak, 1.2, 0.01);
+
+    // Byte order swaps the two bytes of every word.
+    Ask(":WAV:BYT LSBF");
+    const std::string swapped = BlockPayload(Ask(":WAV:DATA?"));
+    ASSERT_EQ(swapped.size(), words.size());
+    for (size_t i = 0; i < words.size(); i += 2) {
+        ASSERT_EQ(swapped[i], words[i + 1]);
+        ASSERT_EQ(swapped[i + 1], words[i]);
+    }
+
+    // Pods send their pattern one byte per point.
+    Ask(":WAVEFORM:BYTEORDER MSBFIRST;:WAVeform:FORMat BYTE;:WAVeform:SOURce  POD1");
+    const auto podPre = Numbers(Ask(":WAV:PRE?"));
+    EXPECT_EQ(podPre[0], 0);
+    const std::string bytes = BlockPayload(Ask(":WAV:DATA?"));
+    ASSERT_EQ(bytes.size(), 1000u);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[5]), 5);
+
+    Ask(":WAV:FORM ASCii;:WAV:SOUR CHAN2;:WAV:POIN 10");
+    const auto values = Numbers(BlockPayload(Ask(":WAV:DATA?")));
+    EXPECT_EQ(values.size(), 10u);
+}
+
+TEST_F(InstrumentTest, PointCountFollowsModeViewAndAveraging) {
+    EXPECT_EQ(Ask(":ACQuire:POINts?"), "8000000\n");
+    Ask(":WAV:POIN 8000000");
+    EXPECT_EQ(Ask(":Waveform:Points?"), "1000000\n");  // normal mode: screen record
+    Ask(":WAV:POIN:MODE MAX");
+    EXPECT_EQ(Ask(":WAV:POIN?"), "8000000\n");
+    Ask(":ACQuire:AVERAGE ON;:ACQuire:COUNt 16");
+    EXPECT_EQ(Ask(":ACQuire:AVERAGE?;ACQuire:COUNt?;:ACQ:TYPE?;:WAV:POIN?"), "1;16;AVER;1000000\n");
+    Ask("TIMebase:VIEW Main;:ACQuire:AVERAGE OFF;:DIGITIZE");
+    EXPECT_EQ(Ask(":timebase:VIEW?;:ACQuire:AVERAGE?;:WAV:POIN?"), "MAIN;0;8000000\n");
+    Ask(":TIM:VIEW WIND");
+    EXPECT_EQ(Ask(":TIM:VIEW?;:WAV:POIN?"), "WIND;1000000\n");
+    Ask(":WAV:POIN 0");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "-222,\"Data out of range\"\n");
+}
+
+TEST_F(InstrumentTest, StreamingSwitchOnlyOnItsFamily) {
+    EXPECT_EQ(Ask(":WAVeform:STReaming?"), "1\n");
+    Ask("WAVeform:STReaming OFF");
+    Ask("WAVeform:STReaming OFF");
+    EXPECT_EQ(Ask(":WAV:STR?;:SIMulator:STReaming:COUNt?"), "0;2\n");
+
+    Instrument older{ScopeState(ModelInfo::FromTable("HV1014"))};
+    EXPECT_TRUE(older.Execute("WAVeform:STReaming OFF").empty());
+    EXPECT_EQ(older.Execute(":SYST:ERR?").Text(), "-113,\"Undefined header\"\n");
+}
+
+TEST_F(InstrumentTest, ScreenImageIsABitmapBlock) {
+    const std::string normal = BlockPayload(Ask(":DISPlay:DATA? BMP, SCReen"));
+    const std::string inverted = BlockPayload(Ask(":DISPlay:DATA? BMP, SCReen, ON, Inv"));
+    ASSERT_GT(normal.size(), 54u);
+    EXPECT_EQ(normal.substr(0, 2), "BM");
+    const auto le32 = [](const std::string& s, size_t at) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i)
+            v = (v << 8) | static_cast<uint8_t>(s[at + static_cast<size_t>(i)]);
+        return v;
+    };
+    EXPECT_EQ(le32(normal, 2), normal.size());
+    EXPECT_EQ(le32(normal, 18), static_cast<uint32_t>(kScreenWidth));
+    EXPECT_EQ(le32(normal, 22), static_cast<uint32_t>(kScreenHeight));
+    ASSERT_EQ(inverted.size(), normal.size());
+    // Same pixels, complementary palette (the background entry first).
+    EXPECT_EQ(static_cast<uint8_t>(normal[54]), 0);
+    EXPECT_EQ(static_cast<uint8_t>(inverted[54]), 255);
+    EXPECT_EQ(normal.substr(le32(normal, 10)), inverted.substr(le32(inverted, 10)));
+    Ask(":DISPlay:DATA? PNG, SCReen");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "-224,\"Illegal parameter value\"\n");
+}
+
+TEST_F(InstrumentTest, LogKeepsMessagesExactlyAsReceived) {
+    Ask(":WAVeform:SOURce  Channel2");
+    Ask(":SYSTem:Header OFF\r");
+    Ask("*IDN?;:garbage");
+    EXPECT_EQ(Ask(":SIMulator:LOG:COUNt?"), "3\n");
+    EXPECT_EQ(BlockPayload(Ask(":SIM:LOG?")),
+              ":WAVeform:SOURce  Channel2\n:SYSTem:Header OFF\r\n*IDN?;:garbage");
+    EXPECT_EQ(BlockPayload(Ask(":SIM:LOG? 1")), "*IDN?;:garbage");
+    Ask(":SIM:LOG:CLEAR");
+    EXPECT_EQ(BlockPayload(Ask(":SIM:LOG?")), "");
+}
+
+TEST_F(InstrumentTest, SetupRoundTrips) {
+    Ask(":CHAN3:DISP ON;:CHAN2:SCAL 0.2;:POD2:DISP ON;:FUNC2:MULT CHAN1,CHAN3;:TIM:SCAL "
+        "2e-6;:ACQ:AVER ON");
+    const std::string learn = Ask(":SYSTem:SETup?");
+    ASSERT_EQ(learn.back(), '\n');
+    const std::string before =
+        Ask(":CHAN3:DISP?;:CHAN2:SCAL?;:POD2:DISP?;:FUNC2?;:TIM:SCAL?;:ACQ:AVER?");
+    Ask("*RST");
+    EXPECT_NE(Ask(":CHAN3:DISP?;:CHAN2:SCAL?;:POD2:DISP?;:FUNC2?;:TIM:SCAL?;:ACQ:AVER?"), before);
+    // Sent back the way a saved setup file is: the block without its line
+    // feed, after "Syst:Set ".
+    Ask("Syst:Set " + learn.substr(0, learn.size() - 1));
+    EXPECT_EQ(Ask(":CHAN3:DISP?;:CHAN2:SCAL?;:POD2:DISP?;:FUNC2?;:TIM:SCAL?;:ACQ:AVER?"), before);
+    EXPECT_EQ(Ask(":SYST:ERR?"), "0,\"No error\"\n");
+    Ask("Syst:Set #9000000050:CHAN1:DISP 0");
+    EXPECT_EQ(Ask(":SYST:ERR?;:CHAN1:DISP?"), "-161,\"Invalid block data\";1\n");
+}
+
+TEST(WaveformCache, ReusesBlocksAndStaysWithinItsBudget) {
+    ScopeState state;
+    state.format = WaveFormat::Word;
+    WaveformCache cache(5000);  // room for two 1000-word blocks
+    const auto first = cache.Block(state);
+    EXPECT_EQ(cache.Block(state), first);  // same settings: same buffer
+    state.source = Source{SourceKind::Channel, 2};
+    const auto second = cache.Block(state);
+    EXPECT_NE(second, first);
+    state.source = Source{SourceKind::Channel, 3};
+    cache.Block(state);
+    EXPECT_EQ(cache.entries(), 2u);
+    // The oldest went; a block still held by a sender stays valid.
+    EXPECT_EQ(first->size(), 2006u);
+    state.source = Source{SourceKind::Channel, 1};
+    EXPECT_NE(cache.Block(state), first);
+    EXPECT_TRUE(*cache.Block(state) == *first);
+}
+
+TEST(SimOptions, ParsesTheCommandLine) {
+    const auto o =
+        ParseSimOptions({"--port", "0", "--bind", "::1", "--model", "HV1014", "--serial",
+                         "CVN12345678", "--delay-ms", "5", "--idn-delay-ms", "700", "--drop-after",
+                         "3", "--garbage", "--silent", "--truncate-data"});
+    EXPECT_EQ(o.port, 0);
+    EXPECT_EQ(o.bind, "::1");
+    EXPECT_EQ(o.model, "HV1014");
+    EXPECT_EQ(o.serial, "CVN12345678");
+    EXPECT_EQ(o.faults.delayMs, 5);
+    EXPECT_EQ(o.faults.idnDelayMs, 700);
+    EXPECT_EQ(o.faults.dropAfter, 3);
+    EXPECT_TRUE(o.faults.garbage && o.faults.silent && o.faults.truncateData);
+    EXPECT_TRUE(ParseSimOptions({"--help"}).help);
+    EXPECT_THROW(ParseSimOptions({"--port", "70000"}), std::invalid_argument);
+    EXPECT_THROW(ParseSimOptions({"--port"}), std::invalid_argument);
+    EXPECT_THROW(ParseSimOptions({"--model", "A,B"}), std::invalid_argument);
+    EXPECT_THROW(ParseSimOptions({"--frobnicate"}), std::invalid_argument);
+
+    // The default model is a four-channel model with pods from the table.
+    const ModelInfo m = ModelInfo::FromTable(ModelInfo::DefaultId());
+    EXPECT_TRUE(ModelHasPods(m.id));
+    EXPECT_EQ(m.channels, 4);
+}
+
+}  // namespace
+}  // namespace cvn::sim

@@ -1,0 +1,30 @@
+// Runs the dialog tests inside one offscreen QApplication, with a private
+// home so that no real settings or logs are touched.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <filesystem>
+#include <string>
+
+#include "dialog/FWCdlgHalv.h"
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::string home = (std::filesystem::temp_directory_path() / "cvn-dialog-XXXXXX").string();
+    if (::mkdtemp(home.data()) == nullptr) return 2;
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
+
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+        cvn::unloadCaptureDialog();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    return result;
+}

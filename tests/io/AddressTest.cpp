@@ -1,0 +1,101 @@
+// Address texts: every accepted form and the ones that must be refused.
+#include <gtest/gtest.h>
+
+#include "io/Address.h"
+#include "io/IoError.h"
+#include "io/IoSession.h"
+
+namespace cvn::io {
+namespace {
+
+TEST(Address, AcceptedForms) {
+    struct Case {
+        std::string text;
+        Bus bus;
+        std::string where;  // host, device path or device name
+        int number;         // port, vendor id or GPIB address
+    };
+    const std::vector<Case> cases = {
+        {"TCPIP0::192.168.1.20::5025::SOCKET", Bus::Socket, "192.168.1.20", 5025},
+        {"tcpip::scope.lab::5555::socket", Bus::Socket, "scope.lab", 5555},
+        {"TCPIP::[fe80::1]::5025::SOCKET", Bus::Socket, "fe80::1", 5025},
+        {"10.0.0.7:5025", Bus::Socket, "10.0.0.7", 5025},
+        {"  scope-3 ", Bus::Socket, "scope-3", 5025},
+        {"[::1]:6000", Bus::Socket, "::1", 6000},
+        {"[::1]", Bus::Socket, "::1", 5025},
+        {"::1", Bus::Socket, "::1", 5025},
+        {"usbscope.example.com:5025", Bus::Socket, "usbscope.example.com", 5025},
+        {"TCPIP0::10.0.0.9::INSTR", Bus::Vxi11, "inst0", 0},
+        {"TCPIP::10.0.0.9::inst1::INSTR", Bus::Vxi11, "inst1", 0},
+        {"USB0::0x1A2B::0x0003::SN42::INSTR", Bus::Usbtmc, "", 0x1a2b},
+        {"usb::6699::3", Bus::Usbtmc, "", 6699},
+        {"/dev/usbtmc2", Bus::Usbtmc, "/dev/usbtmc2", 0},
+        {"ASRL/dev/ttyUSB0::INSTR", Bus::Serial, "/dev/ttyUSB0", 0},
+        {"ASRL2::INSTR", Bus::Serial, "/dev/ttyS1", 0},
+        {"COM1", Bus::Serial, "/dev/ttyS0", 0},
+        {"com3::INSTR", Bus::Serial, "/dev/ttyS2", 0},
+        {"/dev/ttyACM0", Bus::Serial, "/dev/ttyACM0", 0},
+        {"GPIB0::7::INSTR", Bus::Gpib, "", 7},
+        {"gpib::12", Bus::Gpib, "", 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Address a = parseAddress(c.text);
+        EXPECT_EQ(a.bus, c.bus);
+        switch (a.bus) {
+            case Bus::Socket:
+                EXPECT_EQ(a.host, c.where);
+                EXPECT_EQ(a.port, c.number);
+                break;
+            case Bus::Vxi11:
+                EXPECT_EQ(a.deviceName, c.where);
+                break;
+            case Bus::Usbtmc:
+                EXPECT_EQ(a.devicePath, c.where);
+                if (c.where.empty()) {
+                    EXPECT_EQ(a.vendorId, c.number);
+                }
+                break;
+            case Bus::Serial:
+                EXPECT_EQ(a.devicePath, c.where);
+                break;
+            case Bus::Gpib:
+                EXPECT_EQ(a.gpibPrimary, c.number);
+                break;
+        }
+    }
+    Address usb = parseAddress("USB0::0x1A2B::0x0003::SN42::INSTR");
+    EXPECT_EQ(usb.productId, 3);
+    EXPECT_EQ(usb.serialNumber, "SN42");
+}
+
+TEST(Address, BadTextsAreRefusedWithTheForms) {
+    for (std::string bad :
+         {"", "   ", "host:0", "host:99999", "host:", "TCPIP::h::x::SOCKET", "TCPIP::h::SOCKET",
+          "USB::0x12345::1", "USB::1", "GPIB::31", "GPIB::x", "COM0", "VXI::1::INSTR", "[::1",
+          "[::1]x", "ho st", "/dev/usbtmcX", "TCPIP::bad host::INSTR"}) {
+        try {
+            parseAddress(bad);
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        } catch (const IoError& e) {
+            EXPECT_EQ(e.code(), kIoBadAddress) << bad;
+            EXPECT_NE(e.description().find("TCPIP[n]::host::port::SOCKET"), std::string::npos);
+        }
+    }
+}
+
+TEST(Address, UnsupportedBusesFailToOpenWithAHint) {
+    IoManager manager;
+    for (std::string addr : {"GPIB::7::INSTR", "TCPIP::127.0.0.1::INSTR"}) {
+        try {
+            manager.Open(addr, 100);
+            ADD_FAILURE() << "opened " << addr;
+        } catch (const IoError& e) {
+            EXPECT_EQ(e.code(), kIoNotSupported);
+            EXPECT_NE(e.description().find("not supported"), std::string::npos);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace cvn::io

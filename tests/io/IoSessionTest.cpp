@@ -1,0 +1,196 @@
+// Session framing over a scripted transport: text replies, binary blocks at
+// every chunk boundary, and every way a reply can go wrong.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "FakeTransport.h"
+#include "io/IoError.h"
+#include "io/IoSession.h"
+
+namespace cvn::io {
+namespace {
+
+using namespace std::string_literals;
+using AtEnd = test::FakeTransport::AtEnd;
+using test::Chunk;
+using test::everySplit;
+using test::FakeTransport;
+
+struct Fixture {
+    FakeTransport* fake;
+    IoSession session;
+};
+
+std::unique_ptr<Fixture> makeSession(std::vector<Chunk> chunks, AtEnd atEnd = AtEnd::Silent,
+                                     bool messageBased = false) {
+    auto t = std::make_unique<FakeTransport>(std::move(chunks), atEnd, messageBased);
+    FakeTransport* raw = t.get();
+    auto f = std::unique_ptr<Fixture>(new Fixture{raw, IoSession("fake", std::move(t))});
+    f->session.SetTimeout(200);
+    return f;
+}
+
+std::string str(const std::vector<uint8_t>& v) {
+    return std::string(v.begin(), v.end());
+}
+
+// Runs fn and returns the IoError it throws (fails the test if none).
+template <typename Fn>
+IoError errorOf(Fn&& fn) {
+    try {
+        fn();
+    } catch (const IoError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no IoError thrown";
+    return IoError(kIoFailure, "none");
+}
+
+TEST(IoSessionBlock, ReadsBlocksSplitAtEveryBoundary) {
+    struct Case {
+        std::string reply;
+        std::string data;
+    };
+    const std::vector<Case> cases = {
+        {"#15hello\n", "hello"}, {" \r\n#211ab\ncd\0efghi\r\n"s, "ab\ncd\0efghi"s},
+        {"#10\n", ""},           {"#0abc\n", "abc"},
+        {"#15hello", "hello"},  // no terminator: the next reply follows at once
+    };
+    for (const auto& c : cases) {
+        // The text after the block proves the terminator was consumed and
+        // nothing behind it lost.
+        for (auto chunks : everySplit(c.reply + "NEXT\n")) {
+            auto f = makeSession(chunks);
+            EXPECT_EQ(str(f->session.EnterBytes()), c.data) << c.reply;
+            EXPECT_EQ(f->session.EnterText(), "NEXT\n") << c.reply;
+        }
+    }
+}
+
+TEST(IoSessionBlock, WordsAreBigEndianAndCountsMustBeEven) {
+    for (auto chunks : everySplit("#16\x01\x02\xff\xfe\x80\x00\n"s)) {
+        auto f = makeSession(chunks);
+        EXPECT_EQ(f->session.EnterWords(), (std::vector<int16_t>{0x0102, -2, -32768}));
+    }
+    // Long enough for the vector path of the swap, cut anywhere, including
+    // inside a word.
+    std::string data;
+    std::vector<int16_t> expected;
+    for (int i = 0; i < 40; ++i) {
+        auto v = static_cast<int16_t>(i * 1234 - 20000);
+        expected.push_back(v);
+        data += static_cast<char>(static_cast<uint16_t>(v) >> 8);
+        data += static_cast<char>(v & 0xff);
+    }
+    for (auto chunks : everySplit("#280" + data + "\n")) {
+        auto f = makeSession(chunks);
+        EXPECT_EQ(f->session.EnterWords(), expected);
+    }
+
+    auto f = makeSession({{"#13abc\nNEXT\n"}});
+    EXPECT_EQ(errorOf([&] { f->session.EnterWords(); }).code(), kIoMalformed);
+    EXPECT_EQ(f->session.EnterText(), "NEXT\n");  // the odd block was still read whole
+
+    // Indefinite block on a message-based bus ends at END, line feeds inside
+    // the data included.
+    auto m = makeSession({{"#0\x01\n"}, {"\x02\x03\n", true}}, AtEnd::Silent, true);
+    EXPECT_EQ(m->session.EnterWords(), (std::vector<int16_t>{0x010a, 0x0203}));
+}
+
+TEST(IoSessionBlock, BrokenBlocksFailWithWhatArrived) {
+    auto closed = makeSession({{"#210abc"}}, AtEnd::Close);
+    IoError e = errorOf([&] { closed->session.EnterBytes(); });
+    EXPECT_EQ(e.code(), kIoClosed);
+    EXPECT_NE(e.description().find("3 of 10"), std::string::npos) << e.description();
+
+    auto stalled = makeSession({{"#210abc"}, {"de"}});
+    e = errorOf([&] { stalled->session.EnterBytes(); });
+    EXPECT_EQ(e.code(), kIoTimeout);
+    EXPECT_NE(e.description().find("5 of 10"), std::string::npos) << e.description();
+
+    auto ended = makeSession({{"#210abc", true}}, AtEnd::Silent, true);
+    EXPECT_EQ(errorOf([&] { ended->session.EnterBytes(); }).code(), kIoMalformed);
+
+    // Far beyond the limit: refused from the header alone, nothing allocated.
+    auto huge = makeSession({{"#9999999999xx"}});
+    EXPECT_EQ(errorOf([&] { huge->session.EnterBytes(); }).code(), kIoBlockTooLarge);
+
+    for (std::string bad : {"X\n", "#A12\n", "#3ab1\n", "5#14abcd\n"}) {
+        auto f = makeSession({{bad}});
+        e = errorOf([&] { f->session.EnterBytes(); });
+        EXPECT_EQ(e.code(), kIoMalformed) << bad;
+        EXPECT_NE(e.description().find("received '"), std::string::npos) << e.description();
+    }
+    auto missingDigits = makeSession({{"#3", true}}, AtEnd::Silent, true);
+    EXPECT_EQ(errorOf([&] { missingDigits->session.EnterBytes(); }).code(), kIoMalformed);
+    auto nothing = makeSession({{"\n", true}}, AtEnd::Silent, true);
+    EXPECT_EQ(errorOf([&] { nothing->session.EnterBytes(); }).code(), kIoMalformed);
+}
+
+TEST(IoSessionText, RepliesEndAtTerminatorOrMessageEnd) {
+    for (auto chunks : everySplit("CORVANE,HV-4,SN7,1.2.3\n0.5\n")) {
+        auto f = makeSession(chunks);
+        EXPECT_EQ(f->session.EnterTextArray(),
+                  (std::vector<std::string>{"CORVANE", "HV-4", "SN7", "1.2.3"}));
+        EXPECT_EQ(f->session.EnterText(), "0.5\n");
+    }
+    // No terminator set: a byte stream still ends text at the line feed.
+    auto f = makeSession({{"A\nB\n"}});
+    f->session.SetTermChar(-1);
+    EXPECT_EQ(f->session.EnterText(), "A\n");
+    EXPECT_EQ(f->session.EnterText(), "B\n");
+
+    auto m = makeSession({{"xy"}, {"z", true}, {"1;", true}}, AtEnd::Silent, true);
+    m->session.SetTermChar(-1);
+    EXPECT_EQ(m->session.EnterText(), "xyz");
+    m->session.SetTermChar(';');
+    EXPECT_EQ(m->session.EnterText(), "1;");
+
+    auto partial = makeSession({{"no end"}});
+    IoError e = errorOf([&] { partial->session.EnterText(); });
+    EXPECT_EQ(e.code(), kIoTimeout);
+    EXPECT_NE(e.description().find("'no end'"), std::string::npos) << e.description();
+}
+
+TEST(IoSessionText, NumberArrays) {
+    auto f = makeSession({{" 1.5,+9.9E+37,-2\n1,2,3,4\n1,abc,3\n"}});
+    std::array<double, 3> v{};
+    EXPECT_EQ(f->session.EnterNumbers(v), 3u);
+    EXPECT_EQ(v, (std::array<double, 3>{1.5, 9.9e37, -2}));
+    EXPECT_EQ(f->session.EnterNumbers(v), 3u);  // the fourth field is read and ignored
+    EXPECT_EQ(v[2], 3.0);
+    EXPECT_EQ(errorOf([&] { f->session.EnterNumbers(v); }).code(), kIoMalformed);
+}
+
+TEST(IoSessionRaw, OutputReadBytesAndWriteBytes) {
+    auto f = makeSession({{"#15ab\ncd\nrest\nmore"}});
+    f->session.Output("*IDN?");
+    f->session.SetWriteTermChar(-1);
+    f->session.Output(":A");
+    const uint8_t raw[] = {'S', 0, 'x'};
+    f->session.WriteBytes(raw, 3);
+    EXPECT_EQ(f->fake->written, std::string("*IDN?\n:AS\0x", 11));
+
+    std::array<uint8_t, 64> buf{};
+    f->session.SetTermChar(-1);  // a block is read whole, line feeds inside it included
+    size_t n = f->session.ReadBytes(buf.data(), buf.size());
+    EXPECT_EQ(std::string(buf.begin(), buf.begin() + n), "#15ab\ncd\n");
+    f->session.SetTermChar('\n');
+    n = f->session.ReadBytes(buf.data(), buf.size());
+    EXPECT_EQ(std::string(buf.begin(), buf.begin() + n), "rest\n");
+    n = f->session.ReadBytes(buf.data(), 3);  // capacity ends the read
+    EXPECT_EQ(std::string(buf.begin(), buf.begin() + n), "mor");
+}
+
+TEST(IoSessionTimeout, SilentInstrumentFailsWithinTimeout) {
+    auto f = makeSession({});
+    f->session.SetTimeout(50);
+    std::array<uint8_t, 8> buf{};
+    EXPECT_EQ(errorOf([&] { f->session.EnterText(); }).code(), kIoTimeout);
+    EXPECT_EQ(errorOf([&] { f->session.EnterBytes(); }).code(), kIoTimeout);
+    EXPECT_EQ(errorOf([&] { f->session.ReadBytes(buf.data(), buf.size()); }).code(), kIoTimeout);
+}
+
+}  // namespace
+}  // namespace cvn::io

@@ -1,0 +1,152 @@
+// CScope against the simulator over a real loopback connection.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "apps/halvio-sim/SimProcess.h"
+#include "io/IoError.h"
+#include "io/IoSession.h"
+#include "scope/CScope.h"
+#include "scope/ModelTable.h"
+#include "support/ErrorHandler.h"
+#include "support/ScriptedUi.h"
+
+namespace cvn {
+namespace {
+
+class CScopeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::remove(ModelOverridePath());
+        LoadModelTable();
+        ui_ = std::make_shared<ScriptedUi>();
+        setUiServices(ui_);
+        gErrorHandler = std::make_shared<CErrorHandler>();
+    }
+    void TearDown() override { setUiServices(nullptr); }
+
+    // A second, independent connection to look at the simulator's state.
+    static std::string ask(const sim::SimProcess& sim, const std::string& query) {
+        auto session = io::IoManager().Open(sim.address());
+        session->Output(query);
+        return session->EnterText();
+    }
+
+    std::shared_ptr<ScriptedUi> ui_;
+};
+
+TEST_F(CScopeTest, ConnectIdentifiesModelChannelsAndPods) {
+    sim::SimProcess mso({"--model", "MSOHX5104"});
+    CScope scope;
+    ASSERT_TRUE(scope.Connect(mso.address()));
+    EXPECT_EQ(scope.model(), "MSOHX5104");
+    EXPECT_TRUE(scope.IsMSO());
+    EXPECT_EQ(scope.ChannelCount(), 4);
+
+    sim::SimProcess twoChannel({"--model", "HV1012"});
+    ASSERT_TRUE(scope.Connect(twoChannel.address()));
+    EXPECT_EQ(scope.model(), "HV1012");
+    EXPECT_FALSE(scope.IsMSO());
+    EXPECT_EQ(scope.ChannelCount(), 2);
+
+    // Nobody listens on a stopped simulator's port: Connect says false and
+    // keeps the facts of the last scope it identified.
+    const std::string gone = twoChannel.address();
+    twoChannel.stop();
+    CScope other;
+    EXPECT_FALSE(other.Connect(gone));
+    EXPECT_EQ(other.address(), gone);
+    EXPECT_EQ(other.ChannelCount(), 0);
+}
+
+TEST_F(CScopeTest, DisplayRunControlAndSavedStates) {
+    sim::SimProcess sim({"--model", "MSOHV3014"});
+    CScope scope;
+    ASSERT_TRUE(scope.Connect(sim.address()));
+
+    scope.ChanDisp(2, true);
+    scope.ChanDisp(1, false);
+    scope.Output(":POD1:DISP OFF");
+    scope.ChanDisp(5, true);  // beyond the channel count: nothing is sent
+    EXPECT_TRUE(scope.IsChanDisp("CHAN2"));
+    EXPECT_FALSE(scope.IsChanDisp("CHAN1"));
+    // A scope does not answer a query it does not know: that is a "no".
+    scope.session()->SetTimeout(300);
+    EXPECT_FALSE(scope.IsChanDisp("NOSUCH"));
+    scope.session()->SetTimeout(10000);
+    EXPECT_TRUE(scope.IsAnyOneDisp());
+
+    scope.SaveChanState();
+    for (int16_t c = 1; c <= 4; ++c) scope.ChanDisp(c, false);
+    scope.Output(":POD1:DISP ON");
+    EXPECT_TRUE(scope.IsAnyOneDisp());  // the pod counts on an MSO model
+    scope.RestoreChanState();
+    EXPECT_EQ(ask(sim, ":CHAN2:DISP?"), "1\n");
+    EXPECT_EQ(ask(sim, ":CHAN1:DISP?"), "0\n");
+    EXPECT_EQ(ask(sim, ":POD1:DISP?"), "0\n");
+
+    scope.Output(":RUN");
+    EXPECT_TRUE(scope.IsRunning());
+    scope.SetStopMode(true);  // running: stopped, and remembered
+    EXPECT_FALSE(scope.IsRunning());
+    scope.SetStopMode(false);
+    EXPECT_TRUE(scope.IsRunning());
+    scope.StopRunning();
+    EXPECT_FALSE(scope.IsRunning());
+    scope.RunSingle();
+    EXPECT_TRUE(ui_->boxes().empty());
+}
+
+TEST_F(CScopeTest, DroppedConnectionAndTimeoutGiveClearErrors) {
+    sim::SimProcess dropping({"--drop-after", "1"});
+    CScope scope;
+    ASSERT_TRUE(scope.Connect(dropping.address()));  // message 1
+    EXPECT_FALSE(scope.IsRunning());                 // message 2: dropped before the reply
+    try {
+        scope.Output(":RUN");
+        scope.session()->EnterText();
+        FAIL() << "a dropped connection must fail";
+    } catch (const io::IoError& e) {
+        EXPECT_TRUE(e.code() == io::kIoClosed || e.code() == io::kIoFailure) << e.what();
+        EXPECT_FALSE(e.description().empty());
+    }
+
+    sim::SimProcess silent({"--silent"});
+    auto session = io::IoManager().Open(silent.address());
+    session->SetTimeout(200);
+    try {
+        session->Output("*IDN?");
+        session->EnterText();
+        FAIL() << "a silent scope must time out";
+    } catch (const io::IoError& e) {
+        EXPECT_EQ(e.code(), io::kIoTimeout);
+    }
+    // SetStopMode never throws; without a session its failure shows nothing.
+    CScope unconnected;
+    unconnected.SetStopMode(true);
+    EXPECT_TRUE(ui_->boxes().empty());
+}
+
+TEST_F(CScopeTest, ScreenImageIsWrittenUnchangedToANewFile) {
+    sim::SimProcess sim;
+    CScope scope;
+    ASSERT_TRUE(scope.Connect(sim.address()));
+    std::string first, second;
+    bool error = false;
+    scope.GetBitMap(first, error, false);
+    scope.GetBitMap(second, error, true);
+    ASSERT_FALSE(error);
+    EXPECT_NE(first, second);
+    for (const auto& path : {first, second}) {
+        std::ifstream in(path, std::ios::binary);
+        char magic[2] = {};
+        in.read(magic, 2);
+        EXPECT_EQ(std::string(magic, 2), "BM") << path;
+        std::filesystem::remove(path);
+    }
+    EXPECT_EQ(scope.session()->Timeout(), 10000);
+}
+
+}  // namespace
+}  // namespace cvn

@@ -1,0 +1,178 @@
+// The connection check and the waveform transfer against the simulator,
+// checking the exact bytes the add-in sends and what the user is shown.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "apps/halvio-sim/SimProcess.h"
+#include "io/IoSession.h"
+#include "scope/Connection.h"
+#include "scope/ModelTable.h"
+#include "support/AppKey.h"
+#include "support/ErrorHandler.h"
+#include "support/ScriptedUi.h"
+#include "support/SettingsStore.h"
+#include "waveform/AcquisitionSetup.h"
+#include "waveform/WaveformTransfer.h"
+
+namespace cvn {
+namespace {
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home_ = std::filesystem::temp_directory_path() /
+                ("cvn-transfer-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(home_);
+        ::setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (home_ / "state").c_str(), 1);
+        std::filesystem::remove(ModelOverridePath());
+        LoadModelTable();
+        ui_ = ScriptedUi::install();
+        gErrorHandler = std::make_shared<CErrorHandler>((home_ / "log").string());
+        gSession.reset();
+    }
+    void TearDown() override {
+        gSession.reset();
+        ScriptedUi::uninstall();
+        std::filesystem::remove_all(home_);
+    }
+
+    // The simulator's record of the messages it received, oldest first. A
+    // query on gSession first makes sure everything sent there has been run.
+    static std::string log(const sim::SimProcess& sim) {
+        if (gSession) {
+            gSession->Output("*OPC?");
+            gSession->EnterText();
+        }
+        auto s = io::IoManager().Open(sim.address());
+        s->Output(":SIMulator:LOG?");
+        auto bytes = s->EnterBytes();
+        return std::string(bytes.begin(), bytes.end());
+    }
+    static void clearLog(const sim::SimProcess& sim) {
+        auto s = io::IoManager().Open(sim.address());
+        s->Output(":SIMulator:LOG:CLEar");
+        s->Output(":SIMulator:LOG:COUNt?");  // answered only once the log is clear
+        s->EnterText();
+    }
+
+    std::filesystem::path home_;
+    std::shared_ptr<ScriptedUi> ui_;
+};
+
+TEST_F(TransferTest, ConnectionCheckAcceptsOnlySupportedModels) {
+    sim::SimProcess sim({"--model", "MSOHX5104"});
+    std::string model;
+    bool connected = false;
+    ASSERT_TRUE(isConnected(sim.address(), true, model, connected));
+    EXPECT_TRUE(connected);
+    EXPECT_EQ(model, "MSOHX5104");
+    EXPECT_EQ(gSession->Timeout(), 10000);  // the 500 ms identification limit is undone
+    EXPECT_EQ(GetSetting(SettingsAppKey(), "Settings", "Corvane Halvio Series"), sim.address());
+    const auto first = gSession;
+    ASSERT_TRUE(isConnected(sim.address(), true, model, connected));
+    EXPECT_EQ(gSession, first);  // same address: the session is reused
+
+    sim::SimProcess other({"--model", "ZZ9000"});
+    EXPECT_FALSE(isConnected(other.address(), false, model, connected));
+    EXPECT_FALSE(gSession);
+    ASSERT_EQ(ui_->boxes().size(), 1u);  // shown even without showMessages
+    EXPECT_EQ(ui_->boxes()[0].text, "Incorrect model.\r\n\r\n");
+
+    sim::SimProcess slow({"--idn-delay-ms", "900"});
+    EXPECT_FALSE(isConnected(slow.address(), true, model, connected));
+    ASSERT_EQ(ui_->boxes().size(), 2u);
+    EXPECT_EQ(ui_->boxes()[1].text, "No connection.\r\n\r\n");
+    EXPECT_EQ(gSession->Timeout(), 10000);
+}
+
+TEST_F(TransferTest, ChannelAndPodTransfersSendTheExactCommands) {
+    sim::SimProcess sim({"--model", "HX7100104"});
+    std::string model;
+    bool connected = false;
+    ASSERT_TRUE(isConnected(sim.address(), false, model, connected));
+    gSession->Output(":CHAN3:DISP ON");
+
+    clearLog(sim);
+    PreambleBlock block{};
+    RawData data;
+    bool cancel = false;
+    ReadSourceWaveform(gSession, data, block, "CHAN3", cancel);
+    EXPECT_FALSE(cancel);
+    EXPECT_EQ(block[10], 3);
+    auto* words = std::get_if<std::vector<int16_t>>(&data);
+    ASSERT_NE(words, nullptr);
+    EXPECT_EQ(static_cast<double>(words->size()), block[2]);
+    EXPECT_EQ(gSession->Timeout(), 10000);
+    const std::string sent = log(sim);
+    // The streaming switch goes out once: this model is of the newest family.
+    EXPECT_NE(sent.find("*IDN?\nWAVeform:STReaming OFF\n:WAVEFORM:VIEW MAIN\n:System:Header OFF\n"
+                        ":System:LONGform OFF\n:WAVeform:FORMat WORD\n:WAVEFORM:BYTEORDER MSBFIRST\n"
+                        ":WAVeform:SOURce  Channel3\n:WAVeform:PREamble?\n:WAVeform:DATA?"),
+              std::string::npos)
+        << sent;
+
+    clearLog(sim);
+    ReadSourceWaveform(gSession, data, block, "POD2", cancel);
+    EXPECT_EQ(block[10], 16);
+    ASSERT_NE(std::get_if<std::vector<uint8_t>>(&data), nullptr);
+    EXPECT_NE(log(sim).find(":WAVEFORM:BYTEORDER MSBFIRST\n:WAVeform:FORMat BYTE\n"
+                            ":WAVeform:SOURce  POD2\n"),
+              std::string::npos);
+    EXPECT_TRUE(ui_->boxes().empty());
+}
+
+TEST_F(TransferTest, FailedTransferIsReportedAndKeepsEarlierData) {
+    sim::SimProcess sim({"--model", "HV1014", "--drop-after", "10"});
+    std::string model;
+    bool connected = false;
+    ASSERT_TRUE(isConnected(sim.address(), false, model, connected));  // 2 messages
+    PreambleBlock block{};
+    RawData data = std::vector<int16_t>{7, 7};
+    bool cancel = false;
+    ReadSourceWaveform(gSession, data, block, "CHAN1", cancel);  // DATA? is dropped
+    EXPECT_FALSE(cancel);  // a failed transfer does not cancel the retrieval
+    EXPECT_EQ(block[10], 1);
+    EXPECT_EQ(std::get<std::vector<int16_t>>(data), (std::vector<int16_t>{7, 7}));
+    EXPECT_EQ(gSession->Timeout(), 10000);
+    ASSERT_EQ(ui_->boxes().size(), 1u);
+    EXPECT_EQ(ui_->boxes()[0].text, "Error retreiving scope data.\r\n\r\n");
+    EXPECT_EQ(ui_->boxes()[0].caption, "Wavecatch for Corvane Halvio");
+
+    // Without a session the wrapper itself fails and cancels.
+    ReadSourceWaveform(nullptr, data, block, "CHAN1", cancel);
+    EXPECT_TRUE(cancel);
+}
+
+TEST_F(TransferTest, MaximumPointsCheckAsksAndCorrects) {
+    sim::SimProcess sim;
+    std::string model;
+    bool connected = false;
+    ASSERT_TRUE(isConnected(sim.address(), false, model, connected));
+    bool cancel = false;
+    CheckMaxPointsSetup(cancel);  // power-on: main view, no averaging
+    EXPECT_TRUE(ui_->boxes().empty());
+
+    gSession->Output(":ACQuire:AVERage ON;:ACQuire:COUNt 16");
+    ui_->queueAnswer(MsgResult::Cancel);
+    CheckMaxPointsSetup(cancel);
+    EXPECT_TRUE(cancel);
+    ASSERT_EQ(ui_->boxes().size(), 1u);
+    EXPECT_EQ(ui_->boxes()[0].caption, "Corvane Wavecatch");
+    EXPECT_EQ(ui_->boxes()[0].buttons, MsgButtons::YesNoCancel);
+
+    clearLog(sim);
+    ui_->queueAnswer(MsgResult::Yes);
+    cancel = false;
+    CheckMaxPointsSetup(cancel);
+    EXPECT_FALSE(cancel);
+    EXPECT_NE(log(sim).find("TIMebase:VIEW Main\n:ACQuire:AVERAGE OFF\n:DIGITIZE"),
+              std::string::npos);
+    CheckMaxPointsSetup(cancel);  // corrected: no more questions
+    EXPECT_EQ(ui_->boxes().size(), 2u);
+}
+
+}  // namespace
+}  // namespace cvn
