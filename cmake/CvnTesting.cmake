@@ -1,8 +1,8 @@
-# cvn_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...])
+# cvn_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [RESOURCE_LOCK name])
 # One GoogleTest binary registered with CTest. Qt tests run headless.
 include(GoogleTest)
 function(cvn_add_gtest)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;RESOURCE_LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
@@ -11,5 +11,6 @@ function(cvn_add_gtest)
   gtest_discover_tests(${T_NAME}
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                LABELS "${T_LABELS}"
+               RESOURCE_LOCK "${T_RESOURCE_LOCK}"
     DISCOVERY_TIMEOUT 60)
 endfunction()

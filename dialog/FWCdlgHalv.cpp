@@ -19,6 +19,9 @@
 #include <cmath>
 
 #include "dialog/LocalizeForm.h"
+#include "dialog/MeasurementTab.h"
+#include "dialog/ScopeSettingsTab.h"
+#include "dialog/frmFindInstrument.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
 #include "support/AppKey.h"
@@ -130,6 +133,8 @@ void FWCdlgHalv::connectReactions() {
     QObject::connect(cmdFindInstrument, &QPushButton::clicked, this, [this] {
         if (findInstrumentAction) step([this] { findInstrumentAction(*this); });
     });
+    ConnectMeasurementTab(*this);
+    scopeSettingsAction = RunScopeSettingsTab;
 }
 
 void FWCdlgHalv::selectTab(int index) {
@@ -389,6 +394,7 @@ FWCdlgHalv& captureDialog() {
     auto& instance = sharedDialog();
     if (!instance) {
         instance = new FWCdlgHalv;
+        instance->findInstrumentAction = runFindInstrument;
         // Widgets must go before the application object does.
         if (auto* app = QCoreApplication::instance())
             QObject::connect(app, &QCoreApplication::aboutToQuit, instance.data(),

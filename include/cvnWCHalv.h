@@ -49,6 +49,9 @@ int32_t DllUnregisterServer(void);
 const char* cvnModuleVersion(void);
 /* The self-registration mark: non-zero when the module registers itself. */
 int32_t cvnSelfRegister(void);
+/* The type library (a const cvn::automation::TypeLibInfo*): every class,
+ * interface and member with its DISPID, types and help text. */
+const void* cvnTypeLibrary(void);
 
 #ifdef __cplusplus
 }

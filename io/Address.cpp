@@ -211,6 +211,9 @@ std::optional<std::string_view> comDigits(const std::vector<std::string_view>& p
 }  // namespace
 
 Address parseAddress(std::string_view text) {
+    // Device paths go to open(2) as C strings: a NUL would silently cut them
+    // to the name of some other device.
+    if (text.find('\0') != std::string_view::npos) bad(text, "contains a NUL character");
     auto b = text.find_first_not_of(" \t\r\n");
     if (b == std::string_view::npos) bad(text, "empty");
     auto e = text.find_last_not_of(" \t\r\n");

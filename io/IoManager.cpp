@@ -8,6 +8,7 @@
 #include "io/SerialTransport.h"
 #include "io/TcpSocketTransport.h"
 #include "io/UsbtmcTransport.h"
+#include "io/Vxi11Transport.h"
 
 namespace cvn::io {
 
@@ -19,13 +20,9 @@ IoSessionPtr IoManager::Open(std::string_view address, int timeoutMs) {
         case Bus::Socket:
             transport = std::make_unique<TcpSocketTransport>(a.host, a.port, deadline);
             break;
-        case Bus::Vxi11: {
-            std::string host = a.host.find(':') != std::string::npos ? "[" + a.host + "]" : a.host;
-            throw IoError(kIoNotSupported,
-                          "VXI-11 instrument addresses (" + std::string(address) +
-                              ") are not supported yet; use the raw socket port instead: " + host +
-                              ":5025 or TCPIP::" + host + "::5025::SOCKET");
-        }
+        case Bus::Vxi11:
+            transport = std::make_unique<Vxi11Transport>(a.host, a.deviceName, deadline);
+            break;
         case Bus::Gpib:
             throw IoError(kIoNotSupported, "GPIB is not supported on this system (address " +
                                                std::string(address) +

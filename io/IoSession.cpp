@@ -205,11 +205,33 @@ void IoSession::Output(std::string_view command) {
 }
 
 void IoSession::WriteBytes(const uint8_t* data, size_t count) {
+    if (stale_) drainStale();
     transport_->beginMessage();
     try {
         transport_->write(data, count, deadline());
     } catch (const IoError& e) {
         rethrowWith(e, "Sending to " + address_);
+    }
+}
+
+// After a read failed, the rest of that reply may still be on its way (a
+// scope that answered late, a block cut short by the time-out). Left alone
+// it would answer the next query, so everything that arrives before the line
+// has been quiet for a moment is thrown away before the next command.
+void IoSession::drainStale() {
+    stale_ = false;
+    reader_->discardBuffered();
+    constexpr auto kQuiet = std::chrono::milliseconds(20);
+    constexpr size_t kMaxDrained = kMaxBlockBytes;
+    std::vector<uint8_t> scratch(kChunkBytes);
+    size_t drained = 0;
+    try {
+        while (drained < kMaxDrained) {
+            bool end = false;
+            drained += transport_->read(scratch.data(), scratch.size(), Clock::now() + kQuiet, end);
+        }
+    } catch (const IoError&) {
+        // Quiet (or closed: the write that follows reports that).
     }
 }
 
@@ -231,6 +253,7 @@ std::string IoSession::EnterText() {
         reader_->consume(n);
         return text;
     } catch (const IoError& e) {
+        stale_ = true;
         std::string context = "Reading a reply from " + address_;
         if (reader_->buffered() > 0) {
             context += " (" + std::to_string(reader_->buffered()) +
@@ -448,14 +471,24 @@ void IoSession::consumeBlockTerminator(Deadline d) {
 std::vector<uint8_t> IoSession::EnterBytes() {
     std::vector<uint8_t> out;
     BlockSink<uint8_t> sink(out);
-    readBlock(sink);
+    try {
+        readBlock(sink);
+    } catch (const IoError&) {
+        stale_ = true;
+        throw;
+    }
     return out;
 }
 
 std::vector<int16_t> IoSession::EnterWords() {
     std::vector<int16_t> out;
     WordSink sink(out);
-    readBlock(sink);
+    try {
+        readBlock(sink);
+    } catch (const IoError&) {
+        stale_ = true;
+        throw;
+    }
     // An odd count shows only after the header; the block was still read
     // whole, so the next reply starts where it should.
     size_t bytes = sink.declaredBytes();
@@ -485,6 +518,7 @@ size_t IoSession::ReadBytes(uint8_t* data, size_t capacity) {
         r.consume(n);
         return n;
     } catch (const IoError& e) {
+        stale_ = true;
         if (e.code() == kIoTimeout) {
             throw IoError(kIoTimeout, "Reading from " + address_ + ": no complete reply within " +
                                           std::to_string(timeoutMs_) + " ms");

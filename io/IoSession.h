@@ -74,6 +74,7 @@ private:
     void readBlock(Sink& sink);
     void consumeBlockTerminator(Deadline deadline);
     size_t readWholeReply(uint8_t* data, size_t capacity, Deadline deadline);
+    void drainStale();
 
     std::string address_;
     std::unique_ptr<Transport> transport_;
@@ -81,6 +82,7 @@ private:
     int timeoutMs_ = 10000;
     int termChar_ = 10;
     int writeTermChar_ = 10;
+    bool stale_ = false;  // a read failed: leftovers of its reply may follow
 };
 
 using IoSessionPtr = std::shared_ptr<IoSession>;

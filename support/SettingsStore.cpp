@@ -450,7 +450,11 @@ void SaveSetting(const std::string& appKey, const std::string& section, const st
             if (!lines.empty() && !trimLayout(lines.back().raw).empty()) lines.push_back(Line{});
             Line header;
             header.kind = Line::Kind::Section;
-            header.raw = "[" + escape(section, Field::Section) + "]";
+            // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on
+            // "[" + text + "]" in optimised builds.
+            header.raw = "[";
+            header.raw += escape(section, Field::Section);
+            header.raw += ']';
             lines.push_back(std::move(header));
             lines.push_back(std::move(line));
         }

@@ -40,4 +40,12 @@ __attribute__((visibility("default"))) const char* cvnModuleVersion(void) {
 }
 
 __attribute__((visibility("default"))) int32_t cvnSelfRegister(void) { return 1; }
+
+__attribute__((visibility("default"))) const void* cvnTypeLibrary(void) {
+    try {
+        return &cvn::Server().typeLibrary();
+    } catch (...) {
+        return nullptr;
+    }
+}
 }

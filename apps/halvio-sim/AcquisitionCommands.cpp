@@ -69,7 +69,7 @@ void RegisterAcquisitionCommands(CommandTable& t) {
           [](CommandContext& c) { c.reply(std::to_string(c.state.acquireCount)); });
     t.add(":ACQuire:POINts", [](CommandContext& c) {
         if (!c.expectArgs(1, 1)) return;
-        if (auto v = c.numberArg(0, 100, ScopeState::kMaxRecordLength))
+        if (auto v = c.numberArg(0, 100, static_cast<double>(c.state.model.maxRecordLength)))
             c.state.recordLength = std::lround(*v);
     });
     t.add(":ACQuire:POINts?",

@@ -1,5 +1,5 @@
-// What the scope shows: channels, pods, math functions, the screen picture
-// and the measurement sources.
+// What the scope shows: channels, pods, math functions and the screen
+// picture. The measurement sources live with the measurements.
 #include <iterator>
 
 #include "apps/halvio-sim/Instrument.h"
@@ -141,20 +141,14 @@ void RegisterChannelCommands(CommandTable& t) {
             inverted = inverted || *palette == 0;
         }
         const std::string bmp = RenderScreenBmp(c.state, inverted);
+        if (c.state.faults.resetScreen) {
+            // A third of the picture, then the connection breaks.
+            c.replyBlock(std::make_shared<const std::string>(BlockHeader(bmp.size()) +
+                                                             bmp.substr(0, bmp.size() / 3)),
+                         AfterSend::Reset);
+            return;
+        }
         c.replyBlock(std::make_shared<const std::string>(BlockHeader(bmp.size()) + bmp));
-    });
-
-    t.add(":MEASure:SOURce", [](CommandContext& c) {
-        if (!c.expectArgs(1, 2)) return;
-        auto s1 = c.sourceArg(0);
-        if (!s1) return;
-        std::optional<Source> s2 = s1;
-        if (c.argCount() > 1 && !(s2 = c.sourceArg(1))) return;
-        c.state.measureSource1 = SourceName(*s1, false);
-        c.state.measureSource2 = SourceName(*s2, false);
-    });
-    t.add(":MEASure:SOURce?", [](CommandContext& c) {
-        c.reply(c.state.measureSource1 + "," + c.state.measureSource2);
     });
 }
 

@@ -126,11 +126,11 @@ std::string CommandContext::headerPrefix() const {
 }
 
 void CommandContext::reply(std::string text) {
-    outputs_.push_back({headerPrefix() + text, nullptr});
+    outputs_.push_back({headerPrefix() + text, nullptr, AfterSend::Continue});
 }
 
-void CommandContext::replyBlock(std::shared_ptr<const std::string> block) {
-    outputs_.push_back({headerPrefix(), std::move(block)});
+void CommandContext::replyBlock(std::shared_ptr<const std::string> block, AfterSend after) {
+    outputs_.push_back({headerPrefix(), std::move(block), after});
 }
 
 void CommandContext::error(int code, std::string_view text) {
@@ -145,6 +145,7 @@ Instrument::Instrument(ScopeState initial) : state_(std::move(initial)) {
     RegisterAcquisitionCommands(table_);
     RegisterWaveformCommands(table_);
     RegisterSimulatorCommands(table_);
+    RegisterMeasureCommands(table_);
 }
 
 FaultConfig Instrument::Faults() const {
@@ -215,14 +216,17 @@ Response Instrument::Run(std::string_view message, bool record) {
         text += outputs[i].text;
         if (outputs[i].block) {
             if (!text.empty())
-                response.parts.push_back(
-                    {std::make_shared<const std::string>(std::move(text)), false});
+                response.parts.push_back({std::make_shared<const std::string>(std::move(text)),
+                                          false, AfterSend::Continue});
             text.clear();
-            response.parts.push_back({outputs[i].block, true});
+            response.parts.push_back({outputs[i].block, true, outputs[i].after});
+            // Nothing of the message goes out after a connection ends.
+            if (outputs[i].after != AfterSend::Continue) return response;
         }
     }
     text += '\n';
-    response.parts.push_back({std::make_shared<const std::string>(std::move(text)), false});
+    response.parts.push_back(
+        {std::make_shared<const std::string>(std::move(text)), false, AfterSend::Continue});
     return response;
 }
 

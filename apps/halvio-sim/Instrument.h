@@ -19,12 +19,18 @@
 
 namespace cvn::sim {
 
+// What the connection does once a part has been sent: go on, close it
+// (the peer sees an orderly end), or reset it (the peer sees an abort).
+// Only faults ask for anything but Continue.
+enum class AfterSend { Continue, Close, Reset };
+
 // What a message produced. Parts are sent in order; large blocks are shared
 // with the waveform cache, not copied.
 struct Response {
     struct Part {
         std::shared_ptr<const std::string> bytes;
         bool block = false;  // a definite-length block
+        AfterSend after = AfterSend::Continue;
     };
     std::vector<Part> parts;      // empty when nothing is to be sent
     bool identification = false;  // the message asked "*IDN?"
@@ -80,13 +86,15 @@ public:
     std::string keyword(std::string_view scpiKeyword) const;
 
     void reply(std::string text);
-    void replyBlock(std::shared_ptr<const std::string> block);
+    void replyBlock(std::shared_ptr<const std::string> block,
+                    AfterSend after = AfterSend::Continue);
     void error(int code, std::string_view text);
     void markIdentification() { identification_ = true; }
 
     struct Output {
         std::string text;  // header prefix included
         std::shared_ptr<const std::string> block;
+        AfterSend after = AfterSend::Continue;
     };
     std::vector<Output>& outputs() { return outputs_; }
     bool identification() const { return identification_; }
@@ -135,5 +143,6 @@ void RegisterChannelCommands(CommandTable& table);
 void RegisterAcquisitionCommands(CommandTable& table);
 void RegisterWaveformCommands(CommandTable& table);
 void RegisterSimulatorCommands(CommandTable& table);
+void RegisterMeasureCommands(CommandTable& table);
 
 }  // namespace cvn::sim

@@ -15,6 +15,18 @@ ModelInfo ModelInfo::FromTable(std::string_view id) {
     m.channels = std::clamp(m.channels, 1, ScopeState::kMaxChannels);
     m.hasPods = ModelHasPods(id);
     m.streamingFamily = FamilyFragmentCount(id) > 0;
+    // Memory grows with each generation: the oldest models hold 2 Mpts, the
+    // newest high-end models 16 Mpts.
+    const std::string upper = ToUpper(id);
+    if (upper.find("HV1") != std::string::npos) {
+        m.maxRecordLength = 2'000'000;
+    } else if (upper.find("HV2") != std::string::npos) {
+        m.maxRecordLength = 4'000'000;
+    } else if (upper.find("HX7") != std::string::npos || upper.find("HX8") != std::string::npos) {
+        m.maxRecordLength = ScopeState::kMaxRecordLength;
+    } else {
+        m.maxRecordLength = 8'000'000;
+    }
     return m;
 }
 
@@ -40,7 +52,16 @@ std::string ModelInfo::DefaultId() {
 
 ScopeState::ScopeState(ModelInfo m, std::string serialNumber)
     : model(std::move(m)), serial(std::move(serialNumber)) {
+    for (int i = 0; i < kMaxChannels; ++i) signal[i] = DefaultSignal(i + 1);
+    for (int i = 0; i < kPods; ++i) pod[i] = DefaultPod(i + 1);
+    KeepAsStartup();
     Reset();
+}
+
+void ScopeState::KeepAsStartup() {
+    startupFaults = faults;
+    for (int i = 0; i < kMaxChannels; ++i) startupSignal[i] = signal[i];
+    for (int i = 0; i < kPods; ++i) startupPod[i] = pod[i];
 }
 
 void ScopeState::Reset() {
@@ -62,7 +83,7 @@ void ScopeState::Reset() {
     timebasePosition = 0.0;
     acquireType = AcquireType::Normal;
     acquireCount = 8;
-    recordLength = 8'000'000;
+    recordLength = model.maxRecordLength;
     waveformView = "MAIN";
     format = WaveFormat::Byte;
     byteOrder = ByteOrder::MsbFirst;
@@ -131,6 +152,11 @@ long ScopeState::AvailablePoints() const {
 }
 
 long ScopeState::TransferPoints() const {
+    // A spectrum has as many bins as fit its transform, not a full record.
+    if (source.kind == SourceKind::Function && source.index >= 1 && source.index <= kFunctions &&
+        functionOperator[source.index - 1] == "FFT") {
+        return std::min({pointsRequested, AvailablePoints(), kFftBins});
+    }
     return std::min(pointsRequested, AvailablePoints());
 }
 

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "apps/halvio-sim/Signals.h"
+
 namespace cvn::sim {
 
 // Identity of the simulated model, resolved from the built-in model table.
@@ -20,7 +22,8 @@ struct ModelInfo {
     std::string id;
     int channels = 4;
     bool hasPods = false;
-    bool streamingFamily = false;  // accepts the waveform streaming switch
+    bool streamingFamily = false;      // accepts the waveform streaming switch
+    long maxRecordLength = 8'000'000;  // acquisition memory in points
 
     static ModelInfo FromTable(std::string_view id);
     // The model the simulator plays when none is asked for: the first
@@ -41,14 +44,22 @@ struct Source {
     bool operator==(const Source&) const = default;
 };
 
+// How a data block's header may lie about its length.
+enum class LyingHeader { Off, Close, Wait };
+
 // Switches that make the simulator misbehave on purpose.
 struct FaultConfig {
-    int delayMs = 0;            // before every reply
-    int idnDelayMs = 0;         // before a reply that answers "*IDN?"
-    long dropAfter = -1;        // close a connection after this many messages
-    bool garbage = false;       // answer every query with bytes that mean nothing
-    bool silent = false;        // answer nothing
-    bool truncateData = false;  // send half of each data block, then close
+    int delayMs = 0;                             // before every reply
+    int idnDelayMs = 0;                          // before a reply that answers "*IDN?"
+    long dropAfter = -1;                         // close a connection after this many messages
+    bool garbage = false;                        // answer every query with bytes that mean nothing
+    bool silent = false;                         // answer nothing
+    bool truncateData = false;                   // send half of each data block, then close
+    bool shortData = false;                      // waveform data one point short of its preamble
+    LyingHeader lyingHeader = LyingHeader::Off;  // header declares more than is sent
+    bool cutData = false;          // reset the connection in the middle of waveform data
+    bool garbagePreamble = false;  // the preamble reply is meaningless bytes
+    bool resetScreen = false;      // reset the connection in the middle of the screen image
 };
 
 struct ScopeState {
@@ -58,7 +69,8 @@ struct ScopeState {
     static constexpr size_t kErrorQueueSize = 30;
     static constexpr size_t kLogSize = 100000;
     static constexpr long kNormalPointsLimit = 1'000'000;
-    static constexpr long kMaxRecordLength = 16'000'000;
+    static constexpr long kMaxRecordLength = 16'000'000;  // of the largest model
+    static constexpr long kFftBins = 32768;
 
     ModelInfo model;
     std::string serial;
@@ -92,6 +104,10 @@ struct ScopeState {
     std::string measureSource1 = "CHAN1";
     std::string measureSource2 = "CHAN2";
 
+    // What the inputs see; kept across *RST like a probe still connected.
+    SignalConfig signal[kMaxChannels];
+    PodConfig pod[kPods];
+
     // Simulator bookkeeping, kept across *RST.
     std::deque<std::pair<int, std::string>> errors;
     std::deque<std::string> log;
@@ -99,10 +115,14 @@ struct ScopeState {
     long streamingOffCount = 0;
     FaultConfig faults;
     FaultConfig startupFaults;  // what :SIMulator:RESet goes back to
+    SignalConfig startupSignal[kMaxChannels];
+    PodConfig startupPod[kPods];
 
     explicit ScopeState(ModelInfo m = ModelInfo::FromTable(ModelInfo::DefaultId()),
                         std::string serialNumber = "CVN40517263");
     void Reset();
+    // Makes the current signals and faults what ":SIMulator:RESet" restores.
+    void KeepAsStartup();
 
     void PushError(int code, std::string_view message);
     // '<code>,"<message>"', or '0,"No error"' when the queue is empty.

@@ -1,5 +1,6 @@
-// Picture of the simulated scope's screen as an 8-bit palette BMP file:
-// graticule and the traces of every displayed source.
+// Picture of the simulated scope's screen as a BMP file: status line,
+// graticule, the traces of every displayed channel and function in their
+// colours, the pods as logic lanes, and the scale labels.
 #pragma once
 
 #include <string>
@@ -8,11 +9,13 @@
 
 namespace cvn::sim {
 
-constexpr int kScreenWidth = 640;
+constexpr int kScreenWidth = 800;
 constexpr int kScreenHeight = 480;
 
-// The complete BMP file. `inverted` swaps every palette colour for its
-// complement (the printer-friendly view).
+// The complete BMP file. `inverted` draws with the complementary palette
+// (white background: the ink-saving print view). Labels are drawn only when
+// the process has a QGuiApplication (the simulator makes one); without it
+// the picture is otherwise the same.
 std::string RenderScreenBmp(const ScopeState& state, bool inverted);
 
 }  // namespace cvn::sim

@@ -3,10 +3,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -137,7 +139,7 @@ void Server::stop() {
     wake_.notify_all();
     for (auto& c : clients) {
         c->thread.join();
-        close(c->fd);
+        if (c->fd >= 0) close(c->fd);
     }
 }
 
@@ -156,7 +158,7 @@ void Server::ReapFinished() {
     }
     for (auto& c : finished) {
         c->thread.join();
-        close(c->fd);
+        if (c->fd >= 0) close(c->fd);
     }
 }
 
@@ -185,10 +187,13 @@ void Server::AcceptLoop() {
         }
         clients_.push_back(std::move(client));
         ref.thread = std::thread([this, &ref] {
-            Serve(ref);
-            // The peer sees the end at once; the descriptor itself is closed
-            // when the thread is reaped.
-            shutdown(ref.fd, SHUT_RDWR);
+            if (Serve(ref)) {
+                Abort(ref);
+            } else {
+                // The peer sees the end at once; the descriptor itself is
+                // closed when the thread is reaped.
+                shutdown(ref.fd, SHUT_RDWR);
+            }
             ref.done = true;
         });
     }
@@ -201,7 +206,7 @@ bool Server::Pause(int ms) {
                            [this] { return stopping_.load(); });
 }
 
-void Server::Serve(Client& client) {
+bool Server::Serve(Client& client) {
     const int fd = client.fd;
     MessageFramer framer;
     long received = 0;
@@ -221,21 +226,24 @@ void Server::Serve(Client& client) {
             // The message after the last allowed one is neither run nor
             // answered: the connection just goes away.
             const bool simulatorOnly = IsSimulatorMessage(*message);
-            if (!simulatorOnly && before.dropAfter >= 0 && received >= before.dropAfter) return;
+            if (!simulatorOnly && before.dropAfter >= 0 && received >= before.dropAfter)
+                return false;
             if (!simulatorOnly) ++received;
 
             const Response response = instrument_.Execute(*message);
             if (response.empty()) continue;
             const FaultConfig f = response.simulator ? FaultConfig{} : instrument_.Faults();
-            if (response.identification && !Pause(f.idnDelayMs)) return;
-            if (!Pause(f.delayMs)) return;
+            if (response.identification && !Pause(f.idnDelayMs)) return false;
+            if (!Pause(f.delayMs)) return false;
             if (f.silent) continue;
             if (f.garbage) {
-                if (!SendAll(fd, {iovec{const_cast<char*>(kGarbage), sizeof kGarbage - 1}})) return;
+                if (!SendAll(fd, {iovec{const_cast<char*>(kGarbage), sizeof kGarbage - 1}}))
+                    return false;
                 continue;
             }
             std::vector<iovec> iov;
             bool truncated = false;
+            AfterSend after = AfterSend::Continue;
             for (const auto& part : response.parts) {
                 if (f.truncateData && part.block) {
                     iov.push_back(Slice(*part.bytes, part.bytes->size() / 2));
@@ -243,10 +251,33 @@ void Server::Serve(Client& client) {
                     break;
                 }
                 iov.push_back(Slice(*part.bytes, part.bytes->size()));
+                after = part.after;
+                if (after != AfterSend::Continue) break;
             }
-            if (!SendAll(fd, std::move(iov)) || truncated) return;
+            if (!SendAll(fd, std::move(iov)) || truncated || after == AfterSend::Close)
+                return false;
+            if (after == AfterSend::Reset) return true;
         }
     }
+    return false;
+}
+
+void Server::Abort(Client& client) {
+    // Let what was sent reach the peer first, so that the reset lands in the
+    // middle of the reply rather than discarding all of it.
+    for (int i = 0; i < 200 && !stopping_; ++i) {
+        int pending = 0;
+        if (ioctl(client.fd, SIOCOUTQ, &pending) != 0 || pending == 0) break;
+        Pause(10);
+    }
+    const linger abort{1, 0};
+    setsockopt(client.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::swap(fd, client.fd);
+    }
+    close(fd);  // with a zero linger time: the peer gets a reset
 }
 
 }  // namespace cvn::sim

@@ -43,7 +43,11 @@ private:
     };
 
     void AcceptLoop();
-    void Serve(Client& client);
+    // Serves until the peer leaves, the server stops or a fault ends the
+    // connection; true when the connection must end with a reset.
+    bool Serve(Client& client);
+    // Resets the connection and gives up its descriptor.
+    void Abort(Client& client);
     // Sleeps for ms unless the server stops first; false when stopping.
     bool Pause(int ms);
     void ReapFinished();

@@ -52,6 +52,11 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             if (o.idn.empty() || o.idn.find_first_of("\r\n") != std::string::npos) {
                 throw std::invalid_argument("--idn needs a one-line text");
             }
+        } else if (a == "--vxi11") {
+            o.vxi11 = true;
+        } else if (a == "--vxi11-port") {
+            o.vxi11 = true;
+            o.vxi11Port = static_cast<uint16_t>(ToNumber(a, value(), 0, 65535));
         } else if (a == "--delay-ms") {
             o.faults.delayMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
         } else if (a == "--idn-delay-ms") {
@@ -64,6 +69,38 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             o.faults.silent = true;
         } else if (a == "--truncate-data") {
             o.faults.truncateData = true;
+        } else if (a == "--short-data") {
+            o.faults.shortData = true;
+        } else if (a == "--lying-header") {
+            const std::string& mode = value();
+            if (mode == "close") {
+                o.faults.lyingHeader = LyingHeader::Close;
+            } else if (mode == "wait") {
+                o.faults.lyingHeader = LyingHeader::Wait;
+            } else {
+                throw std::invalid_argument("--lying-header needs \"close\" or \"wait\"");
+            }
+        } else if (a == "--cut-data") {
+            o.faults.cutData = true;
+        } else if (a == "--garbage-preamble") {
+            o.faults.garbagePreamble = true;
+        } else if (a == "--reset-screen") {
+            o.faults.resetScreen = true;
+        } else if (a.size() == 7 && a.rfind("--chan", 0) == 0 && a[6] >= '1' &&
+                   a[6] < '1' + ScopeState::kMaxChannels) {
+            SignalConfig& sig = o.signal[a[6] - '1'];
+            try {
+                sig = ParseSignal(value(), sig);
+            } catch (const std::invalid_argument& e) {
+                throw std::invalid_argument(a + ": " + e.what());
+            }
+        } else if (a.size() == 6 && a.rfind("--pod", 0) == 0 && a[5] >= '1' &&
+                   a[5] < '1' + ScopeState::kPods) {
+            try {
+                o.pod[a[5] - '1'] = ParsePod(value());
+            } catch (const std::invalid_argument& e) {
+                throw std::invalid_argument(a + ": " + e.what());
+            }
         } else {
             throw std::invalid_argument("unknown option \"" + a + "\"");
         }
@@ -82,6 +119,17 @@ std::string SimUsage() {
            ")\n"
            "  --serial TEXT      serial number in the identification\n"
            "  --idn TEXT         answer \"*IDN?\" with TEXT instead (as is, any form)\n"
+           "  --vxi11            also serve VXI-11 (TCPIP::ADDR::INSTR); clients find it\n"
+           "                     through port 111: rpcbind when it runs, else the\n"
+           "                     simulator's own portmapper (needs root)\n"
+           "  --vxi11-port N     VXI-11 channel port (default: a free one); implies --vxi11\n"
+           "Signals:\n"
+           "  --chanN SIGNAL     input of channel N (1-4), e.g. sine:1kHz:2Vpp:0V:noise=0.01\n"
+           "                     shapes sine, square, triangle, pulse, dc; then frequency,\n"
+           "                     amplitude (Vpp, Vp), offset, and keys freq=, amp=, offset=,\n"
+           "                     phase= (degrees), duty= (0..1), noise= (volts), seed=\n"
+           "  --podN PATTERN     pattern of pod N (1-2): counter, walk or serial, with an\n"
+           "                     optional \":<samples per step>\" (pod 1 counter:1, pod 2 walk:8)\n"
            "Faults:\n"
            "  --delay-ms N       wait N ms before every reply\n"
            "  --idn-delay-ms N   wait N ms before answering the identification\n"
@@ -89,6 +137,12 @@ std::string SimUsage() {
            "  --garbage          answer every query with meaningless bytes\n"
            "  --silent           never answer\n"
            "  --truncate-data    send half of each binary block, then close\n"
+           "  --short-data       send waveform data one point short of its preamble\n"
+           "  --lying-header M   data block headers declare twice the data sent; then\n"
+           "                     close the connection (M = close) or go quiet (M = wait)\n"
+           "  --cut-data         reset the connection in the middle of waveform data\n"
+           "  --garbage-preamble answer the preamble query with meaningless bytes\n"
+           "  --reset-screen     reset the connection in the middle of the screen image\n"
            "  --help             show this text\n"
            "\n"
            "Prints \"halvio-sim listening on ADDR:PORT\" when ready; SIGINT or SIGTERM stop it.\n";

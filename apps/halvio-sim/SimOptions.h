@@ -16,6 +16,11 @@ struct SimOptions {
     std::string serial = "CVN40517263";
     std::string idn;  // non-empty: the whole identification reply
     FaultConfig faults;
+    SignalConfig signal[ScopeState::kMaxChannels] = {DefaultSignal(1), DefaultSignal(2),
+                                                     DefaultSignal(3), DefaultSignal(4)};
+    PodConfig pod[ScopeState::kPods] = {DefaultPod(1), DefaultPod(2)};
+    bool vxi11 = false;      // also serve VXI-11 (portmapper on port 111)
+    uint16_t vxi11Port = 0;  // VXI-11 core channel; 0 picks a free port
     bool help = false;
 };
 

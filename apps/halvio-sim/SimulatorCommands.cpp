@@ -1,7 +1,9 @@
 // Commands of the simulator itself (not of the instrument it plays): the
-// record of received messages and the fault switches, for tests.
+// record of received messages, the input signals and the fault switches,
+// for tests.
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include "apps/halvio-sim/Instrument.h"
 
@@ -65,6 +67,37 @@ void RegisterSimulatorCommands(CommandTable& t) {
         c.state.acquisitions = 0;
         c.state.streamingOffCount = 0;
         c.state.faults = c.state.startupFaults;
+        for (int i = 0; i < ScopeState::kMaxChannels; ++i)
+            c.state.signal[i] = c.state.startupSignal[i];
+        for (int i = 0; i < ScopeState::kPods; ++i) c.state.pod[i] = c.state.startupPod[i];
+    });
+
+    // ":SIMulator:SIGNal<n> '<signal>'": what channel n's input sees, in the
+    // form of the --chan<n> option; fields left out keep their values.
+    t.add(":SIMulator:SIGNal#", [](CommandContext& c) {
+        if (!c.suffixWithin(1, ScopeState::kMaxChannels) || !c.expectArgs(1, 1)) return;
+        SignalConfig& sig = c.state.signal[c.suffix() - 1];
+        try {
+            sig = ParseSignal(Unquote(c.arg(0)), sig);
+        } catch (const std::invalid_argument&) {
+            c.error(scpi_error::kIllegalParameter, "Illegal parameter value");
+        }
+    });
+    t.add(":SIMulator:SIGNal#?", [](CommandContext& c) {
+        if (c.suffixWithin(1, ScopeState::kMaxChannels))
+            c.reply("\"" + FormatSignal(c.state.signal[c.suffix() - 1]) + "\"");
+    });
+    t.add(":SIMulator:POD#", [](CommandContext& c) {
+        if (!c.suffixWithin(1, ScopeState::kPods) || !c.expectArgs(1, 1)) return;
+        try {
+            c.state.pod[c.suffix() - 1] = ParsePod(Unquote(c.arg(0)));
+        } catch (const std::invalid_argument&) {
+            c.error(scpi_error::kIllegalParameter, "Illegal parameter value");
+        }
+    });
+    t.add(":SIMulator:POD#?", [](CommandContext& c) {
+        if (c.suffixWithin(1, ScopeState::kPods))
+            c.reply("\"" + FormatPod(c.state.pod[c.suffix() - 1]) + "\"");
     });
 
     AddLimitSetting(t, ":SIMulator:FAULt:DELay", &FaultConfig::delayMs, 0, 600000);
@@ -73,6 +106,19 @@ void RegisterSimulatorCommands(CommandTable& t) {
     AddSwitch(t, ":SIMulator:FAULt:GARBage", &FaultConfig::garbage);
     AddSwitch(t, ":SIMulator:FAULt:SILent", &FaultConfig::silent);
     AddSwitch(t, ":SIMulator:FAULt:TRUNcate", &FaultConfig::truncateData);
+    AddSwitch(t, ":SIMulator:FAULt:SHORt", &FaultConfig::shortData);
+    AddSwitch(t, ":SIMulator:FAULt:CUT", &FaultConfig::cutData);
+    AddSwitch(t, ":SIMulator:FAULt:BADPreamble", &FaultConfig::garbagePreamble);
+    AddSwitch(t, ":SIMulator:FAULt:SCReenreset", &FaultConfig::resetScreen);
+    t.add(":SIMulator:FAULt:LIE", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        if (auto v = c.choiceArg(0, {"OFF", "CLOSe", "WAIT"}))
+            c.state.faults.lyingHeader = static_cast<LyingHeader>(*v);
+    });
+    t.add(":SIMulator:FAULt:LIE?", [](CommandContext& c) {
+        static constexpr std::string_view kModes[] = {"OFF", "CLOSe", "WAIT"};
+        c.reply(c.keyword(kModes[static_cast<size_t>(c.state.faults.lyingHeader)]));
+    });
 }
 
 }  // namespace cvn::sim

@@ -32,6 +32,7 @@ std::string SetupCommands(const ScopeState& s) {
         out += f + ":" + s.functionOperator[i - 1] + " " + s.functionOperands[i - 1] + f +
                ":DISP " + (s.functionDisplay[i - 1] ? "1" : "0");
     }
+    out += ";:MEAS:SOUR " + s.measureSource1 + "," + s.measureSource2;
     return out;
 }
 
@@ -96,7 +97,14 @@ void RegisterSystemCommands(CommandTable& t) {
             c.error(scpi_error::kInvalidBlock, "Invalid block data");
             return;
         }
+        // All or nothing: a setup with any command the scope refuses leaves
+        // every setting as it was, and the queue says why.
+        const ScopeState before = c.state;
         c.replay(*setup);
+        if (c.state.errors != before.errors) {
+            c.state = before;
+            c.error(scpi_error::kInvalidBlock, "Invalid block data");
+        }
     });
 
     t.add(":RUN", [](CommandContext& c) { c.state.run = RunState::Running; });

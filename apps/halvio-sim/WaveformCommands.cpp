@@ -10,6 +10,45 @@ namespace {
 // ASCII data is about eight times the size of words; the scope limits it.
 constexpr long kAsciiPointsLimit = 1'000'000;
 
+// Bytes that read as no preamble at all, ending in a line feed so a client
+// reading text gets its reply instead of waiting.
+constexpr std::string_view kGarbagePreamble = "\x15#!PRE\xfe\xff;?,x,,\n";
+
+// The payload of a cached block (header skipped).
+std::string_view Payload(const std::string& block) {
+    const size_t digits = static_cast<size_t>(block[1] - '0');
+    return std::string_view(block).substr(2 + digits);
+}
+
+// The block the faults make of the real one.
+void ReplyData(CommandContext& c, std::shared_ptr<const std::string> block) {
+    const FaultConfig& f = c.state.faults;
+    const std::string_view payload = Payload(*block);
+    if (f.shortData) {
+        // One point fewer than the preamble announces, well formed.
+        const size_t width = c.state.format == WaveFormat::Word ? 2 : 1;
+        const size_t keep = payload.size() >= width ? payload.size() - width : 0;
+        c.replyBlock(std::make_shared<const std::string>(BlockHeader(keep) +
+                                                         std::string(payload.substr(0, keep))));
+        return;
+    }
+    if (f.lyingHeader != LyingHeader::Off) {
+        // The header claims twice the data that follows.
+        c.replyBlock(std::make_shared<const std::string>(BlockHeader(payload.size() * 2 + 2) +
+                                                         std::string(payload)),
+                     f.lyingHeader == LyingHeader::Close ? AfterSend::Close : AfterSend::Continue);
+        return;
+    }
+    if (f.cutData) {
+        const size_t header = block->size() - payload.size();
+        c.replyBlock(
+            std::make_shared<const std::string>(block->substr(0, header + payload.size() / 2)),
+            AfterSend::Reset);
+        return;
+    }
+    c.replyBlock(std::move(block));
+}
+
 }  // namespace
 
 void RegisterWaveformCommands(CommandTable& t) {
@@ -86,8 +125,13 @@ void RegisterWaveformCommands(CommandTable& t) {
         c.reply(c.state.streaming ? "1" : "0");
     });
 
-    t.add(":WAVeform:PREamble?",
-          [](CommandContext& c) { c.reply(MakePreamble(c.state).ToText()); });
+    t.add(":WAVeform:PREamble?", [](CommandContext& c) {
+        if (c.state.faults.garbagePreamble) {
+            c.reply(std::string(kGarbagePreamble.substr(0, kGarbagePreamble.size() - 1)));
+            return;
+        }
+        c.reply(MakePreamble(c.state).ToText());
+    });
     t.add(":WAVeform:COUNt?",
           [](CommandContext& c) { c.reply(std::to_string(MakePreamble(c.state).count)); });
     t.add(":WAVeform:TYPE?", [](CommandContext& c) {
@@ -100,7 +144,7 @@ void RegisterWaveformCommands(CommandTable& t) {
             c.error(scpi_error::kTooMuchData, "Too much data");
             return;
         }
-        c.replyBlock(c.cache.Block(c.state));
+        ReplyData(c, c.cache.Block(c.state));
     });
 }
 

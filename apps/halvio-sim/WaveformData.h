@@ -34,9 +34,43 @@ struct Preamble {
 
 Preamble MakePreamble(const ScopeState& state);
 
-// The signal of a source in volts (channels, function) or as a pod's 8-bit
-// pattern, at sample i of n across the screen.
+// Physical values of a source along a record of `points` samples that spans
+// the screen: volts for channels and most functions, dB for an FFT, the
+// pattern value for pods. Sample i sits at x0() + i * dx() (seconds, or
+// hertz for an FFT). Fill must be called in order of samples, as the
+// integral runs along the record.
+class SourceSampler {
+public:
+    SourceSampler(const ScopeState& state, const Source& source, long points);
+    void Fill(size_t first, size_t count, double* out);
+    double x0() const { return x0_; }
+    double dx() const { return dx_; }
+
+private:
+    double Operand(int k, double t) const;
+
+    const ScopeState& state_;
+    Source source_;
+    std::string op_;  // function operator, upper case long form
+    Source operands_[2];
+    double x0_ = 0, dx_ = 0;
+    double integral_ = 0;           // running sum for an integral
+    size_t next_ = 0;               // first sample of the next Fill
+    std::vector<double> spectrum_;  // FFT magnitudes, made at construction
+};
+
+// Volts (or dB) per division and the value at the screen centre of a source.
+struct Scaling {
+    double scale;
+    double offset;
+};
+Scaling ScalingOf(const ScopeState& state, const Source& s);
+
+// The signal of a source at time t (the frequency t for an FFT): volts for
+// channels and functions, the 8-bit pattern of a pod at sample t.
 double SourceVolts(const ScopeState& state, const Source& s, double t);
+unsigned PodPattern(const ScopeState& state, int pod, size_t i);
+// The power-on pattern of a pod.
 unsigned PodPattern(int pod, size_t i);
 
 // Data blocks (header included, terminator not) for the current settings.
@@ -56,6 +90,7 @@ private:
         long points;
         double scale, offset, tbScale, tbPosition;
         int acquireType;
+        std::string content;  // what generates the source
         bool operator==(const Key&) const = default;
     };
     struct Entry {

@@ -2,14 +2,17 @@
 // and the benchmarks.
 #include <signal.h>
 
+#include <QGuiApplication>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "apps/halvio-sim/Instrument.h"
 #include "apps/halvio-sim/Server.h"
 #include "apps/halvio-sim/SimOptions.h"
+#include "apps/halvio-sim/Vxi11Server.h"
 
 int main(int argc, char** argv) {
     using namespace cvn::sim;
@@ -34,20 +37,40 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // The screen image draws its labels with Qt's fonts, which need an
+    // application object; no display is ever opened.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    QGuiApplication qtApp(qtArgc, argv);
+
     try {
         const std::string model = options.model.empty() ? ModelInfo::DefaultId() : options.model;
         ScopeState state(ModelInfo::FromTable(model), options.serial);
         state.idnOverride = options.idn;
         state.faults = options.faults;
-        state.startupFaults = options.faults;
+        for (int i = 0; i < ScopeState::kMaxChannels; ++i) state.signal[i] = options.signal[i];
+        for (int i = 0; i < ScopeState::kPods; ++i) state.pod[i] = options.pod[i];
+        state.KeepAsStartup();
         Instrument instrument(std::move(state));
         Server server(instrument, options.bind, options.port);
+        // Started before the listening line, so whoever waits for that line
+        // finds VXI-11 ready too.
+        std::unique_ptr<Vxi11Server> vxi11;
+        if (options.vxi11) {
+            vxi11 = std::make_unique<Vxi11Server>(instrument, options.bind, options.vxi11Port);
+            vxi11->start();
+        }
         server.start();
         std::printf("halvio-sim listening on %s\n", server.address().c_str());
+        if (vxi11) {
+            std::printf("halvio-sim VXI-11 on %s port %u (%s)\n", options.bind.c_str(),
+                        static_cast<unsigned>(vxi11->port()), vxi11->portmapperMode().c_str());
+        }
         std::fflush(stdout);
         int sig = 0;
         while (sigwait(&stopSignals, &sig) != 0) {
         }
+        if (vxi11) vxi11->stop();
         server.stop();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "halvio-sim: %s\n", e.what());

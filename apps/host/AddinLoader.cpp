@@ -68,24 +68,29 @@ std::string AddinModule::version() const {
     return symbol<const char* (*)()>("cvnModuleVersion")();
 }
 
-bool AddinModule::selfRegistering() const { return symbol<int32_t (*)()>("cvnSelfRegister")() != 0; }
+bool AddinModule::selfRegistering() const {
+    return symbol<int32_t (*)()>("cvnSelfRegister")() != 0;
+}
 
-int32_t AddinModule::registerServer() const { return symbol<int32_t (*)()>("DllRegisterServer")(); }
+int32_t AddinModule::registerServer() const {
+    return symbol<int32_t (*)()>("DllRegisterServer")();
+}
 
 int32_t AddinModule::unregisterServer() const {
     return symbol<int32_t (*)()>("DllUnregisterServer")();
 }
 
-bool AddinModule::canUnloadNow() const { return symbol<int32_t (*)()>("DllCanUnloadNow")() == 0; }
+bool AddinModule::canUnloadNow() const {
+    return symbol<int32_t (*)()>("DllCanUnloadNow")() == 0;
+}
 
 Ref<IClassFactory> AddinModule::classFactory(const Guid& clsid) const {
     void* factory = nullptr;
-    const int32_t status =
-        symbol<int32_t (*)(const CvnGuid*, void**)>("DllGetClassObject")(
-            reinterpret_cast<const CvnGuid*>(&clsid), &factory);
+    const int32_t status = symbol<int32_t (*)(const CvnGuid*, void**)>("DllGetClassObject")(
+        reinterpret_cast<const CvnGuid*>(&clsid), &factory);
     if (status != 0 || !factory)
-        throw Error(kHostError,
-                    "The add-in module " + path_ + " has no class " + clsid.toString(), kSource);
+        throw Error(kHostError, "The add-in module " + path_ + " has no class " + clsid.toString(),
+                    kSource);
     return Ref<IClassFactory>::adopt(static_cast<IClassFactory*>(factory));
 }
 
@@ -102,9 +107,9 @@ const automation::TypeLibInfo* AddinModule::typeLibrary() const {
 std::string DefaultModulePath() {
     namespace fs = std::filesystem;
     const std::string here = ModuleFolder();
-    for (const char* candidate : {"../../lib/libcvnWCHalv.so", "../lib/libcvnWCHalv.so",
-                                  "../lib/x86_64-linux-gnu/libcvnWCHalv.so.0",
-                                  "../lib/libcvnWCHalv.so.0"}) {
+    for (const char* candidate :
+         {"../../lib/libcvnWCHalv.so", "../lib/libcvnWCHalv.so",
+          "../lib/x86_64-linux-gnu/libcvnWCHalv.so.0", "../lib/libcvnWCHalv.so.0"}) {
         std::error_code ec;
         fs::path p = fs::path(here) / candidate;
         if (fs::exists(p, ec)) return fs::weakly_canonical(p, ec).string();

@@ -111,12 +111,20 @@ std::string DefaultCaptureFolder() {
 
 namespace {
 
+// Twelve digits resolve a sample of a million-point record anywhere on the
+// time axis, without the binary noise of a round-trip form (0.00499000...05).
+void appendTime(std::string& out, double t) {
+    char buf[32];
+    const int n = std::snprintf(buf, sizeof buf, "%.12g", t);
+    out.append(buf, static_cast<size_t>(n));
+}
+
 std::string csvOf(const DataSet& s) {
     const bool logic = s.kind() == SourceKind::Pod || s.kind() == SourceKind::Bit;
     std::string out = logic ? "time_s,state\n" : "time_s,volts\n";
     out.reserve(out.size() + s.raw.size() * 24);
     for (size_t i = 0; i < s.raw.size(); ++i) {
-        out += JsonNumber(s.Time(i));
+        appendTime(out, s.Time(i));
         out += ',';
         out += JsonNumber(s.Value(i));
         out += '\n';
@@ -173,7 +181,8 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder) {
     std::set<std::string> used;
     for (const DataSet& s : r.sets) {
         std::string stem;
-        for (char c : s.name) stem += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char c : s.name)
+            stem += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         std::string name = stem + ".csv";
         for (int n = 2; used.count(name); ++n) name = stem + "-" + std::to_string(n) + ".csv";
         used.insert(name);
@@ -203,12 +212,14 @@ std::string sourcesList(const CaptureResult& r) {
 std::string SummaryText(const CaptureResult& r, const WrittenFiles& files) {
     std::string out;
     out += "model:        " + r.model + "\n";
-    out += "data type:    " + std::to_string(r.dataType) + " (" + DataTypeMeaning(r.dataType) + ")\n";
+    out +=
+        "data type:    " + std::to_string(r.dataType) + " (" + DataTypeMeaning(r.dataType) + ")\n";
     out += "action type:  " + std::to_string(r.actionType) + " (" +
            ActionTypeMeaning(r.actionType) + ")\n";
     out += "sources:      " + sourcesList(r) + "\n";
     for (const DataSet& s : r.sets)
-        out += "points " + s.name + ":" + std::string(s.name.size() < 6 ? 6 - s.name.size() : 1, ' ') +
+        out += "points " + s.name + ":" +
+               std::string(s.name.size() < 6 ? 6 - s.name.size() : 1, ' ') +
                std::to_string(s.raw.size()) + "\n";
     if (!r.warning.empty()) out += "warning:      " + r.warning + "\n";
     out += "folder:       " + files.folder + "\n";

@@ -3,16 +3,38 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QtGlobal>
 #include <cstdlib>
 
 namespace cvn::host {
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// Headless runs have no runtime folder, and Qt says so on every start;
+// the notice tells a command-line user nothing they can act on.
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QStringLiteral("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+    if (previousHandler) previousHandler(type, context, message);
+}
+
+bool hasDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (display && *display) || (wayland && *wayland);
+}
+
+}  // namespace
+
+bool CanShowWindows() {
+    return hasDisplay() || std::getenv("QT_QPA_PLATFORM") != nullptr;
+}
 
 void EnsureGuiApplication(bool widgets) {
     if (QCoreApplication::instance()) return;
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const bool headless = (!display || !*display) && (!wayland || !*wayland);
-    if (headless && !std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!hasDisplay() && !std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    previousHandler = qInstallMessageHandler(quietHandler);
     // Qt keeps references to argc and argv for the application's lifetime.
     static int argc = 1;
     static char name[] = "wavecatch";

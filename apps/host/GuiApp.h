@@ -10,5 +10,8 @@ namespace cvn::host {
 // QGuiApplication. An existing QGuiApplication is kept even when widgets
 // are asked for: Qt allows one application object per process.
 void EnsureGuiApplication(bool widgets);
+// True when windows can be shown: a display is set, or the user chose a Qt
+// platform explicitly.
+bool CanShowWindows();
 
 }  // namespace cvn::host

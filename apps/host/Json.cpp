@@ -119,13 +119,21 @@ JsonWriter& JsonWriter::key(std::string_view name) {
     return *this;
 }
 
-JsonWriter& JsonWriter::value(std::string_view text) { return raw(JsonQuote(text)); }
+JsonWriter& JsonWriter::value(std::string_view text) {
+    return raw(JsonQuote(text));
+}
 
-JsonWriter& JsonWriter::value(double number) { return raw(JsonNumber(number)); }
+JsonWriter& JsonWriter::value(double number) {
+    return raw(JsonNumber(number));
+}
 
-JsonWriter& JsonWriter::value(int64_t number) { return raw(std::to_string(number)); }
+JsonWriter& JsonWriter::value(int64_t number) {
+    return raw(std::to_string(number));
+}
 
-JsonWriter& JsonWriter::value(bool flag) { return raw(flag ? "true" : "false"); }
+JsonWriter& JsonWriter::value(bool flag) {
+    return raw(flag ? "true" : "false");
+}
 
 JsonWriter& JsonWriter::raw(std::string_view json) {
     separate();

@@ -80,8 +80,8 @@ struct Prefix {
 };
 
 Prefix prefixFor(double magnitude) {
-    static const Prefix kPrefixes[] = {{1e9, "G"},  {1e6, "M"},  {1e3, "k"},   {1, ""},
-                                       {1e-3, "m"}, {1e-6, "µ"}, {1e-9, "n"},  {1e-12, "p"}};
+    static const Prefix kPrefixes[] = {{1e9, "G"},  {1e6, "M"},  {1e3, "k"},  {1, ""},
+                                       {1e-3, "m"}, {1e-6, "µ"}, {1e-9, "n"}, {1e-12, "p"}};
     if (!(magnitude > 0) || !std::isfinite(magnitude)) return {1, ""};
     for (const Prefix& p : kPrefixes)
         if (magnitude >= p.factor * 0.999999) return p;
@@ -194,7 +194,9 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
     // Time axis, shared by every panel.
     const Prefix tPre = prefixFor(std::max(std::abs(time.lo), std::abs(time.hi)));
     const double tStep = niceStep(time.hi - time.lo, 10);
-    auto xOfTime = [&](double t) { return kLeft + (t - time.lo) / (time.hi - time.lo) * plotWidth; };
+    auto xOfTime = [&](double t) {
+        return kLeft + (t - time.lo) / (time.hi - time.lo) * plotWidth;
+    };
     const int axisY = lanes ? logicTop + logicHeight : kTop + analogHeight;
     for (double t = std::ceil(time.lo / tStep) * tStep; t <= time.hi + tStep * 1e-9; t += tStep) {
         const double x = xOfTime(t);
@@ -219,9 +221,9 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
         for (double v = std::ceil(volts.lo / vStep) * vStep; v <= volts.hi + vStep * 1e-9;
              v += vStep) {
             const double y = yOfVolts(v);
-            p.setPen(QPen(std::abs(v) < vStep * 1e-6 ? QColor(0xb0, 0xb0, 0xb0)
-                                                     : QColor(0xe0, 0xe0, 0xe0),
-                          1));
+            p.setPen(QPen(
+                std::abs(v) < vStep * 1e-6 ? QColor(0xb0, 0xb0, 0xb0) : QColor(0xe0, 0xe0, 0xe0),
+                1));
             p.drawLine(QPointF(kLeft, y), QPointF(kLeft + plotWidth, y));
             p.setPen(Qt::black);
             p.drawLine(QPointF(kLeft - 5, y), QPointF(kLeft, y));
@@ -269,7 +271,8 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
                 name += QString::fromUtf8(" D") + QString::number(firstLine + bit);
             }
             p.setPen(QPen(QColor(0xe8, 0xe8, 0xe8), 1));
-            p.drawLine(QPointF(kLeft, top + kLaneHeight), QPointF(kLeft + plotWidth, top + kLaneHeight));
+            p.drawLine(QPointF(kLeft, top + kLaneHeight),
+                       QPointF(kLeft + plotWidth, top + kLaneHeight));
             p.setPen(Qt::black);
             p.drawText(QRect(4, static_cast<int>(top), kLeft - 10, kLaneHeight),
                        Qt::AlignRight | Qt::AlignVCenter, name);
@@ -299,8 +302,7 @@ std::string EncodePng(const QImage& image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG"))
-        throw Error(75, "Cannot encode the plot as PNG", "wavecatch");
+    if (!image.save(&buffer, "PNG")) throw Error(75, "Cannot encode the plot as PNG", "wavecatch");
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 

@@ -4,10 +4,9 @@
 // (fonts), see GuiApp.h.
 #pragma once
 
+#include <QImage>
 #include <string>
 #include <vector>
-
-#include <QImage>
 
 #include "apps/host/Scaling.h"
 

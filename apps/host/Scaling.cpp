@@ -27,8 +27,16 @@ PreambleBlock PreambleBlock::FromNumbers(const std::vector<double>& n, size_t of
 }
 
 std::vector<double> PreambleBlock::ToNumbers() const {
-    return {format,  type,       points,     count,   xIncrement,
-            xOrigin, xReference, yIncrement, yOrigin, yReference,
+    return {format,
+            type,
+            points,
+            count,
+            xIncrement,
+            xOrigin,
+            xReference,
+            yIncrement,
+            yOrigin,
+            yReference,
             static_cast<double>(sourceCode)};
 }
 
@@ -36,7 +44,9 @@ double PreambleBlock::Time(size_t index) const {
     return (static_cast<double>(index) - xReference) * xIncrement + xOrigin;
 }
 
-double PreambleBlock::Value(double raw) const { return (raw - yReference) * yIncrement + yOrigin; }
+double PreambleBlock::Value(double raw) const {
+    return (raw - yReference) * yIncrement + yOrigin;
+}
 
 SourceKind KindOfCode(int32_t code) {
     if (code >= 1 && code <= 5) return SourceKind::Analog;

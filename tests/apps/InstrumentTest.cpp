@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <stdexcept>
 
 #include "apps/halvio-sim/Instrument.h"
 #include "apps/halvio-sim/ScreenImage.h"
+#include "apps/halvio-sim/Signals.h"
 #include "apps/halvio-sim/SimOptions.h"
 #include "scope/ModelTable.h"
 
@@ -199,6 +201,7 @@ TEST_F(InstrumentTest, StreamingSwitchOnlyOnItsFamily) {
 }
 
 TEST_F(InstrumentTest, ScreenImageIsABitmapBlock) {
+    Ask(":CHAN3:DISP ON;:POD2:DISP ON");
     const std::string normal = BlockPayload(Ask(":DISPlay:DATA? BMP, SCReen"));
     const std::string inverted = BlockPayload(Ask(":DISPlay:DATA? BMP, SCReen, ON, Inv"));
     ASSERT_GT(normal.size(), 54u);
@@ -213,12 +216,101 @@ TEST_F(InstrumentTest, ScreenImageIsABitmapBlock) {
     EXPECT_EQ(le32(normal, 18), static_cast<uint32_t>(kScreenWidth));
     EXPECT_EQ(le32(normal, 22), static_cast<uint32_t>(kScreenHeight));
     ASSERT_EQ(inverted.size(), normal.size());
-    // Same pixels, complementary palette (the background entry first).
-    EXPECT_EQ(static_cast<uint8_t>(normal[54]), 0);
-    EXPECT_EQ(static_cast<uint8_t>(inverted[54]), 255);
-    EXPECT_EQ(normal.substr(le32(normal, 10)), inverted.substr(le32(inverted, 10)));
+    // Same picture, complementary colours, byte for byte.
+    const size_t pixels = le32(normal, 10);
+    for (size_t i = pixels; i < normal.size(); ++i) {
+        ASSERT_EQ(static_cast<uint8_t>(normal[i]) + static_cast<uint8_t>(inverted[i]), 255) << i;
+    }
+    // The picture follows the scope: another channel shows.
+    Ask(":CHAN4:DISP ON");
+    EXPECT_NE(BlockPayload(Ask(":DISPlay:DATA? BMP, SCReen")), normal);
     Ask(":DISPlay:DATA? PNG, SCReen");
     EXPECT_EQ(Ask(":SYST:ERR?"), "-224,\"Illegal parameter value\"\n");
+}
+
+TEST_F(InstrumentTest, SignalsAndFunctionsFollowTheirSettings) {
+    // Every channel's input by command; only what is named changes.
+    Ask(":SIMulator:SIGNal1 'square:2kHz:1Vpp:0.5V'");
+    Ask(":SIM:SIGN3 duty=0.3");
+    const std::string reply = Ask(":SIMulator:SIGNal1?");
+    ASSERT_EQ(reply.rfind("\"square:", 0), 0u) << reply;
+    const SignalConfig square1 = ParseSignal(Unquote(Trim(reply)));
+    EXPECT_EQ(square1.frequency, 2e3);
+    EXPECT_EQ(square1.amplitude, 1.0);
+    EXPECT_EQ(square1.offset, 0.5);
+    EXPECT_EQ(square1.seed, DefaultSignal(1).seed);
+    EXPECT_EQ(ParseSignal(Unquote(Trim(Ask(":SIM:SIGN3?")))).duty, 0.3);
+    Ask(":SIMulator:SIGNal2 'wobble:1kHz'");
+    EXPECT_EQ(Ask(":SYST:ERR?"), "-224,\"Illegal parameter value\"\n");
+
+    Ask(":WAV:FORM WORD;:WAV:SOUR CHAN1;:WAV:POIN 1000;:TIM:SCAL 1e-4");
+    auto samples = [&]() {
+        const auto pre = Numbers(Ask(":WAV:PRE?"));
+        const std::string words = BlockPayload(Ask(":WAV:DATA?"));
+        std::vector<double> v;
+        for (size_t i = 0; i + 1 < words.size(); i += 2) {
+            const auto raw = static_cast<int16_t>((static_cast<uint8_t>(words[i]) << 8) |
+                                                  static_cast<uint8_t>(words[i + 1]));
+            v.push_back((raw - pre[9]) * pre[7] + pre[8]);
+        }
+        return std::make_pair(pre, v);
+    };
+    auto [pre, square] = samples();
+    ASSERT_EQ(square.size(), 1000u);
+    for (double v : square) ASSERT_TRUE(std::abs(v - 1.0) < 1e-3 || std::abs(v) < 1e-3) << v;
+
+    // Functions are computed from the channels they name.
+    Ask(":SIM:SIGN1 'sine:1kHz:2Vpp:0V';:SIM:SIGN2 'dc:offset=0.25'");
+    Ask(":FUNC1:SUBT CHAN1,CHAN2;:WAV:SOUR FUNC1");
+    auto [subPre, sub] = samples();
+    for (size_t i = 0; i < sub.size(); ++i) {
+        const double t = (static_cast<double>(i) - subPre[6]) * subPre[4] + subPre[5];
+        ASSERT_NEAR(sub[i], std::sin(2 * std::numbers::pi * 1e3 * t) - 0.25, subPre[7]) << i;
+    }
+    Ask(":FUNC1:DIFF CHAN1");
+    auto [diffPre, diff] = samples();
+    const double slope = 2 * std::numbers::pi * 1e3;  // peak of d/dt sin(2 pi f t)
+    EXPECT_NEAR(*std::max_element(diff.begin(), diff.end()), slope, slope * 0.01);
+    Ask(":FUNC1:INT CHAN1");
+    auto [intPre, integral] = samples();
+    EXPECT_NEAR(integral.front(), 0, intPre[7]);
+    // Over whole periods the integral of a sine returns to zero.
+    EXPECT_NEAR(integral.back(), 0, 2e-3 / slope);
+
+    // The spectrum of a 1 kHz sine peaks at 1 kHz with its rms level.
+    Ask(":FUNC1:FFT CHAN1;:WAV:POIN 4000");
+    auto [fftPre, db] = samples();
+    ASSERT_EQ(db.size(), 4000u);
+    const size_t peak = static_cast<size_t>(std::max_element(db.begin(), db.end()) - db.begin());
+    EXPECT_NEAR(static_cast<double>(peak) * fftPre[4] + fftPre[5], 1e3, fftPre[4]);
+    EXPECT_NEAR(db[peak], 20 * std::log10(1 / std::sqrt(2.0)), 0.1);
+    EXPECT_LT(db[peak * 3], db[peak] - 60);
+}
+
+TEST_F(InstrumentTest, FaultsBendOnlyTheRepliesTheyName) {
+    Ask(":WAV:FORM WORD;:WAV:POIN 1000");
+    Ask(":SIMulator:FAULt:SHORt ON");
+    EXPECT_EQ(Numbers(Ask(":WAV:PRE?"))[2], 1000);
+    EXPECT_EQ(BlockPayload(Ask(":WAV:DATA?")).size(), 1998u);
+    Ask(":SIMulator:FAULt:SHORt OFF;:SIMulator:FAULt:LIE CLOSe");
+    Response lie = sim.Execute(":WAV:DATA?");
+    ASSERT_FALSE(lie.parts.empty());
+    EXPECT_EQ(lie.parts[0].bytes->substr(0, 6), "#44002");
+    EXPECT_EQ(lie.parts[0].bytes->size(), 2006u);
+    EXPECT_EQ(lie.parts[0].after, AfterSend::Close);
+    Ask(":SIMulator:FAULt:LIE OFF;:SIMulator:FAULt:CUT ON");
+    Response cut = sim.Execute(":WAV:DATA?");
+    EXPECT_EQ(cut.parts.back().after, AfterSend::Reset);
+    EXPECT_LT(cut.Text().size(), 2006u);
+    Ask(":SIMulator:FAULt:CUT OFF;:SIMulator:FAULt:BADPreamble ON");
+    EXPECT_EQ(Ask(":WAV:PRE?").find(','), Ask(":WAV:PRE?").find(",x,"));
+    EXPECT_EQ(Ask(":SIMulator:FAULt:BADPreamble?;:SIMulator:FAULt:LIE?"), "1;OFF\n");
+    Ask(":SIMulator:FAULt:SCReenreset ON");
+    EXPECT_EQ(sim.Execute(":DISPlay:DATA? BMP, SCReen").parts.back().after, AfterSend::Reset);
+    // Back to what the command line set: no faults.
+    Ask(":SIMulator:RESet;:WAV:FORM WORD;:WAV:POIN 1000");
+    EXPECT_EQ(BlockPayload(Ask(":WAV:DATA?")).size(), 2000u);
+    EXPECT_EQ(Numbers(Ask(":WAV:PRE?")).size(), 10u);
 }
 
 TEST_F(InstrumentTest, LogKeepsMessagesExactlyAsReceived) {
@@ -284,6 +376,60 @@ TEST(SimOptions, ParsesTheCommandLine) {
     EXPECT_EQ(o.faults.dropAfter, 3);
     EXPECT_TRUE(o.faults.garbage && o.faults.silent && o.faults.truncateData);
     EXPECT_TRUE(ParseSimOptions({"--help"}).help);
+    const auto sig = ParseSimOptions({"--chan2", "sine:1kHz:2Vpp:0V:noise=0.01", "--chan3",
+                                      "pulse:5MHz:500mVpp:-1V:duty=0.25:phase=90", "--pod2",
+                                      "serial:2", "--lying-header", "wait", "--cut-data",
+                                      "--short-data", "--garbage-preamble", "--reset-screen"});
+    EXPECT_EQ(sig.signal[1].frequency, 1e3);
+    EXPECT_EQ(sig.signal[1].amplitude, 2.0);
+    EXPECT_EQ(sig.signal[1].noise, 0.01);
+    EXPECT_EQ(sig.signal[2].shape, Waveshape::Pulse);
+    EXPECT_EQ(sig.signal[2].frequency, 5e6);
+    EXPECT_DOUBLE_EQ(sig.signal[2].amplitude, 0.5);
+    EXPECT_EQ(sig.signal[2].offset, -1.0);
+    EXPECT_EQ(sig.signal[2].duty, 0.25);
+    EXPECT_DOUBLE_EQ(sig.signal[2].phase, std::numbers::pi / 2);
+    EXPECT_EQ(sig.signal[0], DefaultSignal(1));
+    EXPECT_EQ(sig.pod[1].mode, PodMode::Serial);
+    EXPECT_EQ(sig.faults.lyingHeader, LyingHeader::Wait);
+    EXPECT_TRUE(sig.faults.cutData && sig.faults.shortData && sig.faults.garbagePreamble &&
+                sig.faults.resetScreen);
+    // The text form reads back to the same signal.
+    EXPECT_EQ(ParseSignal(FormatSignal(sig.signal[2])), sig.signal[2]);
+    EXPECT_EQ(ParseSignal("triangle:amp=1.2Vp").amplitude, 2.4);
+    for (const char* bad : {"sine:fast", "sine:1kHz:2Vpp:0V:1", "sine:-1kHz", "sine:duty=2",
+                            "sine:1kHz:3Ohm", "noise=-1", "sine:colour=red"}) {
+        EXPECT_THROW(ParseSignal(bad), std::invalid_argument) << bad;
+    }
+    EXPECT_THROW(ParseSimOptions({"--chan5", "sine"}), std::invalid_argument);
+    EXPECT_THROW(ParseSimOptions({"--pod1", "walk:0"}), std::invalid_argument);
+    EXPECT_THROW(ParseSimOptions({"--lying-header", "maybe"}), std::invalid_argument);
+
+    // Noise is bounded and the same every time.
+    SignalConfig noisy = ParseSignal("dc:offset=1:noise=0.1");
+    for (int i = 0; i < 1000; ++i) {
+        const double t = i * 1e-6;
+        ASSERT_LE(std::abs(noisy.At(t) - 1), 0.1);
+        ASSERT_EQ(noisy.At(t), noisy.At(t));
+    }
+    // The serial pod sends its text most significant bit first, sampled on
+    // the rising clock while the select line is low.
+    const PodConfig serial = ParsePod("serial");
+    std::string text;
+    unsigned byte = 0;
+    int bits = 0;
+    for (size_t i = 1; text.size() < kSerialMessage.size() && i < 100000; ++i) {
+        const unsigned before = serial.Pattern(i - 1), now = serial.Pattern(i);
+        if ((now & 4u) == 0 && (before & 1u) == 0 && (now & 1u) != 0) {
+            byte = (byte << 1) | ((now >> 1) & 1u);
+            if (++bits == 8) {
+                text += static_cast<char>(byte);
+                byte = 0;
+                bits = 0;
+            }
+        }
+    }
+    EXPECT_EQ(text, kSerialMessage);
     EXPECT_THROW(ParseSimOptions({"--port", "70000"}), std::invalid_argument);
     EXPECT_THROW(ParseSimOptions({"--port"}), std::invalid_argument);
     EXPECT_THROW(ParseSimOptions({"--model", "A,B"}), std::invalid_argument);

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "apps/halvio-sim/SimProcess.h"
 #include "io/IoError.h"
@@ -122,6 +123,18 @@ TEST_F(CScopeTest, DroppedConnectionAndTimeoutGiveClearErrors) {
     } catch (const io::IoError& e) {
         EXPECT_EQ(e.code(), io::kIoTimeout);
     }
+
+    // A reply that comes after its time-out must not answer the next query.
+    sim::SimProcess late({"--delay-ms", "300"});
+    auto lateSession = io::IoManager().Open(late.address());
+    lateSession->SetTimeout(100);
+    lateSession->Output(":CHAN1:DISP?");
+    EXPECT_THROW(lateSession->EnterText(), io::IoError);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    lateSession->SetTimeout(5000);
+    lateSession->Output("*IDN?");
+    EXPECT_EQ(lateSession->EnterText().rfind("CORVANE,", 0), 0u);
+
     // SetStopMode never throws; without a session its failure shows nothing.
     CScope unconnected;
     unconnected.SetStopMode(true);

@@ -1,0 +1,156 @@
+// capture and demo: a whole retrieval through the add-in, saved to a folder.
+#include <optional>
+
+#include "apps/halvio-sim/SimProcess.h"
+#include "apps/host/Capture.h"
+#include "apps/host/CommandLine.h"
+#include "apps/host/Commands.h"
+#include "apps/host/GuiApp.h"
+#include "automation/ClassRegistry.h"
+#include "automation/Dispatch.h"
+#include "cvnWCHalv.h"
+#include "support/AppKey.h"
+#include "support/Error.h"
+#include "support/SettingsStore.h"
+
+namespace cvn::host {
+
+using automation::Arg;
+using automation::Args;
+using automation::InvokeKind;
+using automation::Variant;
+
+namespace {
+
+constexpr const char* kCaptureHelp =
+    "usage: wavecatch capture [--address ADDR] [--dialog] [--registry-key KEY]\n"
+    "                         [--points N|MAX] [--out DIR] [--module PATH] [--json]\n"
+    "Fetches data through the add-in (GetDataFromInstrument) and saves it in DIR\n"
+    "(default ./wavecatch-<date>-<time>): one CSV per data set (time in seconds,\n"
+    "value scaled by its preamble), raw.json (raw data and preambles), screen.bmp\n"
+    "(when an image came) and plot.png. Without --dialog the add-in uses the\n"
+    "choices its dialog stored last. --address is stored where the add-in looks\n"
+    "for the instrument address; --registry-key selects another settings key.\n"
+    "Exits with 1 when the add-in reports Cancel.\n";
+constexpr const char* kDemoHelp =
+    "usage: wavecatch demo [--out DIR] [--module PATH] [--json]\n"
+    "Starts the simulator (model MSOHX5104) on a free port of 127.0.0.1, points a\n"
+    "temporary settings key at it, captures the screen and channels 1 to 4 and\n"
+    "pod 1 silently, saves the results like capture does, and stops the\n"
+    "simulator. Uses the registered module, else the one beside wavecatch.\n";
+
+constexpr const char* kDemoRegistryKey = "Corvane\\Linkara\\WavecatchDemo";
+constexpr const char* kDemoModel = "MSOHX5104";
+
+int help(std::ostream& out, const char* text) {
+    out << text;
+    return 0;
+}
+
+int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::ostream& err) {
+    if (r.cancel && r.actionType == 0) {
+        err << "wavecatch: the add-in reported Cancel: no data was fetched\n";
+        if (p.has("--json")) out << SummaryJson(r, {});
+        return kExitFailed;
+    }
+    const WrittenFiles files =
+        WriteCapture(r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder());
+    out << (p.has("--json") ? SummaryJson(r, files) : SummaryText(r, files));
+    if (r.cancel) {
+        err << "wavecatch: the add-in reported Cancel: the results are incomplete\n";
+        return kExitFailed;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const ParsedArgs p =
+        ParseArgs(args, {"--address", "--registry-key", "--points", "--out", "--module"},
+                  {"--help", "--dialog", "--json"});
+    if (p.has("--help")) return help(out, kCaptureHelp);
+    if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
+    CaptureRequest req;
+    req.modulePath = p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
+    req.address = p.value("--address");
+    req.dialog = p.has("--dialog");
+    if (p.hasValue("--registry-key")) req.registryKey = p.value("--registry-key");
+    if (p.hasValue("--points")) req.points = p.value("--points");
+    // The dialog is modal: without a display it would wait for ever.
+    if (req.dialog && !CanShowWindows())
+        throw UsageError("--dialog needs a display (DISPLAY or WAYLAND_DISPLAY)");
+    EnsureGuiApplication(req.dialog);
+    return finish(RunCapture(req), p, out, err);
+}
+
+int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const ParsedArgs p = ParseArgs(args, {"--out", "--module"}, {"--help", "--json"});
+    if (p.has("--help")) return help(out, kDemoHelp);
+    if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
+    std::string module = p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
+    // A fresh machine has registered nothing: use the module built beside us.
+    if (module.empty() && !automation::LookUpClass(CVN_PROGID_IWAVECATCH)) {
+        module = DefaultModulePath();
+        if (module.empty())
+            throw Error(429,
+                        "The add-in is not registered and no module was found beside wavecatch; "
+                        "pass --module PATH",
+                        "wavecatch");
+    }
+    EnsureGuiApplication(false);
+
+    sim::SimProcess sim({"--model", kDemoModel});
+    if (!p.has("--json")) out << "simulator:    " << kDemoModel << " at " << sim.address() << "\n";
+
+    const std::string key = SettingsKeyFor(std::string(kDemoRegistryKey));
+    struct Cleanup {
+        std::string key;
+        ~Cleanup() {
+            try {
+                DeleteSetting(key, kSettingsSection);
+            } catch (...) {
+                // A leftover demo key does no harm; the next demo rewrites it.
+            }
+        }
+    } cleanup{key};
+    const std::pair<const char*, const char*> settings[] = {
+        {"ActiveChannels", "CHAN1,CHAN2,CHAN3,CHAN4,POD1"},
+        {"Screen", "1"},
+        {"InvertColor", "1"},
+        {"Waveform", "1"},
+        {"MakeNewAcquisition", "0"},
+        {"D0D7", "0"},
+        {"D8D15", "0"}};
+    for (const auto& [name, value] : settings) SaveSetting(key, kSettingsSection, name, value);
+
+    Connection wc = CreateObject(CVN_PROGID_IWAVECATCH, module);
+    // The simulator starts with channels 1 and 2 shown; show all four so
+    // that every listed source is delivered. The model table must be loaded
+    // for the scope object to know the channel count.
+    automation::getProperty(*wc.object, "SupportedInstruments");
+    {
+        Connection sc = CreateObject(CVN_PROGID_CSCOPE, module);
+        auto call = [&](const char* name, Args a) {
+            return automation::invokeByName(*sc.object, name, InvokeKind::Method, a);
+        };
+        if (!call("Connect", Args{Arg(Variant(sim.address()))}).toBool()) {
+            err << "wavecatch: the simulator at " << sim.address() << " did not answer\n";
+            return kExitFailed;
+        }
+        for (int32_t ch = 3; ch <= 4; ++ch)
+            call("ChanDisp", Args{Arg(Variant(ch)), Arg(Variant(true))});
+        call("Disconnect", Args{});
+    }
+
+    CaptureRequest req;
+    req.address = sim.address();
+    req.registryKey = kDemoRegistryKey;
+    req.points = "1000";
+    const CaptureResult r = RunCapture(*wc.object, req);
+    const int status = finish(r, p, out, err);
+    sim.stop();
+    return status;
+}
+
+}  // namespace cvn::host

@@ -1,0 +1,373 @@
+// Waveform transfer against the simulator process, three ways, in one run:
+//   ours   - ReadSourceWaveform over gSession, exactly what a retrieval does
+//            (identification, transfer settings, preamble, data block);
+//   plain  - a blocking socket that sends ":WAVeform:DATA?" and recv()s the
+//            whole block into one buffer allocated once: the floor;
+//   pyvisa - the same query through Debian's pyvisa-py (pyvisa_transfer.py
+//            beside this file, run with /usr/bin/python3).
+// For 1k, 100k, 1M and 8M points, words (channel 1) and bytes (pod 1). At
+// the end it prints MB/s per case, the ratios ours/plain and ours/pyvisa,
+// and the peak memory of one 8M-point word transfer, measured in a child
+// process. Targets: ours >= 0.9 x plain and >= 10 x pyvisa from 1M points
+// up; peak memory <= 3 x the 16 MB payload.
+//
+// All traffic stays on 127.0.0.1; every loop is bounded by the benchmark
+// library's iteration control.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "apps/halvio-sim/SimProcess.h"
+#include "io/IoSession.h"
+#include "scope/Connection.h"
+#include "scope/ModelTable.h"
+#include "support/ErrorHandler.h"
+#include "support/ScriptedUi.h"
+#include "waveform/WaveformTransfer.h"
+
+#ifndef PYVISA_SCRIPT
+#define PYVISA_SCRIPT "pyvisa_transfer.py"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long kSizes[] = {1'000, 100'000, 1'000'000, 8'000'000};
+constexpr long kPayloadTarget = 8'000'000 * 2;
+
+struct Case {
+    long points;
+    bool word;
+    long payload() const { return points * (word ? 2 : 1); }
+    std::string name() const {
+        const std::string n = points >= 1'000'000 ? std::to_string(points / 1'000'000) + "M"
+                                                  : std::to_string(points / 1000) + "k";
+        return n + (word ? "/WORD" : "/BYTE");
+    }
+};
+
+std::unique_ptr<cvn::sim::SimProcess> gSim;
+std::map<std::string, double> gRates;  // "ours 8M/WORD" -> MB/s
+
+// Sets up the shared simulator state for a case on any session.
+std::string SetupCommands(const Case& c) {
+    return ":WAVeform:POINts:MODE RAW;:WAVeform:POINts " + std::to_string(c.points) +
+           ";:WAVEFORM:BYTEORDER MSBFIRST;:WAVeform:FORMat " + (c.word ? "WORD" : "BYTE") +
+           ";:WAVeform:SOURce " + (c.word ? "CHAN1" : "POD1");
+}
+
+class PlainSocket {
+public:
+    explicit PlainSocket(uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(port);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            throw std::runtime_error("cannot connect to the simulator");
+        const int one = 1;
+        ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    ~PlainSocket() { ::close(fd_); }
+
+    void Send(const std::string& text) {
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) throw std::runtime_error("send failed");
+            done += static_cast<size_t>(n);
+        }
+    }
+    void Receive(uint8_t* into, size_t count) {
+        size_t got = 0;
+        while (got < count) {
+            const ssize_t n = ::recv(fd_, into + got, count - got, 0);
+            if (n <= 0) throw std::runtime_error("connection ended");
+            got += static_cast<size_t>(n);
+        }
+    }
+    std::string Line() {
+        std::string line;
+        uint8_t c = 0;
+        while (c != '\n') {
+            Receive(&c, 1);
+            line += static_cast<char>(c);
+        }
+        return line;
+    }
+    // One block into `buffer` (payload and its line feed); gives the payload size.
+    size_t Block(std::vector<uint8_t>& buffer) {
+        Send(":WAVeform:DATA?\n");
+        uint8_t head[2];
+        Receive(head, 2);
+        if (head[0] != '#' || head[1] < '1' || head[1] > '9')
+            throw std::runtime_error("no block header");
+        char digits[10] = {};
+        Receive(reinterpret_cast<uint8_t*>(digits), static_cast<size_t>(head[1] - '0'));
+        const size_t length = std::strtoul(digits, nullptr, 10);
+        if (buffer.size() < length + 1) buffer.resize(length + 1);
+        Receive(buffer.data(), length + 1);
+        return length;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+void Record(benchmark::State& state, const std::string& key, const Case& c, double seconds) {
+    const double bytes = static_cast<double>(state.iterations()) * c.payload();
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+    if (seconds > 0) {
+        state.counters["MB/s"] = bytes / seconds / 1e6;
+        gRates[key] = bytes / seconds / 1e6;
+    }
+}
+
+void BM_Ours(benchmark::State& state, Case c) {
+    cvn::gSession->Output(SetupCommands(c));
+    cvn::PreambleBlock pre{};
+    cvn::RawData data;
+    bool cancel = false;
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        cvn::ReadSourceWaveform(cvn::gSession, data, pre, c.word ? "CHAN1" : "POD1", cancel);
+        seconds += std::chrono::duration<double>(Clock::now() - start).count();
+        if (cancel || cvn::RawDataSize(data) != static_cast<size_t>(c.points)) {
+            state.SkipWithError("transfer failed");
+            return;
+        }
+    }
+    Record(state, "ours " + c.name(), c, seconds);
+}
+
+// The data query alone over gSession: the I/O library against the plain
+// loop, without the settings and preamble that a retrieval sends first.
+void BM_Session(benchmark::State& state, Case c) {
+    cvn::gSession->Output(SetupCommands(c));
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        cvn::gSession->Output(":WAVeform:DATA?");
+        size_t got = 0;
+        if (c.word) {
+            const auto words = cvn::gSession->EnterWords();
+            got = words.size();
+            benchmark::DoNotOptimize(words.data());
+        } else {
+            const auto bytes = cvn::gSession->EnterBytes();
+            got = bytes.size();
+            benchmark::DoNotOptimize(bytes.data());
+        }
+        seconds += std::chrono::duration<double>(Clock::now() - start).count();
+        if (got != static_cast<size_t>(c.points)) {
+            state.SkipWithError("short block");
+            return;
+        }
+    }
+    Record(state, "session " + c.name(), c, seconds);
+}
+
+void BM_Plain(benchmark::State& state, Case c) {
+    try {
+        PlainSocket socket(gSim->port());
+        socket.Send(SetupCommands(c) + "\n*OPC?\n");
+        socket.Line();
+        std::vector<uint8_t> buffer(static_cast<size_t>(c.payload()) + 1);
+        double seconds = 0;
+        for (auto _ : state) {
+            const auto start = Clock::now();
+            const size_t got = socket.Block(buffer);
+            seconds += std::chrono::duration<double>(Clock::now() - start).count();
+            benchmark::DoNotOptimize(buffer.data());
+            if (got != static_cast<size_t>(c.payload())) {
+                state.SkipWithError("short block");
+                return;
+            }
+        }
+        Record(state, "plain " + c.name(), c, seconds);
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+    }
+}
+
+// Runs the pyvisa-py script for one case; nothing when it fails.
+double PyvisaRate(const Case& c) {
+    const std::string command =
+        "/usr/bin/python3 '" + std::string(PYVISA_SCRIPT) + "' --port " +
+        std::to_string(gSim->port()) + " --points " + std::to_string(c.points) + " --format " +
+        (c.word ? "word" : "byte") + " --repeat " + (c.points >= 1'000'000 ? "3" : "10");
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return 0;
+    char line[512];
+    double rate = 0;
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        if (const char* at = std::strstr(line, "MBps=")) rate = std::atof(at + 5);
+    }
+    if (::pclose(pipe) != 0) return 0;
+    return rate;
+}
+
+long StatusKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    }
+    return -1;
+}
+
+// Child process: one 8M-point word transfer, with the resident memory
+// before and the high-water mark after.
+int MemoryProbe(const std::string& address) {
+    std::string model;
+    bool connected = false;
+    if (!cvn::isConnected(address, false, model, connected)) return 1;
+    cvn::gSession->Output(SetupCommands(Case{8'000'000, true}));
+    cvn::PreambleBlock pre{};
+    cvn::RawData data;
+    bool cancel = false;
+    const long before = StatusKb("VmRSS:");
+    cvn::ReadSourceWaveform(cvn::gSession, data, pre, "CHAN1", cancel);
+    const long after = StatusKb("VmHWM:");
+    std::printf("probe points=%zu rss_before_kb=%ld hwm_after_kb=%ld\n", cvn::RawDataSize(data),
+                before, after);
+    return cancel ? 1 : 0;
+}
+
+// Starts this program again as the memory probe and reads its report.
+bool MeasureMemory(const char* self, long& beforeKb, long& peakKb) {
+    const std::string command = "'" + std::string(self) + "' --memory-probe " + gSim->address();
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return false;
+    char line[512];
+    bool ok = false;
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        long points = 0;
+        if (std::sscanf(line, "probe points=%ld rss_before_kb=%ld hwm_after_kb=%ld", &points,
+                        &beforeKb, &peakKb) == 3)
+            ok = points == 8'000'000;
+    }
+    return ::pclose(pipe) == 0 && ok;
+}
+
+// The add-in's services without any window, and settings in a scratch
+// folder, so that the benchmark leaves nothing behind.
+std::filesystem::path PrepareEnvironment() {
+    const auto home = std::filesystem::temp_directory_path() /
+                      ("cvn-waveform-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(home);
+    ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (home / "state").c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    cvn::LoadModelTable();
+    cvn::ScriptedUi::install();
+    cvn::gErrorHandler = std::make_shared<cvn::CErrorHandler>((home / "log").string());
+    return home;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::filesystem::path home = PrepareEnvironment();
+    if (argc == 3 && std::string(argv[1]) == "--memory-probe") {
+        const int rc = MemoryProbe(argv[2]);
+        std::filesystem::remove_all(home);
+        return rc;
+    }
+
+    gSim = std::make_unique<cvn::sim::SimProcess>(std::vector<std::string>{"--model", "MSOHX5104"});
+    std::string model;
+    bool connected = false;
+    if (!cvn::isConnected(gSim->address(), false, model, connected)) {
+        std::fprintf(stderr, "waveform_transfer: no simulator at %s\n", gSim->address().c_str());
+        return 1;
+    }
+
+    std::vector<Case> cases;
+    for (long points : kSizes) {
+        for (bool word : {true, false}) cases.push_back(Case{points, word});
+    }
+    // The simulator builds each block once and then serves it from memory;
+    // build them all before anything is timed.
+    {
+        PlainSocket warm(gSim->port());
+        std::vector<uint8_t> buffer;
+        for (const Case& c : cases) {
+            warm.Send(SetupCommands(c) + "\n");
+            warm.Block(buffer);
+        }
+    }
+    for (const Case& c : cases) {
+        benchmark::RegisterBenchmark(("ours/" + c.name()).c_str(), BM_Ours, c)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("session/" + c.name()).c_str(), BM_Session, c)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+        benchmark::RegisterBenchmark(("plain/" + c.name()).c_str(), BM_Plain, c)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    std::printf(
+        "\nMB/s (10^6 bytes of payload per second); \"session\" is the data query "
+        "alone over gSession\n");
+    std::printf("%-10s %10s %10s %10s %10s %11s %13s %12s\n", "case", "ours", "session", "plain",
+                "pyvisa", "ours/plain", "session/plain", "ours/pyvisa");
+    bool targetsMet = true;
+    for (const Case& c : cases) {
+        const double ours = gRates["ours " + c.name()];
+        const double session = gRates["session " + c.name()];
+        const double plain = gRates["plain " + c.name()];
+        const double pyvisa = PyvisaRate(c);
+        const double vsPlain = plain > 0 ? ours / plain : 0;
+        const double vsPyvisa = pyvisa > 0 ? ours / pyvisa : 0;
+        std::printf("%-10s %10.1f %10.1f %10.1f %10.1f %11.2f %13.2f %12.1f\n", c.name().c_str(),
+                    ours, session, plain, pyvisa, vsPlain, plain > 0 ? session / plain : 0,
+                    vsPyvisa);
+        if (c.points >= 1'000'000 && (vsPlain < 0.9 || vsPyvisa < 10)) targetsMet = false;
+        std::fflush(stdout);
+    }
+    long beforeKb = 0, peakKb = 0;
+    if (MeasureMemory(argv[0], beforeKb, peakKb)) {
+        const double growthMb = (peakKb - beforeKb) / 1024.0;
+        const double payloadMb = kPayloadTarget / 1024.0 / 1024.0;
+        std::printf(
+            "\n8M-point WORD transfer: resident %.1f MiB before, peak %.1f MiB, growth "
+            "%.1f MiB = %.2f x the %.1f MiB payload (target <= 3)\n",
+            beforeKb / 1024.0, peakKb / 1024.0, growthMb, growthMb / payloadMb, payloadMb);
+        if (growthMb > 3 * payloadMb) targetsMet = false;
+    } else {
+        std::printf("\n8M-point WORD transfer: memory probe failed\n");
+        targetsMet = false;
+    }
+    std::printf("targets (from 1M points: >= 0.9 x plain, >= 10 x pyvisa; memory <= 3 x): %s\n",
+                targetsMet ? "met" : "NOT met");
+
+    cvn::gSession.reset();
+    gSim.reset();
+    std::filesystem::remove_all(home);
+    return 0;
+}

@@ -1,0 +1,211 @@
+// Whole silent captures against the simulator: the add-in's result codes,
+// the data sets the host cuts and scales, and the files it writes.
+#include <QImage>
+#include <cmath>
+#include <fstream>
+
+#include "apps/halvio-sim/SimProcess.h"
+#include "apps/host/Capture.h"
+#include "apps/host/GuiApp.h"
+#include "host/HostFixture.h"
+#include "support/SettingsStore.h"
+
+namespace cvn::host::test {
+namespace {
+
+constexpr const char* kKey = "Corvane\\Linkara\\WavecatchTest";
+
+class CaptureTest : public HostTest {
+protected:
+    CaptureTest() : sim_({"--model", "MSOHX5104"}) { EnsureGuiApplication(false); }
+
+    // Stores the capture profile the add-in's dialog would have stored.
+    void profile(const std::string& sources, bool screen, bool splitFirstPod = false) {
+        const std::string key = SettingsKeyFor(std::string(kKey));
+        SaveSetting(key, "Settings", "ActiveChannels", sources);
+        SaveSetting(key, "Settings", "Screen", screen ? "1" : "0");
+        SaveSetting(key, "Settings", "D0D7", splitFirstPod ? "1" : "0");
+    }
+
+    CaptureResult capture() {
+        CaptureRequest req;
+        req.modulePath = kModulePath;
+        req.address = sim_.address();
+        req.registryKey = kKey;
+        req.points = "1000";
+        return RunCapture(req);
+    }
+
+    // Columns of a CSV file written by the host, header skipped.
+    static std::vector<std::pair<double, double>> readCsv(const std::string& path) {
+        std::ifstream in(path);
+        std::string line;
+        std::getline(in, line);
+        std::vector<std::pair<double, double>> rows;
+        while (std::getline(in, line)) {
+            const size_t comma = line.find(',');
+            rows.emplace_back(std::stod(line.substr(0, comma)), std::stod(line.substr(comma + 1)));
+        }
+        return rows;
+    }
+
+    sim::SimProcess sim_;
+};
+
+std::vector<int32_t> codesOf(const CaptureResult& r) {
+    std::vector<int32_t> codes;
+    for (const DataSet& s : r.sets) codes.push_back(s.block.sourceCode);
+    return codes;
+}
+
+TEST_F(CaptureTest, OneChannelGivesOneScaledDataSet) {
+    profile("CHAN1", false);
+    const CaptureResult r = capture();
+    EXPECT_FALSE(r.cancel);
+    EXPECT_EQ(r.dataType, 8);
+    EXPECT_EQ(r.actionType, 4);
+    EXPECT_EQ(r.model, "MSOHX5104");
+    EXPECT_EQ(r.xyDescription, "sec,Volt,sec,ch1");
+    ASSERT_EQ(r.preamble.size(), 11u);
+    ASSERT_EQ(codesOf(r), std::vector<int32_t>{1});
+    EXPECT_TRUE(r.warning.empty()) << r.warning;
+    EXPECT_EQ(r.sets[0].raw.size(), static_cast<size_t>(r.sets[0].block.points));
+
+    const std::string dir = home_.root() + "/one";
+    const WrittenFiles files = WriteCapture(r, dir);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/screen.bmp"));
+    const auto rows = readCsv(dir + "/ch1.csv");
+    ASSERT_EQ(rows.size(), r.sets[0].raw.size());
+    // The simulator's channel 1 is a 1.2 V sine: the scaled values must
+    // swing about zero with that amplitude, on a steadily rising time axis.
+    double lo = 1e9, hi = -1e9, mean = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        lo = std::min(lo, rows[i].second);
+        hi = std::max(hi, rows[i].second);
+        mean += rows[i].second / static_cast<double>(rows.size());
+        if (i) {
+            EXPECT_NEAR(rows[i].first - rows[i - 1].first, r.sets[0].block.xIncrement, 1e-12);
+        }
+    }
+    EXPECT_NEAR(hi, 1.2, 0.1);
+    EXPECT_NEAR(lo, -1.2, 0.1);
+    EXPECT_NEAR(mean, 0.0, 0.1);
+    EXPECT_DOUBLE_EQ(rows[0].first, r.sets[0].block.Time(0));
+}
+
+TEST_F(CaptureTest, FirstPodSplitIntoBits) {
+    profile("CHAN1", false, true);
+    const CaptureResult r = capture();
+    EXPECT_FALSE(r.cancel);
+    EXPECT_EQ(r.dataType, 64);
+    EXPECT_EQ(codesOf(r), (std::vector<int32_t>{1, 100, 101, 102, 103, 104, 105, 106, 107}));
+    EXPECT_NE(r.xyDescription.find("sec,byte,sec,D7"), std::string::npos) << r.xyDescription;
+    // Every bit set is as long as the pod's data and holds only 0 and 1;
+    // the bits of a counting pattern toggle less often the higher they are.
+    size_t previousToggles = SIZE_MAX;
+    for (size_t b = 1; b < r.sets.size(); ++b) {
+        const DataSet& s = r.sets[b];
+        ASSERT_EQ(s.raw.size(), r.sets[0].raw.size());
+        size_t toggles = 0;
+        for (size_t i = 0; i < s.raw.size(); ++i) {
+            ASSERT_TRUE(s.raw[i] == 0 || s.raw[i] == 1) << s.name << " " << s.raw[i];
+            if (i && s.raw[i] != s.raw[i - 1]) ++toggles;
+        }
+        EXPECT_GT(toggles, 0u) << s.name;
+        EXPECT_LE(toggles, previousToggles) << s.name;
+        previousToggles = toggles;
+    }
+}
+
+TEST_F(CaptureTest, CaptureCommandWritesDataImageAndPlot) {
+    profile("CHAN1,CHAN2,POD1", true);
+    const std::string dir = home_.root() + "/several";
+    const Run r = run({"capture", "--module", kModulePath, "--address", sim_.address(),
+                       "--registry-key", kKey, "--points", "1000", "--out", dir, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"dataType\":96"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"actionType\":5"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"source\":\"POD1\",\"code\":8"), std::string::npos) << r.out;
+    for (const char* name : {"ch1.csv", "ch2.csv", "pod1.csv", "raw.json"})
+        EXPECT_TRUE(std::filesystem::exists(dir + "/" + name)) << name;
+
+    QImage screen(QString::fromStdString(dir + "/screen.bmp"));
+    EXPECT_FALSE(screen.isNull());
+    QImage plot(QString::fromStdString(dir + "/plot.png"));
+    ASSERT_FALSE(plot.isNull());
+    EXPECT_GT(plot.width(), 600);
+    // No temporary files are left beside the results.
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+
+    // Channel 2 is a 0.8 V sine: different data, scaled by its own block.
+    const auto rows = readCsv(dir + "/ch2.csv");
+    ASSERT_FALSE(rows.empty());
+    double hi = -1e9;
+    for (const auto& row : rows) hi = std::max(hi, row.second);
+    EXPECT_NEAR(hi, 0.8, 0.1);
+}
+
+TEST_F(CaptureTest, ScopeCommandDrivesTheScopeObject) {
+    const std::string m = "--module=" + kModulePath;
+    auto scope = [&](std::vector<std::string> action) {
+        std::vector<std::string> args = {"scope", m, "--address", sim_.address()};
+        args.insert(args.end(), action.begin(), action.end());
+        return run(args);
+    };
+    Run r = scope({"idn"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("channels:     4"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("digital pods: yes"), std::string::npos) << r.out;
+
+    // Each command is its own connection, and the simulator serves each
+    // connection on its own thread: a change shows on a later connection
+    // once the simulator has read it, so the reading side asks again.
+    auto eventually = [&](std::vector<std::string> action, const std::string& expected) {
+        std::string last;
+        for (int attempt = 0; attempt < 200 && last != expected; ++attempt)
+            last = scope(action).out;
+        return last;
+    };
+    EXPECT_EQ(scope({"disp", "CHAN3"}).out, "off\n");
+    EXPECT_EQ(scope({"chan", "3", "on"}).status, 0);
+    EXPECT_EQ(eventually({"disp", "CHAN3"}, "on\n"), "on\n");
+    EXPECT_EQ(scope({"stop"}).status, 0);
+    EXPECT_EQ(eventually({"running"}, "stopped\n"), "stopped\n");
+
+    const std::string image = home_.root() + "/screen.bmp";
+    r = scope({"bitmap", "--invert", "--out", image});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, image + "\n");
+    EXPECT_FALSE(QImage(QString::fromStdString(image)).isNull());
+
+    EXPECT_EQ(scope({"chan", "three", "on"}).status, kExitUsage);
+    EXPECT_EQ(run({"scope", m, "--address", "127.0.0.1:1", "idn"}).status, kExitFailed);
+}
+
+TEST_F(CaptureTest, NoInstrumentEndsInCancel) {
+    profile("CHAN1", false);
+    sim_.stop();
+    const Run r = run({"capture", "--module", kModulePath, "--address", sim_.address(),
+                       "--registry-key", kKey, "--out", home_.root() + "/none"});
+    EXPECT_EQ(r.status, kExitFailed);
+    EXPECT_NE(r.err.find("Cancel"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(home_.root() + "/none"));
+}
+
+TEST_F(CaptureTest, DemoRunsAgainstItsOwnSimulator) {
+    const std::string dir = home_.root() + "/demo";
+    const Run r = run({"demo", "--module", kModulePath, "--out", dir});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("data type:    96"), std::string::npos) << r.out;
+    for (const char* name :
+         {"ch1.csv", "ch2.csv", "ch3.csv", "ch4.csv", "pod1.csv", "plot.png", "screen.bmp"})
+        EXPECT_TRUE(std::filesystem::exists(dir + "/" + name)) << name;
+    // The temporary settings key is cleared again.
+    EXPECT_EQ(GetSetting("Corvane\\Linkara\\WavecatchDemo\\Corvane Halvio Series", "Settings",
+                         "ActiveChannels", "gone"),
+              "gone");
+}
+
+}  // namespace
+}  // namespace cvn::host::test

@@ -1,0 +1,133 @@
+// The add-in as a host sees it: the real module loaded with dlopen, every
+// member reached by name through dispatch.
+#include "automation/ClassRegistry.h"
+#include "host/HostFixture.h"
+#include "support/SettingsStore.h"
+
+namespace cvn::host::test {
+namespace {
+
+using automation::Arg;
+using automation::Args;
+using automation::getProperty;
+using automation::letProperty;
+using automation::Variant;
+
+TEST_F(HostTest, PointsChoiceIsStoredMappedAndSurvivesTheObject) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"175", " 100"},        {"176", " 250"}, {"5000", " 2000"}, {"5001", "5001"}, {"-1", "-1"},
+        {"all points", " MAX"}, {"max", " MAX"}, {"xyz", "XYZ"},    {"", ""}};
+    for (const auto& [given, stored] : cases) {
+        {
+            Connection c = create();
+            letProperty(*c.object, "numberPoints", Variant(given));
+        }
+        // A new object reads what the first one stored for this user.
+        Connection c = create();
+        EXPECT_EQ(getProperty(*c.object, "numberPoints").toString(), stored) << given;
+    }
+}
+
+TEST_F(HostTest, ShiftFunctionsAndTheirErrors) {
+    Connection c = create();
+    auto shift = [&](const char* name, int32_t w, int32_t n) {
+        Variant count(n);
+        return call(*c.object, name, Args{Arg(Variant(w)), Arg::byRef(count)}).toLong();
+    };
+    EXPECT_EQ(shift("RShiftWord", 255, 7), 1);
+    EXPECT_EQ(shift("RShiftWord", -128, 7), -1);
+    EXPECT_EQ(shift("RShiftWord", -127, 7), 0);
+    EXPECT_EQ(errorOf([&] { shift("RShiftWord", 5, -1); }), 11);
+    EXPECT_EQ(shift("LShiftWord", 3, 2), 12);
+    EXPECT_EQ(errorOf([&] { shift("LShiftWord", 16384, 1); }), 6);
+
+    // The count is passed by reference and comes back unchanged.
+    Variant count(int32_t{7});
+    call(*c.object, "RShiftWord", Args{Arg(Variant(int32_t{255})), Arg::byRef(count)});
+    EXPECT_EQ(count.toLong(), 7);
+}
+
+TEST_F(HostTest, PreambleAndDataAccumulateInOrder) {
+    Connection c = create();
+    for (int block = 0; block < 3; ++block) {
+        std::vector<double> numbers(11);
+        for (int i = 0; i < 11; ++i) numbers[i] = block * 100 + i;
+        call(*c.object, "AppendPreamble", Args{Arg(Variant(std::move(numbers)))});
+    }
+    const Variant preamble = getProperty(*c.object, "Preamble");
+    ASSERT_TRUE(preamble.isArray());
+    ASSERT_EQ(preamble.array().count(), 33u);
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(preamble.array().get(11 + i).toDouble(), 100 + i);
+
+    call(*c.object, "AppendData", Args{Arg(Variant(std::vector<int16_t>{1, 2, 3, 4}))});
+    call(*c.object, "AppendData", Args{Arg(Variant(std::vector<int16_t>{5, 6, 7}))});
+    const Variant data = getProperty(*c.object, "YData");
+    ASSERT_TRUE(data.isArray());
+    ASSERT_EQ(data.array().count(), 7u);
+    for (int32_t i = 0; i < 7; ++i) EXPECT_EQ(data.array().get(i).toLong(), i + 1);
+}
+
+TEST_F(HostTest, PlainMembersAnswerAsAHostExpects) {
+    Connection c = create();
+    EXPECT_EQ(getProperty(*c.object, "ModifiedMenuName").toString(), "Corvane Halvio Series");
+    EXPECT_EQ(getProperty(*c.object, "MenuName").toString(), "Corvane Halvio Series");
+    EXPECT_EQ(getProperty(*c.object, "version").toString(), "0.0.126");
+    const std::string models = getProperty(*c.object, "SupportedInstruments").toString();
+    EXPECT_NE(models.find("MSOHX5104, "), std::string::npos) << models;
+    EXPECT_EQ(models.find(",H"), std::string::npos) << models;
+
+    Variant arg("untouched");
+    EXPECT_EQ(call(*c.object, "Execute", Args{Arg(Variant(int32_t{3})), Arg::byRef(arg)}),
+              Variant(""));
+    EXPECT_EQ(arg.toString(), "untouched");
+
+    // Names are matched ignoring case; unknown names are error 438.
+    EXPECT_FALSE(getProperty(*c.object, "SHOWDIALOG").toBool());
+    EXPECT_EQ(errorOf([&] { getProperty(*c.object, "NoSuchMember"); }), 438);
+}
+
+TEST_F(HostTest, RegistryKeyMovesThePerUserSettings) {
+    Connection c = create();
+    letProperty(*c.object, "RegistryKey", Variant("A\\B"));
+    letProperty(*c.object, "numberPoints", Variant("176"));
+    EXPECT_EQ(GetSetting("A\\B\\Corvane Halvio Series", "Settings", "Number Points"), " 250");
+    EXPECT_EQ(GetSetting("Corvane\\Linkara\\Wavecatch\\Corvane Halvio Series", "Settings",
+                         "Number Points", "absent"),
+              "absent");
+    // The key belongs to the server: a second object uses it too.
+    Connection other = create();
+    EXPECT_EQ(getProperty(*other.object, "numberPoints").toString(), " 250");
+    letProperty(*c.object, "RegistryKey", Variant("Corvane\\Linkara\\Wavecatch"));
+    EXPECT_EQ(getProperty(*other.object, "numberPoints").toString(), "");
+}
+
+TEST_F(HostTest, RegistrationRoundTripAndUnloading) {
+    AddinModule module(kModulePath);
+    EXPECT_TRUE(module.selfRegistering());
+    EXPECT_EQ(module.version(), "0.0.126");
+    EXPECT_FALSE(automation::LookUpClass(CVN_PROGID_IWAVECATCH));
+    EXPECT_EQ(errorOf([] { CreateObject(CVN_PROGID_IWAVECATCH); }), 429);
+
+    ASSERT_EQ(module.registerServer(), 0);
+    for (const char* progId : {CVN_PROGID_IWAVECATCH, CVN_PROGID_CSCOPE}) {
+        const auto entry = automation::LookUpClass(progId);
+        ASSERT_TRUE(entry) << progId;
+        EXPECT_EQ(entry->modulePath, std::filesystem::canonical(kModulePath).string());
+    }
+    EXPECT_TRUE(module.canUnloadNow());
+    {
+        Connection wc = CreateObject(CVN_PROGID_IWAVECATCH);
+        Connection scope = CreateObject("CVNWCHALV.CSCOPE");
+        EXPECT_FALSE(module.canUnloadNow());
+        EXPECT_EQ(getProperty(*scope.object, "ChannelCount").toLong(), 0);
+    }
+    EXPECT_TRUE(module.canUnloadNow());
+
+    ASSERT_EQ(module.unregisterServer(), 0);
+    EXPECT_FALSE(automation::LookUpClass(CVN_PROGID_IWAVECATCH));
+    EXPECT_FALSE(automation::LookUpClass(CVN_PROGID_CSCOPE));
+    EXPECT_EQ(errorOf([] { CreateObject(CVN_PROGID_CSCOPE); }), 429);
+}
+
+}  // namespace
+}  // namespace cvn::host::test
