@@ -18,6 +18,7 @@
 #include "support/AppKey.h"
 #include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
+#include "support/SkipOnError.h"
 #include "support/StringTable.h"
 #include "support/UiServices.h"
 #include "waveform/AcquisitionSetup.h"
@@ -55,15 +56,8 @@ private:
     }
     // A stored flag: "0" is false, other numbers true, "True"/"False" as
     // written; anything else is a type mismatch that ends the call.
-    static bool flag(const char* key, const char* def) { return Variant(setting(key, def)).toBool(); }
-
-    // Runs one step whose failure is skipped, as the preparation loop wants.
-    template <typename F>
-    static void tolerant(F&& step) {
-        try {
-            step();
-        } catch (...) {
-        }
+    static bool flag(const char* key, const char* def) {
+        return Variant(setting(key, def)).toBool();
     }
 
     void prepare();
@@ -85,7 +79,9 @@ private:
     Variant data_;
 };
 
-void IWavecatch::GetDataFromInstrument() { RetrievalDriver(*this).run(); }
+void IWavecatch::GetDataFromInstrument() {
+    RetrievalDriver(*this).run();
+}
 
 void RetrievalDriver::run() {
     gErrorHandler = std::make_shared<CErrorHandler>();
@@ -112,8 +108,8 @@ void RetrievalDriver::run() {
         }
     } catch (...) {
         const ErrorInfo error = ErrorInfo::current();
-        gErrorHandler->HandleError(error,
-                                   "cvnWCHalv.GetDataFromInstrument: " + error.description, 0, -1);
+        gErrorHandler->HandleError(error, "cvnWCHalv.GetDataFromInstrument: " + error.description,
+                                   0, -1);
     }
 }
 
@@ -129,7 +125,8 @@ void RetrievalDriver::prepare() {
         // An empty list has no entries at all; "A,,B" has an empty one.
         if (!list.empty()) {
             size_t start = 0;
-            for (size_t comma; (comma = list.find(',', start)) != std::string::npos; start = comma + 1)
+            for (size_t comma; (comma = list.find(',', start)) != std::string::npos;
+                 start = comma + 1)
                 sources_.push_back(list.substr(start, comma - start));
             sources_.push_back(list.substr(start));
         }
@@ -137,15 +134,17 @@ void RetrievalDriver::prepare() {
         address_ = setting("Corvane Halvio Series", "");
         a_.preamble_ = Array(VarType::Double, 0, 1);
         a_.yData_ = Variant(Array(VarType::Variant, 0, 1));
-        flags_ = {flag("Screen", "1"),           flag("InvertColor", "1"), flag("Waveform", "1"),
-                  flag("MakeNewAcquisition", "0"), flag("D0D7", "0"),        flag("D8D15", "0")};
+        flags_ = {flag("Screen", "1"),   flag("InvertColor", "1"),
+                  flag("Waveform", "1"), flag("MakeNewAcquisition", "0"),
+                  flag("D0D7", "0"),     flag("D8D15", "0")};
 
         maxPointsCancel_ = false;
         if (!a_.cancel_) {
             bool unused = false;
-            tolerant([&] { connected_ = isConnected(address_, false, a_.modifiedMenuName_, unused); });
+            SkipOnError(
+                [&] { connected_ = isConnected(address_, false, a_.modifiedMenuName_, unused); });
             if (!connected_) {
-                tolerant([&] {
+                SkipOnError([&] {
                     MessageBoxRequest box;
                     box.text = ReplacePlaceholder(GetResString(117, ""), address_);
                     box.caption = "Corvane Wavecatch";
@@ -156,14 +155,14 @@ void RetrievalDriver::prepare() {
             }
         }
         if (!a_.cancel_) {
-            tolerant([] { scope().StopRunning(); });
-            if (flags_.newAcquisition) tolerant([] { scope().RunSingle(); });
+            SkipOnError([] { scope().StopRunning(); });
+            if (flags_.newAcquisition) SkipOnError([] { scope().RunSingle(); });
             // The scope needs this long to settle after a stop or a single
             // acquisition before its record can be read.
-            tolerant([] { ui().wait(std::chrono::milliseconds(1000)); });
+            SkipOnError([] { ui().wait(std::chrono::milliseconds(1000)); });
         }
         if (flags_.waveform && !io::toNumber(points_) && !a_.cancel_) {
-            tolerant([&] { CheckMaxPointsSetup(maxPointsCancel_); });
+            SkipOnError([&] { CheckMaxPointsSetup(maxPointsCancel_); });
             if (maxPointsCancel_ && !a_.showDialog_) a_.cancel_ = true;
         }
         if (++pass > 3) a_.cancel_ = true;
@@ -195,8 +194,10 @@ void RetrievalDriver::transferSources() {
     }
 
     if (!a_.cancel_) {
-        if (a_.preamble_.count() > 11) a_.dataType_ = 64;
-        else if (a_.preamble_.count() > 1) a_.dataType_ = 8;
+        if (a_.preamble_.count() > 11)
+            a_.dataType_ = 64;
+        else if (a_.preamble_.count() > 1)
+            a_.dataType_ = 8;
         if (a_.preamble_.count() > 1) a_.actionType_ |= 4;
     }
 }
@@ -205,8 +206,10 @@ void RetrievalDriver::appendSource(const std::string& entry) {
     RawData raw;
     ReadSourceWaveform(gSession, raw, block_, entry, a_.cancel_);
     // A failed read leaves the data of the previous source in place.
-    if (auto words = std::get_if<std::vector<int16_t>>(&raw)) data_ = Variant(std::move(*words));
-    else if (auto bytes = std::get_if<std::vector<uint8_t>>(&raw)) data_ = Variant(std::move(*bytes));
+    if (auto words = std::get_if<std::vector<int16_t>>(&raw))
+        data_ = Variant(std::move(*words));
+    else if (auto bytes = std::get_if<std::vector<uint8_t>>(&raw))
+        data_ = Variant(std::move(*bytes));
 
     const std::string name = upper(entry);
     const bool isPod1 = name == "POD1";
@@ -230,7 +233,8 @@ void RetrievalDriver::appendBits(int bitCodeBase, int lineOffset, const std::str
             // Pod samples are 0..255, where dividing by 2^bit is a shift.
             auto in = pod.view<uint8_t>();
             auto out = bits.edit<uint8_t>();
-            for (size_t j = 0; j < in.size(); ++j) out[j] = static_cast<uint8_t>((in[j] >> bit) & 1);
+            for (size_t j = 0; j < in.size(); ++j)
+                out[j] = static_cast<uint8_t>((in[j] >> bit) & 1);
         } else {
             for (int32_t j = pod.lowerBound(); j <= pod.upperBound(); ++j)
                 bits.set(j, Variant(static_cast<int16_t>(

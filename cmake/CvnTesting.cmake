@@ -6,11 +6,14 @@ function(cvn_add_gtest)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
-  # One variable only: gtest_discover_tests cannot pass a list here. The
-  # simulator's path is compiled into the launcher, so tests need no more.
-  gtest_discover_tests(${T_NAME}
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-               LABELS "${T_LABELS}"
-               RESOURCE_LOCK "${T_RESOURCE_LOCK}"
-    DISCOVERY_TIMEOUT 60)
+  # One environment variable only: gtest_discover_tests cannot pass a list
+  # here. The simulator's path is compiled into the launcher.
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  gtest_discover_tests(${T_NAME} PROPERTIES ${props} DISCOVERY_TIMEOUT 60)
 endfunction()

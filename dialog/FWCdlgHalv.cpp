@@ -27,6 +27,7 @@
 #include "support/AppKey.h"
 #include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
+#include "support/SkipOnError.h"
 #include "support/StringTable.h"
 #include "support/UiServices.h"
 
@@ -35,15 +36,6 @@ namespace cvn {
 std::function<void(FWCdlgHalv&)> FWCdlgHalv::modalHook;
 
 namespace {
-
-template <typename F>
-void step(F&& f) noexcept {
-    try {
-        f();
-    } catch (...) {
-        // A failing step is skipped; the next one runs.
-    }
-}
 
 std::string setting(const char* key, const char* def) {
     return GetSetting(SettingsAppKey(), kSettingsSection, key, def);
@@ -77,7 +69,7 @@ FWCdlgHalv::FWCdlgHalv(QWidget* parent) : QDialog(parent) {
     // Loading: localisation is due again, and the supported-instruments
     // sentence comes from the model table that is built here.
     dialogLocalized_ = false;
-    step([] { LoadModelTable(); });
+    SkipOnError([] { LoadModelTable(); });
     supportedText_ = GetResString(1019, "");
     lblSupportedInstruments->setText(qs(supportedText_));
     selectTab(kTabWaveform);
@@ -131,7 +123,7 @@ void FWCdlgHalv::connectReactions() {
     QObject::connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
     QObject::connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
     QObject::connect(cmdFindInstrument, &QPushButton::clicked, this, [this] {
-        if (findInstrumentAction) step([this] { findInstrumentAction(*this); });
+        if (findInstrumentAction) SkipOnError([this] { findInstrumentAction(*this); });
     });
     ConnectMeasurementTab(*this);
     scopeSettingsAction = RunScopeSettingsTab;
@@ -185,7 +177,7 @@ void FWCdlgHalv::onWaveformChanged() {
     for (auto* box : chkPod) affected << box;
     for (auto* box : chkData) affected << box;
     for (QWidget* w : affected) w->setEnabled(e);
-    step([this] { ReadScopeState(false); });
+    SkipOnError([this] { ReadScopeState(false); });
     CheckCmdOK();
 }
 
@@ -210,53 +202,53 @@ void FWCdlgHalv::localizeOnce() {
 }
 
 void FWCdlgHalv::showDialog(bool doShow, const std::string& /*address*/) {
-    step([this] { LoadAddressAndChannels(); });
+    SkipOnError([this] { LoadAddressAndChannels(); });
     cancel_ = false;
-    step([this] { LoadSettings(); });
-    step([] { ui().setBusyCursor(true); });
+    SkipOnError([this] { LoadSettings(); });
+    SkipOnError([] { ui().setBusyCursor(true); });
 
     if (lblAddress->text().isEmpty()) {
         // An address stored as empty: try the factory default, and let the
         // user see why it failed when the host wants the dialog.
         lblAddress->setText(QString::fromLatin1(kDefaultAddress));
         bool ok = false;
-        step([&] { ok = connectTo(kDefaultAddress, doShow); });
+        SkipOnError([&] { ok = connectTo(kDefaultAddress, doShow); });
         if (ok) {
             // Disconnected tabs must be enabled before tab 0 can be selected.
-            step([this] { showConnectionState(true); });
+            SkipOnError([this] { showConnectionState(true); });
             selectTab(kTabWaveform);
-            step([] { ui().setBusyCursor(false); });
-            step([this] { localizeOnce(); });
+            SkipOnError([] { ui().setBusyCursor(false); });
+            SkipOnError([this] { localizeOnce(); });
             if (!instrumentModel_.empty()) {
                 chkBitMap->setEnabled(true);
                 chkWaveform->setEnabled(true);
-                step([this] { ReadScopeState(true); });
-                step([this] { UpdateMeasurementChoices(); });
+                SkipOnError([this] { ReadScopeState(true); });
+                SkipOnError([this] { UpdateMeasurementChoices(); });
             }
         } else {
             // Select tab 3 first: disabling the selected tab would move the
             // selection by itself.
             selectTab(kTabIo);
-            step([this] { showConnectionState(false); });
-            step([this] { localizeOnce(); });
+            SkipOnError([this] { showConnectionState(false); });
+            SkipOnError([this] { localizeOnce(); });
             show();
             hide();
-            step([] { ui().setBusyCursor(false); });
+            SkipOnError([] { ui().setBusyCursor(false); });
         }
         runModal();
     } else if (doShow) {
-        step([this] { localizeOnce(); });
+        SkipOnError([this] { localizeOnce(); });
         // On screen with the busy pointer while the scope is asked.
         show();
-        step([] { ui().processPendingEvents(); });
+        SkipOnError([] { ui().processPendingEvents(); });
         bool ok = false;
-        step([&] { ok = connectTo(lblAddress->text().toStdString(), false); });
+        SkipOnError([&] { ok = connectTo(lblAddress->text().toStdString(), false); });
         if (ok) {
-            step([this] { showConnectionState(true); });
+            SkipOnError([this] { showConnectionState(true); });
             selectTab(kTabWaveform);
         } else {
             selectTab(kTabIo);
-            step([this] { showConnectionState(false); });
+            SkipOnError([this] { showConnectionState(false); });
         }
         dialogLocalized_ = true;
         if (!instrumentModel_.empty()) {
@@ -264,20 +256,20 @@ void FWCdlgHalv::showDialog(bool doShow, const std::string& /*address*/) {
             // first run where no address had been stored yet.
             chkBitMap->setEnabled(true);
             chkWaveform->setEnabled(true);
-            step([this] { ReadScopeState(true); });
-            step([this] { UpdateMeasurementChoices(); });
+            SkipOnError([this] { ReadScopeState(true); });
+            SkipOnError([this] { UpdateMeasurementChoices(); });
         }
-        step([] { ui().setBusyCursor(false); });
+        SkipOnError([] { ui().setBusyCursor(false); });
         hide();
         runModal();
     }
-    step([] { ui().setBusyCursor(false); });
+    SkipOnError([] { ui().setBusyCursor(false); });
 }
 
 void FWCdlgHalv::runModal() {
     if (modalHook) {
         show();
-        step([this] { modalHook(*this); });
+        SkipOnError([this] { modalHook(*this); });
         if (isVisible()) cmdCancel_Click();
         return;
     }
@@ -285,12 +277,12 @@ void FWCdlgHalv::runModal() {
 }
 
 void FWCdlgHalv::cmdOK_Click() {
-    step([] { errorHandler().AddToStack("cmdOK_click"); });
+    SkipOnError([] { errorHandler().AddToStack("cmdOK_click"); });
     if (SSTab1->currentIndex() == kTabScopeSettings) {
-        if (scopeSettingsAction) step([this] { scopeSettingsAction(*this); });
+        if (scopeSettingsAction) SkipOnError([this] { scopeSettingsAction(*this); });
         return;
     }
-    step([this] {
+    SkipOnError([this] {
         std::vector<bool> channels, pods;
         for (auto* box : chkChan) channels.push_back(box->isChecked());
         for (auto* box : chkPod) pods.push_back(box->isChecked());
@@ -298,7 +290,7 @@ void FWCdlgHalv::cmdOK_Click() {
     });
     selectTab(kTabWaveform);
     cancel_ = false;
-    step([this] { SaveSettings(); });
+    SkipOnError([this] { SaveSettings(); });
     done(QDialog::Accepted);
 }
 
@@ -320,12 +312,12 @@ void FWCdlgHalv::closeEvent(QCloseEvent* event) {
 void FWCdlgHalv::LoadAddressAndChannels() {
     cancel_ = false;
     std::string address;
-    step([&] {
+    SkipOnError([&] {
         address = setting(kKeyAddress, "");
         lblAddress->setText(qs(address));
     });
     lblSupportedInstruments->setText(qs(supportedText_));
-    step([this] { activeChannels_ = setting(kKeyActiveChannels, kDefaultActiveChannels); });
+    SkipOnError([this] { activeChannels_ = setting(kKeyActiveChannels, kDefaultActiveChannels); });
     if (!address.empty()) {
         chkBitMap->setEnabled(true);
         chkWaveform->setEnabled(true);
@@ -338,7 +330,7 @@ void FWCdlgHalv::LoadAddressAndChannels() {
 }
 
 void FWCdlgHalv::LoadSettings() {
-    step([this] {
+    SkipOnError([this] {
         auto left = SettingAsNumber(setting(kKeyLeft, "800"));
         auto top = SettingAsNumber(setting(kKeyTop, "800"));
         const int x = left ? static_cast<int>(std::lround(*left / kTwipsPerPixel)) : pos().x();
@@ -356,11 +348,11 @@ void FWCdlgHalv::LoadSettings() {
         auto [px, py] = PlaceOnScreens(x, y, width, screens);
         move(px, py);
     });
-    step([this] { lblAddress->setText(qs(setting(kKeyAddress, kDefaultAddress))); });
-    step([this] { chkBitMap->setChecked(checkValue(kKeyScreen, "1")); });
-    step([this] { chkInvert->setChecked(checkValue(kKeyInvertColor, "1")); });
-    step([this] { chkWaveform->setChecked(checkValue(kKeyWaveform, "1")); });
-    step([this] {
+    SkipOnError([this] { lblAddress->setText(qs(setting(kKeyAddress, kDefaultAddress))); });
+    SkipOnError([this] { chkBitMap->setChecked(checkValue(kKeyScreen, "1")); });
+    SkipOnError([this] { chkInvert->setChecked(checkValue(kKeyInvertColor, "1")); });
+    SkipOnError([this] { chkWaveform->setChecked(checkValue(kKeyWaveform, "1")); });
+    SkipOnError([this] {
         auto newAcq = SettingAsBoolean(setting(kKeyNewAcquisition, "0"));
         if (!newAcq) throw Error(13, "Type mismatch in setting MakeNewAcquisition", "FWCdlgHalv");
         optNewAcq->setChecked(*newAcq);
@@ -370,17 +362,17 @@ void FWCdlgHalv::LoadSettings() {
 }
 
 void FWCdlgHalv::SaveSettings() {
-    step([this] {
+    SkipOnError([this] {
         store(kKeyLeft, std::to_string(pos().x() * kTwipsPerPixel));
         store(kKeyTop, std::to_string(pos().y() * kTwipsPerPixel));
     });
-    step([this] { store(kKeyActiveChannels, activeChannels_); });
-    step([this] { store(kKeyScreen, checkText(chkBitMap)); });
-    step([this] { store(kKeyInvertColor, checkText(chkInvert)); });
-    step([this] { store(kKeyWaveform, checkText(chkWaveform)); });
-    step([this] { store(kKeyNewAcquisition, optNewAcq->isChecked() ? "True" : "False"); });
-    step([this] { store(kKeyD0D7, checkText(chkData[0])); });
-    step([this] { store(kKeyD8D15, checkText(chkData[1])); });
+    SkipOnError([this] { store(kKeyActiveChannels, activeChannels_); });
+    SkipOnError([this] { store(kKeyScreen, checkText(chkBitMap)); });
+    SkipOnError([this] { store(kKeyInvertColor, checkText(chkInvert)); });
+    SkipOnError([this] { store(kKeyWaveform, checkText(chkWaveform)); });
+    SkipOnError([this] { store(kKeyNewAcquisition, optNewAcq->isChecked() ? "True" : "False"); });
+    SkipOnError([this] { store(kKeyD0D7, checkText(chkData[0])); });
+    SkipOnError([this] { store(kKeyD8D15, checkText(chkData[1])); });
 }
 
 namespace {

@@ -15,19 +15,11 @@
 #include "scope/Connection.h"
 #include "support/AppKey.h"
 #include "support/SettingsStore.h"
+#include "support/SkipOnError.h"
 
 namespace cvn {
 
 namespace {
-
-template <typename F>
-void step(F&& f) noexcept {
-    try {
-        f();
-    } catch (...) {
-        // The controls of a failing step keep their previous state.
-    }
-}
 
 void send(const std::string& command) {
     if (!gSession) throw io::IoError(io::kIoNoSession, "No session is open");
@@ -68,7 +60,7 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
     const bool waveform = chkWaveform->isChecked();
 
     for (size_t i = 0; i < chkChan.size(); ++i) {
-        step([&] {
+        SkipOnError([&] {
             QCheckBox* box = chkChan[i];
             if (static_cast<int>(i) < scope().ChannelCount()) {
                 box->setVisible(true);
@@ -86,11 +78,11 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
     cboSource1->clear();
     cboSource2->clear();
 
-    step([&] {
+    SkipOnError([&] {
         if (!scope().IsMSO()) return;
         lblLogic->setVisible(true);
         for (size_t i = 0; i < chkPod.size(); ++i) {
-            step([&] {
+            SkipOnError([&] {
                 if (!replyAsBoolean(query(":POD" + std::to_string(i + 1) + ":DISP?"))) return;
                 chkPod[i]->setEnabled(waveform);
                 chkData[i]->setEnabled(waveform);
@@ -105,9 +97,9 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
     });
 
     int channelCount = 0;
-    step([&] { channelCount = scope().ChannelCount(); });
+    SkipOnError([&] { channelCount = scope().ChannelCount(); });
     for (int i = 0; i < channelCount && i < static_cast<int>(chkChan.size()); ++i) {
-        step([&] {
+        SkipOnError([&] {
             const bool displayed = replyAsBoolean(query(":STAT? CHAN" + std::to_string(i + 1)));
             if (displayed) {
                 const QString name = QStringLiteral("CHAN%1").arg(i + 1);
@@ -121,7 +113,7 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
     }
 
     for (int k = 1; k <= 4; ++k) {
-        step([&] {
+        SkipOnError([&] {
             if (isFft(query(":FUNCtion" + std::to_string(k) + "?"))) {
                 cboSource1->addItem(QStringLiteral("MATH"));
                 cboSource2->addItem(QStringLiteral("MATH"));
@@ -130,7 +122,7 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
     }
 
     if (resetSelection) {
-        step([&] {
+        SkipOnError([&] {
             const std::string list = GetSetting(SettingsAppKey(), kSettingsSection,
                                                 kKeyActiveChannels, kDefaultActiveChannels);
             for (const auto& source :
@@ -148,7 +140,7 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
         });
         const char* bitKeys[2] = {kKeyD0D7, kKeyD8D15};
         for (size_t i = 0; i < chkData.size(); ++i) {
-            step([&] {
+            SkipOnError([&] {
                 if (!isAvailable(chkData[i])) return;
                 auto value = SettingAsBoolean(
                     GetSetting(SettingsAppKey(), kSettingsSection, bitKeys[i], "0"));
@@ -157,7 +149,7 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
         }
     }
 
-    step([this] {
+    SkipOnError([this] {
         send(":Waveform:Source CHAN1");
         const int32_t points = replyAsInt32(query(":Waveform:Points?"));
         txtWFNumberPoints->setText(QString::number(points));

@@ -14,6 +14,7 @@
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
 #include "support/ErrorHandler.h"
+#include "support/SkipOnError.h"
 #include "support/StringTable.h"
 #include "support/UiServices.h"
 
@@ -22,15 +23,6 @@ namespace cvn {
 std::function<void(frmFindInstrument&)> frmFindInstrument::modalHook;
 
 namespace {
-
-template <typename F>
-void step(F&& f) noexcept {
-    try {
-        f();
-    } catch (...) {
-        // Errors are ignored step by step.
-    }
-}
 
 std::vector<std::string> SplitAtCommas(const std::string& text) {
     std::vector<std::string> out;
@@ -101,26 +93,26 @@ void frmFindInstrument::load() {
         ui().setBusyCursor(false);
         discoveryCriteria_.reset();
     } catch (...) {
-        step([] { ui().setBusyCursor(false); });
+        SkipOnError([] { ui().setBusyCursor(false); });
         discoveryCriteria_.reset();
     }
 }
 
 void frmFindInstrument::cmdOK_Click() {
-    step([this] { discoveryCriteria_ = CvnDiscoveryCtl1->DiscoveryCriteria(); });
+    SkipOnError([this] { discoveryCriteria_ = CvnDiscoveryCtl1->DiscoveryCriteria(); });
     std::shared_ptr<CvnInstrument> instrument;
-    step([&] {
+    SkipOnError([&] {
         if (discoveryCriteria_) instrument = discoveryCriteria_->SelectedInstrument();
     });
     if (instrument) {
-        step([&] { ioAddress_ = instrument->Session()->Address(); });
+        SkipOnError([&] { ioAddress_ = instrument->Session()->Address(); });
         instrument.reset();
         discoveryCriteria_.reset();
         cancel_ = false;
         done(QDialog::Accepted);
     } else {
         discoveryCriteria_.reset();
-        step([] {
+        SkipOnError([] {
             try {
                 throw Error(115, "No instrument is selected", "frmFindInstrument");
             } catch (...) {
@@ -150,31 +142,32 @@ void frmFindInstrument::showModal() {
 }
 
 void runFindInstrument(FWCdlgHalv& dialog) {
-    step([] { gSession.reset(); });
+    SkipOnError([] { gSession.reset(); });
     bool cancelled = true;
     std::string address;
-    step([&] {
+    SkipOnError([&] {
         auto form = std::make_unique<frmFindInstrument>(&dialog);
         form->showModal();
         cancelled = form->Cancel();
         address = cancelled ? dialog.InstrumentAddress() : form->ioAddress();
     });
     if (cancelled) {
-        step([&] { dialog.lblConnected->setText(QString::fromStdString(GetResString(121, ""))); });
+        SkipOnError(
+            [&] { dialog.lblConnected->setText(QString::fromStdString(GetResString(121, ""))); });
         dialog.cmdOK->setEnabled(false);
         return;
     }
     std::string model;
     bool connected = false;
     bool ok = false;
-    step([&] { ok = isConnected(address, true, model, connected); });
+    SkipOnError([&] { ok = isConnected(address, true, model, connected); });
     if (!ok) return;
     dialog.setInstrumentAddress(address);
-    step([&] { dialog.showConnectionState(true); });
+    SkipOnError([&] { dialog.showConnectionState(true); });
     dialog.cmdOK->setEnabled(true);
     dialog.chkBitMap->setEnabled(true);
     dialog.chkWaveform->setEnabled(true);
-    step([&] { dialog.ReadScopeState(true); });
+    SkipOnError([&] { dialog.ReadScopeState(true); });
 }
 
 }  // namespace cvn

@@ -17,22 +17,28 @@ namespace cvn::fuzz {
 
 // A property the code under test must keep. Unlike assert it stays on in
 // every build type, and it names the broken property in the crash report.
-#define FUZZ_CHECK(condition)                                                                 \
-    do {                                                                                      \
-        if (!(condition)) {                                                                   \
+#define FUZZ_CHECK(condition)                                                                     \
+    do {                                                                                          \
+        if (!(condition)) {                                                                       \
             std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                     \
-        }                                                                                     \
+            std::abort();                                                                         \
+        }                                                                                         \
     } while (false)
 
-// A folder of its own, created once per process and removed when it ends.
-// It goes to /dev/shm where there is one: the settings store syncs every
-// file it writes, which on a disk costs milliseconds per input.
+// A folder of its own, created once per process and removed when it ends
+// (not after a crash: then it is left for a look). It goes below
+// $CVN_FUZZ_TMP when set, else to /dev/shm where there is one: the settings
+// store syncs every file it writes, which on a disk costs milliseconds per
+// input.
 class TempFolder {
 public:
     explicit TempFolder(const std::string& prefix) {
         std::filesystem::path base = "/dev/shm";
-        if (::access(base.c_str(), W_OK | X_OK) != 0) base = std::filesystem::temp_directory_path();
+        if (const char* chosen = std::getenv("CVN_FUZZ_TMP"); chosen && *chosen) {
+            base = chosen;
+        } else if (::access(base.c_str(), W_OK | X_OK) != 0) {
+            base = std::filesystem::temp_directory_path();
+        }
         std::string pattern = (base / (prefix + "-XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             std::perror("mkdtemp");

@@ -27,11 +27,9 @@ std::optional<Address> parse(std::string_view text) {
 }
 
 bool same(const Address& a, const Address& b) {
-    return a.bus == b.bus && a.host == b.host && a.port == b.port &&
-           a.deviceName == b.deviceName && a.devicePath == b.devicePath &&
-           a.vendorId == b.vendorId && a.productId == b.productId &&
-           a.serialNumber == b.serialNumber && a.board == b.board &&
-           a.gpibPrimary == b.gpibPrimary;
+    return a.bus == b.bus && a.host == b.host && a.port == b.port && a.deviceName == b.deviceName &&
+           a.devicePath == b.devicePath && a.vendorId == b.vendorId && a.productId == b.productId &&
+           a.serialNumber == b.serialNumber && a.board == b.board && a.gpibPrimary == b.gpibPrimary;
 }
 
 void checkUsable(const Address& a) {

@@ -6,8 +6,11 @@
 //
 // Input: flags, an operation count and that many operation bytes, a cut
 // count and that many cut bytes (see ScriptedTransport), then the stream.
+// With kSoundBlock set the stream is instead the data of a well-formed block
+// that must come out unchanged however it is cut.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +31,7 @@ enum Flag : uint8_t {
     kNoTermChar = 2,
     kCloseAtEnd = 4,
     kShortTimeout = 8,
+    kSoundBlock = 16,  // the stream is the data of a well-formed block
 };
 
 class Input {
@@ -130,6 +134,62 @@ void runOperation(cvn::io::IoSession& session, uint8_t op, OrderCheck& order) {
     }
 }
 
+// A sound block, however it is cut, must come out exactly as sent and leave
+// the session at the start of the next reply. The stream is the block's data;
+// flags pick how it is read (bits 0-1), a CR LF after it (bit 2) and zeros
+// padding the length (bits 5-6).
+void checkSoundBlock(const std::string& payload, std::vector<uint8_t> cuts, uint8_t flags) {
+    const unsigned mode = flags & 3;
+    const bool crlf = (flags & 4) != 0 && mode != 2;
+    const std::string digits = std::string((flags >> 5) & 3, '0') + std::to_string(payload.size());
+    const std::string block = "#" + std::to_string(digits.size()) + digits + payload;
+    const std::string blanks = mode == 3 ? " \r\n\t" : "";
+    const std::string stream = blanks + block + (crlf ? "\r\n" : "\n") + "NEXT\n";
+    for (uint8_t& cut : cuts) cut &= 0x7f;  // a byte stream: no message ends
+
+    cvn::io::IoSession session("FUZZ::BLOCK", std::make_unique<cvn::fuzz::ScriptedTransport>(
+                                                  stream, std::move(cuts), false, true));
+    // The line feed after a block is only waited for briefly; a run that
+    // stalls longer than that (a loaded machine) may leave it for the next
+    // read, which is allowed.
+    const auto started = std::chrono::steady_clock::now();
+    const auto stalled = [&] {
+        return std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(40);
+    };
+    switch (mode) {
+        case 1:
+            if (payload.size() % 2 == 0) {
+                FUZZ_CHECK(wordsAsSent(session.EnterWords()) == payload);
+            } else {
+                try {
+                    (void)session.EnterWords();
+                    FUZZ_CHECK(false);
+                } catch (const cvn::io::IoError& e) {
+                    FUZZ_CHECK(e.code() == cvn::io::kIoMalformed);
+                }
+            }
+            break;
+        case 2: {
+            session.SetTermChar(-1);
+            std::vector<uint8_t> whole(stream.size() + 1);
+            const size_t n = session.ReadBytes(whole.data(), whole.size());
+            const std::string got(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+            FUZZ_CHECK(got == block + "\n" || (got == block && stalled()));
+            session.SetTermChar('\n');
+            break;
+        }
+        default:
+            FUZZ_CHECK(asText(session.EnterBytes()) == payload);
+            break;
+    }
+    std::string next = session.EnterText();
+    if (next != "NEXT\n" && stalled()) {
+        FUZZ_CHECK(next == "\n" || next == "\r\n");
+        next = session.EnterText();
+    }
+    FUZZ_CHECK(next == "NEXT\n");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -138,6 +198,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> ops = in.bytes(in.byte() & 15);
     std::vector<uint8_t> cuts = in.bytes(in.byte() & 15);
     const std::string stream = in.rest();
+    if (flags & kSoundBlock) {
+        checkSoundBlock(stream, std::move(cuts), flags);
+        return 0;
+    }
 
     auto transport = std::make_unique<cvn::fuzz::ScriptedTransport>(
         stream, std::move(cuts), (flags & kMessageBased) != 0, (flags & kCloseAtEnd) != 0);

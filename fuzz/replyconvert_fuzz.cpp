@@ -78,8 +78,8 @@ void checkFields(std::string_view reply) {
 // The same reply through a session, the way the driver fills number arrays.
 void checkArrayFill(const std::string& reply, size_t capacity) {
     const std::string stream = reply + "\n";
-    auto transport = std::make_unique<cvn::fuzz::ScriptedTransport>(
-        stream, std::vector<uint8_t>{}, false, true);
+    auto transport =
+        std::make_unique<cvn::fuzz::ScriptedTransport>(stream, std::vector<uint8_t>{}, false, true);
     cvn::io::IoSession session("FUZZ::REPLY", std::move(transport));
     std::array<double, 64> target;
     target.fill(-12345.0);

@@ -166,7 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const auto sections = cvn::GetSections(kAppKey);
-    if (before != kMissing) FUZZ_CHECK(section.empty() || std::count(sections.begin(), sections.end(), section) > 0);
+    if (before != kMissing)
+        FUZZ_CHECK(section.empty() || std::count(sections.begin(), sections.end(), section) > 0);
 
     cvn::SaveSetting(kAppKey, section, key, value);
     FUZZ_CHECK(cvn::SettingsFileProblem(kAppKey).empty());

@@ -210,6 +210,7 @@ void IoSession::WriteBytes(const uint8_t* data, size_t count) {
     try {
         transport_->write(data, count, deadline());
     } catch (const IoError& e) {
+        faulted_ = true;
         rethrowWith(e, "Sending to " + address_);
     }
 }
@@ -253,7 +254,7 @@ std::string IoSession::EnterText() {
         reader_->consume(n);
         return text;
     } catch (const IoError& e) {
-        stale_ = true;
+        stale_ = faulted_ = true;
         std::string context = "Reading a reply from " + address_;
         if (reader_->buffered() > 0) {
             context += " (" + std::to_string(reader_->buffered()) +
@@ -474,7 +475,7 @@ std::vector<uint8_t> IoSession::EnterBytes() {
     try {
         readBlock(sink);
     } catch (const IoError&) {
-        stale_ = true;
+        stale_ = faulted_ = true;
         throw;
     }
     return out;
@@ -486,7 +487,7 @@ std::vector<int16_t> IoSession::EnterWords() {
     try {
         readBlock(sink);
     } catch (const IoError&) {
-        stale_ = true;
+        stale_ = faulted_ = true;
         throw;
     }
     // An odd count shows only after the header; the block was still read
@@ -518,7 +519,7 @@ size_t IoSession::ReadBytes(uint8_t* data, size_t capacity) {
         r.consume(n);
         return n;
     } catch (const IoError& e) {
-        stale_ = true;
+        stale_ = faulted_ = true;
         if (e.code() == kIoTimeout) {
             throw IoError(kIoTimeout, "Reading from " + address_ + ": no complete reply within " +
                                           std::to_string(timeoutMs_) + " ms");

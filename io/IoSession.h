@@ -55,6 +55,11 @@ public:
     // Sends the first count bytes as one message, adding nothing.
     void WriteBytes(const uint8_t* data, size_t count);
 
+    // True once any operation has failed. Such a session may be out of step
+    // with the instrument (a late reply, a dead link); callers that can
+    // simply connect again should do so instead of reusing it.
+    bool Faulted() const { return faulted_; }
+
     int Timeout() const { return timeoutMs_; }
     void SetTimeout(int milliseconds);
     int TermChar() const { return termChar_; }
@@ -82,7 +87,8 @@ private:
     int timeoutMs_ = 10000;
     int termChar_ = 10;
     int writeTermChar_ = 10;
-    bool stale_ = false;  // a read failed: leftovers of its reply may follow
+    bool stale_ = false;    // a read failed: leftovers of its reply may follow
+    bool faulted_ = false;  // some operation failed at some time
 };
 
 using IoSessionPtr = std::shared_ptr<IoSession>;

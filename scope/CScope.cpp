@@ -30,9 +30,13 @@ void CScope::Output(std::string_view cmd) {
     if (session_) session_->Output(cmd);
 }
 
-void CScope::StopRunning() { Output(":STOP"); }
+void CScope::StopRunning() {
+    Output(":STOP");
+}
 
-void CScope::RunSingle() { Output(":SINGLE"); }
+void CScope::RunSingle() {
+    Output(":SINGLE");
+}
 
 void CScope::ChanDisp(int16_t chan, bool disp) {
     if (!session_ || chan < 1 || chan > channelCount_) return;
@@ -101,35 +105,54 @@ void CScope::RestoreChanState() {
             restore(":POD" + std::to_string(i) + ":DISP ", podStates_[static_cast<size_t>(i)]);
 }
 
-void CScope::Disconnect() { session_.reset(); }
+void CScope::Disconnect() {
+    session_.reset();
+}
 
 bool CScope::Connect(const std::string& conn) {
-    try {
-        if (!session_ || conn != address_) {
-            address_ = conn;
-            // A failed open drops the old session, so the next Connect with
-            // the same address tries again instead of talking to the old scope.
-            session_.reset();
+    auto open = [&] {
+        address_ = conn;
+        // A failed open drops the old session, so the next Connect with the
+        // same address tries again instead of talking to the old scope.
+        // A reconnection keeps the time-out the caller gave the old session.
+        const int timeout = session_ ? session_->Timeout() : 0;
+        session_.reset();
+        try {
             session_ = manager_.Open(conn);
+            if (timeout > 0) session_->SetTimeout(timeout);
+            return true;
+        } catch (const std::exception&) {
+            return false;
         }
-    } catch (const std::exception&) {
-        return false;
-    }
-
+    };
     std::string reply;
-    try {
-        session_->Output("*IDN?");
-        reply = session_->EnterText();
-    } catch (const std::exception&) {
-        return false;
+    auto identify = [&] {
+        try {
+            session_->Output("*IDN?");
+            reply = session_->EnterText();
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
+
+    // A session that failed before may be out of step with the scope.
+    bool fresh = false;
+    if (!session_ || conn != address_ || session_->Faulted()) {
+        if (!open()) return false;
+        fresh = true;
     }
+    bool identified = identify();
+    // A reused link can have died quietly since its last use.
+    if (!identified && !fresh && open()) identified = identify();
+    if (!identified) return false;
     if (reply.empty()) return false;
 
     size_t first = reply.find(',');
     if (first != std::string::npos) {
         size_t second = reply.find(',', first + 1);
-        model_ = reply.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                     : second - first - 1);
+        model_ = reply.substr(first + 1,
+                              second == std::string::npos ? std::string::npos : second - first - 1);
         isMSO_ = ModelHasPods(model_);
         if (auto count = ChannelCountOf(model_, gModelList, gChannelList))
             channelCount_ = static_cast<int16_t>(*count);

@@ -39,37 +39,56 @@ bool isConnected(const std::string& address, bool showMessages, std::string& mod
                  bool& connected) {
     scope().Connect(address);
 
-    if (!gSession || gSession->Address() != address) {
+    ErrorInfo why;
+    auto open = [&]() {
         try {
+            // A reconnection keeps the time-out the caller gave the old session.
+            const int timeout = gSession ? gSession->Timeout() : 0;
             gSession.reset();
             gIoManager = std::make_shared<io::IoManager>();
             gSession = gIoManager->Open(address);
+            if (timeout > 0) gSession->SetTimeout(timeout);
+            return true;
         } catch (...) {
-            if (showMessages) errorHandler().HandleError(kConnectProcedure, 1, 115);
+            why = ErrorInfo::current();
             return false;
         }
-    }
-
+    };
     std::string reply;
-    bool identified = false;
-    try {
-        const int previous = gSession->Timeout();
-        gSession->SetTimeout(kIdentifyTimeoutMs);
+    auto identify = [&]() {
+        bool identified = false;
         try {
-            gSession->Output("*IDN?");
-            reply = gSession->EnterText();
-            identified = true;
+            const int previous = gSession->Timeout();
+            gSession->SetTimeout(kIdentifyTimeoutMs);
+            try {
+                gSession->Output("*IDN?");
+                reply = gSession->EnterText();
+                identified = true;
+            } catch (...) {
+                why = ErrorInfo::current();
+            }
+            gSession->SetTimeout(previous);
         } catch (...) {
         }
-        gSession->SetTimeout(previous);
-    } catch (...) {
+        return identified;
+    };
+
+    // A session that failed before may be out of step with the scope (a late
+    // reply, a dropped link): connect afresh rather than reuse it.
+    bool fresh = false;
+    if (!gSession || gSession->Address() != address || gSession->Faulted()) {
+        if (!open()) {
+            if (showMessages) errorHandler().HandleError(why, kConnectProcedure, 1, 115);
+            return false;
+        }
+        fresh = true;
     }
+    bool identified = identify();
+    // A reused link can have died quietly since its last use (the scope was
+    // switched off, a cable pulled): one fresh connection settles it.
+    if (!identified && !fresh && open()) identified = identify();
     if (!identified) {
-        try {
-            throw io::IoError(io::kIoTimeout, "The instrument did not identify itself within 500 ms");
-        } catch (...) {
-            if (showMessages) errorHandler().HandleError(kConnectProcedure, 1, 115);
-        }
+        if (showMessages) errorHandler().HandleError(why, kConnectProcedure, 1, 115);
         return false;
     }
 

@@ -121,8 +121,12 @@ void SaveLearnString(const std::string& path) {
     session.SetTimeout(kSetupReadTimeoutMs);
     std::vector<uint8_t> buffer(kSetupReadCapacity);
     const std::size_t count = session.ReadBytes(buffer.data(), buffer.size());
+    // The setup is a binary block; anything else (an error text, noise on
+    // the line) must not end up in the user's file.
+    if (count < 2 || buffer[0] != '#')
+        throw io::IoError(io::kIoMalformed, "The scope's setup reply is not a binary block (" +
+                                                std::to_string(count) + " bytes)");
     // The last byte is the line feed after the block.
-    if (count < 2) return;
     buffer.resize(count - 1);
 
     record.setLearnString(std::move(buffer));

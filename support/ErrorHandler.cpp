@@ -107,23 +107,32 @@ CErrorHandler::CErrorHandler(std::string logFolder) : logFolder_(std::move(logFo
 // usually sits in a folder the user may not write, so instead of a fixed file
 // in the root of a drive we fall back to the user's state folder:
 // $XDG_STATE_HOME/cvnWCHalv/ErrorList.txt (~/.local/state/... by default).
+std::string ErrorLogFallbackPath() {
+    return UserStateHome() + "/cvnWCHalv/ErrorList.txt";
+}
+
+std::string ErrorLogPath(std::string folder, const std::string& baseName) {
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    if (!isWritableFolder(folder)) return ErrorLogFallbackPath();
+    const std::string path = folder + "Error" + baseName + ".txt";
+    // An existing log that we may not append to is as good as no folder.
+    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
+        return ErrorLogFallbackPath();
+    }
+    return path;
+}
+
 std::string CErrorHandler::makeFilePath() {
     const auto fallback = [] {
-        const std::string folder = UserStateHome() + "/cvnWCHalv";
+        const std::string path = ErrorLogFallbackPath();
         // A folder that cannot be made shows up later as a silent write failure.
-        MakeFolders(folder, 0700);
-        return folder + "/ErrorList.txt";
+        MakeFolders(path.substr(0, path.rfind('/')), 0700);
+        return path;
     };
     try {
-        std::string folder = logFolder_.empty() ? ModuleFolder() : logFolder_;
-        if (folder.empty() || folder.back() != '/') folder += '/';
-        if (!isWritableFolder(folder)) return fallback();
-        const std::string path = folder + "Error" + ModuleBaseName() + ".txt";
-        // An existing log that we may not append to is as good as no folder.
-        if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) {
-            return fallback();
-        }
-        return path;
+        const std::string path =
+            ErrorLogPath(logFolder_.empty() ? ModuleFolder() : logFolder_, ModuleBaseName());
+        return path == ErrorLogFallbackPath() ? fallback() : path;
     } catch (...) {
         std::string path;
         try {

@@ -57,6 +57,15 @@ private:
     std::string helpFileName_;
 };
 
+// Where the error handler of a module named baseName (file name without
+// extension) in folder writes its log: "Error<baseName>.txt" in folder when
+// the folder is writable and an existing log there may be appended to, else
+// ErrorLogFallbackPath(). Creates nothing, so hosts can tell users where a
+// module's log is without touching it.
+std::string ErrorLogPath(std::string folder, const std::string& baseName);
+// $XDG_STATE_HOME/cvnWCHalv/ErrorList.txt (~/.local/state when unset).
+std::string ErrorLogFallbackPath();
+
 // The shared instance. Empty until the first retrieval creates one; use
 // errorHandler() to get it created on demand.
 extern std::shared_ptr<CErrorHandler> gErrorHandler;

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <vector>
 
 #include "support/Error.h"
@@ -35,6 +36,7 @@ constexpr const char* kSource = "cvnWCHalv";
 // A settings file holds a handful of short values; anything this large is
 // not one of ours and is not read into memory.
 constexpr off_t kMaxFileSize = 1 << 20;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // UTF-8
 
 struct Line {
     enum class Kind { Layout, Section, Entry } kind = Kind::Layout;
@@ -176,7 +178,7 @@ Parsed parse(std::string content) {
         result.problem = "it contains NUL bytes";
         return result;
     }
-    if (content.rfind("\xEF\xBB\xBF", 0) == 0) content.erase(0, 3);
+    if (content.rfind(kByteOrderMark, 0) == 0) content.erase(0, kByteOrderMark.size());
     size_t pos = 0;
     int number = 0;
     while (pos < content.size()) {
@@ -404,6 +406,10 @@ void writeLines(const std::string& path, const std::vector<Line>& lines) {
         content += line.raw;
         content += '\n';
     }
+    // The reader drops a byte-order mark at the start of the file, so a first
+    // line that itself begins with one (a key that starts with U+FEFF) keeps
+    // it only behind a second mark.
+    if (content.rfind(kByteOrderMark, 0) == 0) content.insert(0, kByteOrderMark);
     writeAtomically(path, content);
     reportedFiles().erase(path);
 }

@@ -19,6 +19,9 @@
 #ifndef HALVIO_SIM_PATH
 #define HALVIO_SIM_PATH "halvio-sim"
 #endif
+#ifndef HALVIO_SIM_INSTALLED_PATH
+#define HALVIO_SIM_INSTALLED_PATH "/usr/bin/halvio-sim"
+#endif
 
 namespace cvn::sim {
 namespace {
@@ -49,6 +52,18 @@ bool ReapWithin(pid_t pid, std::chrono::milliseconds grace, int* status) {
 std::string SimProcess::ExecutablePath() {
     const char* env = std::getenv("HALVIO_SIM");
     if (env != nullptr && *env != '\0') return env;
+    // An installed (or unpacked) wavecatch finds the simulator installed with
+    // it; the build path compiled in serves the build tree and its tests.
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string beside(self, static_cast<size_t>(n));
+        beside.erase(beside.rfind('/') + 1);
+        beside += "halvio-sim";
+        if (access(beside.c_str(), X_OK) == 0) return beside;
+    }
+    for (const char* path : {HALVIO_SIM_PATH, HALVIO_SIM_INSTALLED_PATH})
+        if (access(path, X_OK) == 0) return path;
     return HALVIO_SIM_PATH;
 }
 

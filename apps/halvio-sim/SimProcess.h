@@ -11,7 +11,9 @@
 namespace cvn::sim {
 
 // One running simulator. The executable comes from the environment variable
-// HALVIO_SIM when set, otherwise from the path the build compiled in.
+// HALVIO_SIM when set, otherwise it is the halvio-sim beside the running
+// program, the one the build made, or the installed one, the first that
+// exists.
 // "--port 0" is always added, so every instance gets its own free port.
 // The constructor blocks until the simulator prints its listening line and
 // throws std::runtime_error when it cannot start or stays silent for 10 s.

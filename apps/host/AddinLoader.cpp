@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <vector>
 
 #include "automation/ClassRegistry.h"
 #include "cvnWCHalv.h"
@@ -104,14 +105,33 @@ const automation::TypeLibInfo* AddinModule::typeLibrary() const {
     return p ? reinterpret_cast<Getter>(p)() : nullptr;
 }
 
+#ifndef CVN_MODULE_FROM_BINDIR
+#define CVN_MODULE_FROM_BINDIR "../lib/x86_64-linux-gnu/libcvnWCHalv.so.0"
+#endif
+#ifndef CVN_MODULE_FROM_PYTHONDIR
+#define CVN_MODULE_FROM_PYTHONDIR "../../x86_64-linux-gnu/libcvnWCHalv.so.0"
+#endif
+#ifndef CVN_MODULE_INSTALLED
+#define CVN_MODULE_INSTALLED "/usr/lib/x86_64-linux-gnu/libcvnWCHalv.so.0"
+#endif
+
+std::vector<std::string> DefaultModuleCandidates() {
+    // Relative ones first, so a build tree or an unpacked package uses its
+    // own module even when another one is installed system-wide.
+    return {"../../lib/libcvnWCHalv.so",  // build tree: apps/host -> lib
+            "../lib/libcvnWCHalv.so",     // build tree: python -> lib
+            CVN_MODULE_FROM_BINDIR,       // installed programs
+            CVN_MODULE_FROM_PYTHONDIR,    // installed Python module
+            "../lib/libcvnWCHalv.so.0",   // installed with a plain lib folder
+            CVN_MODULE_INSTALLED};
+}
+
 std::string DefaultModulePath() {
     namespace fs = std::filesystem;
     const std::string here = ModuleFolder();
-    for (const char* candidate :
-         {"../../lib/libcvnWCHalv.so", "../lib/libcvnWCHalv.so",
-          "../lib/x86_64-linux-gnu/libcvnWCHalv.so.0", "../lib/libcvnWCHalv.so.0"}) {
+    for (const std::string& candidate : DefaultModuleCandidates()) {
         std::error_code ec;
-        fs::path p = fs::path(here) / candidate;
+        const fs::path p = fs::path(here) / candidate;  // an absolute candidate replaces here
         if (fs::exists(p, ec)) return fs::weakly_canonical(p, ec).string();
     }
     return {};

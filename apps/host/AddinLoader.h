@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "automation/ClassFactory.h"
 #include "automation/ClassRegistry.h"
@@ -47,9 +48,13 @@ automation::ClassRegistration RegisteredClass(const std::string& progId);
 // The module registered for progId (case-insensitive), or the explicit path
 // when one is given. Throws cvn::Error with what to do when neither works.
 std::string FindModule(const std::string& progId, const std::string& explicitPath = "");
-// The module path when no registration exists: the module built beside the
-// host (../../lib/libcvnWCHalv.so from the host's folder) or an installed one.
+// The module path when no registration exists: the first candidate that
+// exists, relative to the folder of the code asking (the host program or the
+// Python module), or empty. Candidates: the module of the build tree, then
+// the installed one seen from the installed bin and Python folders, then the
+// installed one by its absolute path.
 std::string DefaultModulePath();
+std::vector<std::string> DefaultModuleCandidates();
 
 // The loaded module and the object of one class, ready to be driven.
 struct Connection {

@@ -22,6 +22,7 @@ constexpr const char* kUsage =
     "  info        describe the add-in module, its classes and members\n"
     "  register    register the add-in's classes for this user\n"
     "  unregister  remove the add-in's registration\n"
+    "  doctor      check the module, registration, settings and the scope's address\n"
     "\n"
     "Exit codes: 0 done, 1 failed or cancelled, 2 wrong command line, 3 module\n"
     "or class not available, 4 no such member.\n";
@@ -34,7 +35,7 @@ const std::map<std::string, Command>& commands() {
         {"info", CmdInfo},         {"scope", CmdScope},
         {"get", CmdGet},           {"let", CmdLet},
         {"call", CmdCall},         {"capture", CmdCapture},
-        {"demo", CmdDemo}};
+        {"demo", CmdDemo},         {"doctor", CmdDoctor}};
     return table;
 }
 

@@ -31,5 +31,6 @@ int CmdLet(const std::vector<std::string>& args, std::ostream& out, std::ostream
 int CmdCall(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int CmdDoctor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace cvn::host

@@ -1,0 +1,155 @@
+"""The wavecatch Python module against the simulator: scaled data sets,
+units, the screen image, and failures raised as wavecatch.Error.
+
+Needs PYTHONPATH at the built module and HALVIO_SIM at the simulator (CTest
+sets both). Every test runs in a private home, so no user's settings or
+registration are read or written.
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+ROOT = tempfile.mkdtemp(prefix="wavecatch-pytest-")
+for name, sub in (("HOME", ""), ("XDG_CONFIG_HOME", "config"), ("XDG_STATE_HOME", "state"),
+                  ("TMPDIR", "tmp"), ("XDG_RUNTIME_DIR", "run")):
+    os.environ[name] = os.path.join(ROOT, sub)
+    os.makedirs(os.environ[name], mode=0o700, exist_ok=True)
+
+import numpy as np  # noqa: E402
+import wavecatch  # noqa: E402
+
+KEY = "Corvane\\Linkara\\WavecatchPyTest"
+
+
+def tearDownModule():
+    shutil.rmtree(ROOT, ignore_errors=True)
+
+
+class Simulator:
+    """halvio-sim on a free port of 127.0.0.1, stopped on exit."""
+
+    def __init__(self, *args):
+        exe = os.environ.get("HALVIO_SIM", "halvio-sim")
+        self.proc = subprocess.Popen([exe, *args, "--port", "0"], stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        if not line.startswith("halvio-sim listening on "):
+            self.stop()
+            raise RuntimeError("simulator did not start: %r" % line)
+        self.address = line.split()[-1]
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+        self.proc.stdout.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def session(address, sources, screen=False, split_pod1=False):
+    s = wavecatch.Session(address=address, registry_key=KEY)
+    for name, value in (("ActiveChannels", sources), ("Screen", "1" if screen else "0"),
+                        ("Waveform", "1"), ("MakeNewAcquisition", "0"),
+                        ("D0D7", "1" if split_pod1 else "0"), ("D8D15", "0")):
+        s.set_setting(name, value)
+    return s
+
+
+def rising_crossings(values):
+    above = values > 0
+    return int(np.count_nonzero(~above[:-1] & above[1:]))
+
+
+class CaptureTest(unittest.TestCase):
+    def test_channels_and_pod_are_scaled_with_their_preambles(self):
+        with Simulator("--model", "MSOHX5104") as sim:
+            c = session(sim.address, "CHAN1,CHAN2,POD1").capture(points=1000)
+        self.assertFalse(c.cancelled)
+        self.assertEqual(c.model, "MSOHX5104")
+        self.assertEqual(c.data_type, 64)
+        self.assertEqual(c.action_type, 4)
+        self.assertIsNone(c.image_path)
+        self.assertEqual(c.warning, "")
+        self.assertEqual([d.source for d in c.datasets], ["CHAN1", "CHAN2", "POD1"])
+        self.assertEqual([d.code for d in c.datasets], [1, 2, 8])
+        self.assertEqual([d.units for d in c.datasets],
+                         [("sec", "Volt"), ("sec", "Volt"), ("sec", "byte")])
+
+        # The simulator's inputs at power-on: channel 1 a 1.2 V sine at 1 kHz,
+        # channel 2 a 0.8 V sine at 2.5 kHz.
+        for d, peak, hertz in ((c.datasets[0], 1.2, 1e3), (c.datasets[1], 0.8, 2.5e3)):
+            self.assertEqual(d.values.dtype, np.float64)
+            self.assertEqual(len(d.time), len(d.values))
+            self.assertEqual(len(d.values), int(d.preamble[2]))
+            self.assertAlmostEqual(d.values.max(), peak, delta=0.1 * peak)
+            self.assertAlmostEqual(d.values.min(), -peak, delta=0.1 * peak)
+            steps = np.diff(d.time)
+            self.assertTrue(np.allclose(steps, d.preamble[4]), d.source)
+            span = d.time[-1] - d.time[0]
+            periods = rising_crossings(d.values)
+            self.assertGreaterEqual(periods, 2, d.source)
+            self.assertLessEqual(abs(periods - span * hertz), 1.5, d.source)
+
+        pod = c.datasets[2].values
+        self.assertTrue(np.all((pod >= 0) & (pod <= 255)))
+        self.assertTrue(np.all(pod == np.round(pod)))
+        self.assertGreater(len(np.unique(pod)), 8)  # a counter, not a constant
+
+    def test_split_pod_and_screen_image(self):
+        with Simulator("--model", "MSOHX5104") as sim:
+            c = session(sim.address, "CHAN1", screen=True, split_pod1=True).capture(points=1000)
+        self.assertEqual(c.data_type, 64 + 32)
+        self.assertEqual(c.action_type, 5)
+        self.assertEqual([d.source for d in c.datasets], ["CHAN1"] + ["D%d" % i for i in range(8)])
+        for d in c.datasets[1:]:
+            self.assertEqual(d.units, ("sec", "byte"))
+            self.assertTrue(set(np.unique(d.values)) <= {0.0, 1.0}, d.source)
+        with open(c.image_path, "rb") as f:
+            self.assertEqual(f.read(2), b"BM")
+        self.assertIn("D7", repr(c))
+
+
+class ErrorTest(unittest.TestCase):
+    def test_failures_raise_wavecatch_error(self):
+        # A simulator that has stopped leaves a port where nobody answers:
+        # the add-in's retry prompts are answered Cancel without a display.
+        sim = Simulator()
+        address = sim.address
+        sim.stop()
+        s = session(address, "CHAN1")
+        with self.assertRaises(wavecatch.Error) as caught:
+            s.capture()
+        self.assertEqual(caught.exception.number, wavecatch.CANCELLED)
+        self.assertIn("No data", str(caught.exception))
+        self.assertIn(address, str(caught.exception))
+        self.assertIsInstance(caught.exception, RuntimeError)
+
+        with self.assertRaises(wavecatch.Error) as caught:
+            wavecatch.Session(module=os.path.join(ROOT, "missing.so"))
+        self.assertEqual(caught.exception.number, 429)
+        self.assertIn("missing.so", caught.exception.description)
+
+    def test_module_facts(self):
+        models = wavecatch.supported_instruments()
+        self.assertIn("MSOHX5104", models)
+        self.assertTrue(all(m and m == m.strip() for m in models))
+        explicit = os.environ.get("WAVECATCH_TEST_MODULE")
+        version = wavecatch.version(explicit)
+        self.assertEqual(version, wavecatch.version())
+        self.assertTrue(all(part.isdigit() for part in version.split(".")), version)
+        self.assertEqual(len(version.split(".")), 3)
+        s = wavecatch.Session(address="127.0.0.1:1")
+        self.assertTrue(os.path.isabs(s.module_path))
+        s.address = "127.0.0.1:2"
+        self.assertEqual(s.address, "127.0.0.1:2")
+        self.assertEqual(s.setting("NoSuchValue"), "")
+
+
+if __name__ == "__main__":
+    unittest.main()
