@@ -3,11 +3,10 @@
 // change the scope pass a failed send to the caller.
 #include "scope/CScope.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <cerrno>
 
 #include "io/IoError.h"
 #include "io/ReplyConvert.h"
@@ -209,24 +208,21 @@ void CScope::GetBitMap(std::string& filePath, bool& error, bool invert) {
 bool CScope::WriteImageFile(const std::string& path, const std::vector<uint8_t>& data) {
     if (path.empty()) return false;
     // Written beside the target and renamed over it, so the host never sees
-    // a half-written image.
+    // a half-written image. The part file is new (O_EXCL, never a link
+    // someone planted) and readable by its owner only, like the target.
     const std::string part = path + ".part";
-    {
-        std::ofstream out(part, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(reinterpret_cast<const char*>(data.data()),
-                  static_cast<std::streamsize>(data.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(part.c_str());
-            return false;
-        }
+    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
     }
-    std::error_code ec;
-    std::filesystem::rename(part, path, ec);
-    if (ec) {
-        std::remove(part.c_str());
+    const bool written = done == data.size() && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !written || ::rename(part.c_str(), path.c_str()) != 0) {
+        ::unlink(part.c_str());
         return false;
     }
     return true;

@@ -394,7 +394,11 @@ void CSetupFile::WriteFile(const std::string& path) const {
     const fs::path targetPath(target);
     fs::path folder = targetPath.parent_path();
     if (folder.empty()) folder = ".";
-    std::string temp = (folder / ("." + targetPath.filename().string() + ".XXXXXX")).string();
+    // Built piece by piece: GCC 12 warns falsely (-Wrestrict) on "." + name.
+    std::string hidden = ".";
+    hidden += targetPath.filename().string();
+    hidden += ".XXXXXX";
+    std::string temp = (folder / hidden).string();
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         const int error = errno;

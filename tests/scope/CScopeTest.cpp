@@ -156,6 +156,9 @@ TEST_F(CScopeTest, ScreenImageIsWrittenUnchangedToANewFile) {
         char magic[2] = {};
         in.read(magic, 2);
         EXPECT_EQ(std::string(magic, 2), "BM") << path;
+        // Only its owner may read what the scope showed.
+        EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
         std::filesystem::remove(path);
     }
     EXPECT_EQ(scope.session()->Timeout(), 10000);
