@@ -1,6 +1,6 @@
-// The fault matrix runs in one offscreen QApplication (the capture dialog
-// reads the scope state and runs the measurements) with a private home, so
-// no real settings, logs or temporary files are touched.
+// main() of the test binaries that need a QApplication before any test runs
+// (widgets, the capture dialog). Everything runs offscreen, with a private
+// home, so no real settings, logs or temporary files are touched.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -12,7 +12,7 @@
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::string home = (std::filesystem::temp_directory_path() / "cvn-faults-XXXXXX").string();
+    std::string home = (std::filesystem::temp_directory_path() / "cvn-test-XXXXXX").string();
     if (::mkdtemp(home.data()) == nullptr) return 2;
     for (const char* var :
          {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"})
