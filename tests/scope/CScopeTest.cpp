@@ -83,6 +83,10 @@ TEST_F(CScopeTest, DisplayRunControlAndSavedStates) {
     scope.Output(":POD1:DISP ON");
     EXPECT_TRUE(scope.IsAnyOneDisp());  // the pod counts on an MSO model
     scope.RestoreChanState();
+    // A query on the same session first: the simulator serves each
+    // connection on its own, so the other connection could overtake.
+    scope.session()->Output("*OPC?");
+    scope.session()->EnterText();
     EXPECT_EQ(ask(sim, ":CHAN2:DISP?"), "1\n");
     EXPECT_EQ(ask(sim, ":CHAN1:DISP?"), "0\n");
     EXPECT_EQ(ask(sim, ":POD1:DISP?"), "0\n");
