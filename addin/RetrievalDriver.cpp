@@ -206,9 +206,9 @@ void RetrievalDriver::appendSource(const std::string& entry) {
     RawData raw;
     ReadSourceWaveform(gSession, raw, block_, entry, a_.cancel_);
     // A failed read leaves the data of the previous source in place.
-    if (auto words = std::get_if<std::vector<int16_t>>(&raw))
+    if (auto words = std::get_if<DataVector<int16_t>>(&raw))
         data_ = Variant(std::move(*words));
-    else if (auto bytes = std::get_if<std::vector<uint8_t>>(&raw))
+    else if (auto bytes = std::get_if<DataVector<uint8_t>>(&raw))
         data_ = Variant(std::move(*bytes));
 
     const std::string name = upper(entry);

@@ -9,8 +9,8 @@
 
 namespace cvn::automation {
 
-using Elements = std::variant<std::vector<uint8_t>, std::vector<int16_t>, std::vector<int32_t>,
-                              std::vector<double>, std::vector<Variant>>;
+using Elements = std::variant<DataVector<uint8_t>, DataVector<int16_t>, DataVector<int32_t>,
+                              DataVector<double>, DataVector<Variant>>;
 
 struct Array::Storage {
     int32_t lowerBound = 0;
@@ -25,15 +25,15 @@ constexpr VarType kElementTypes[] = {VarType::Byte, VarType::Integer, VarType::L
 Elements makeElements(VarType type, size_t count) {
     switch (type) {
         case VarType::Byte:
-            return std::vector<uint8_t>(count);
+            return DataVector<uint8_t>(count, 0);
         case VarType::Integer:
-            return std::vector<int16_t>(count);
+            return DataVector<int16_t>(count, 0);
         case VarType::Long:
-            return std::vector<int32_t>(count);
+            return DataVector<int32_t>(count, 0);
         case VarType::Double:
-            return std::vector<double>(count);
+            return DataVector<double>(count, 0.0);
         case VarType::Variant:
-            return std::vector<Variant>(count);
+            return DataVector<Variant>(count);
         default:
             throw AutomationError(ErrorNumber::InvalidCall,
                                   "Arrays cannot hold elements of type " + typeName(type),
@@ -67,7 +67,7 @@ T convertElement(const Variant& v) {
 
 }  // namespace
 
-Array::Array() : s_(std::make_shared<Storage>(Storage{0, std::vector<Variant>()})) {}
+Array::Array() : s_(std::make_shared<Storage>(Storage{0, DataVector<Variant>()})) {}
 
 Array::Array(VarType elementType, int32_t lowerBound, size_t count) {
     checkBounds(lowerBound, count);
@@ -75,15 +75,15 @@ Array::Array(VarType elementType, int32_t lowerBound, size_t count) {
 }
 
 template <ArrayElement T>
-Array Array::adopt(std::vector<T>&& values, int32_t lowerBound) {
+Array Array::adopt(DataVector<T>&& values, int32_t lowerBound) {
     checkBounds(lowerBound, values.size());
     return Array(std::make_shared<Storage>(
-        Storage{lowerBound, Elements(std::in_place_type<std::vector<T>>, std::move(values))}));
+        Storage{lowerBound, Elements(std::in_place_type<DataVector<T>>, std::move(values))}));
 }
 
 template <ArrayElement T>
 Array Array::copyOf(std::span<const T> values, int32_t lowerBound) {
-    return adopt(std::vector<T>(values.begin(), values.end()), lowerBound);
+    return adopt(DataVector<T>(values.begin(), values.end()), lowerBound);
 }
 
 VarType Array::elementType() const noexcept {
@@ -128,7 +128,7 @@ void Array::set(int32_t index, const Variant& value) {
         [&](auto& held) {
             using T = typename std::decay_t<decltype(held)>::value_type;
             T converted = convertElement<T>(value);
-            std::get<std::vector<T>>(writable().elements)[off] = std::move(converted);
+            std::get<DataVector<T>>(writable().elements)[off] = std::move(converted);
         },
         s_->elements);
 }
@@ -136,8 +136,13 @@ void Array::set(int32_t index, const Variant& value) {
 void Array::redimPreserve(int32_t newUpperBound) {
     int64_t newCount = static_cast<int64_t>(newUpperBound) - s_->lowerBound + 1;
     if (newCount < 0) throw AutomationError(ErrorNumber::SubscriptOutOfRange);
-    std::visit([newCount](auto& v) { v.resize(static_cast<size_t>(newCount)); },
-               writable().elements);
+    // New elements are zero (Empty for variants).
+    std::visit(
+        [newCount](auto& v) {
+            using T = typename std::decay_t<decltype(v)>::value_type;
+            v.resize(static_cast<size_t>(newCount), T{});
+        },
+        writable().elements);
 }
 
 void Array::redim(int32_t lowerBound, int32_t upperBound) {
@@ -161,8 +166,8 @@ void Array::append(const Array& other) {
             using T = typename std::decay_t<decltype(current)>::value_type;
             // Convert everything before growing, so a failed conversion
             // leaves the array as it was.
-            std::vector<T> converted;
-            const std::vector<T>* from = std::get_if<std::vector<T>>(&source.s_->elements);
+            DataVector<T> converted;
+            const DataVector<T>* from = std::get_if<DataVector<T>>(&source.s_->elements);
             if (!from) {
                 converted.reserve(added);
                 int32_t first = source.lowerBound();
@@ -172,7 +177,7 @@ void Array::append(const Array& other) {
                 }
                 from = &converted;
             }
-            auto& target = std::get<std::vector<T>>(writable().elements);
+            auto& target = std::get<DataVector<T>>(writable().elements);
             target.insert(target.end(), from->begin(), from->end());
         },
         s_->elements);
@@ -180,32 +185,32 @@ void Array::append(const Array& other) {
 
 template <ArrayElement T>
 std::span<const T> Array::view() const {
-    const auto* held = std::get_if<std::vector<T>>(&s_->elements);
+    const auto* held = std::get_if<DataVector<T>>(&s_->elements);
     if (!held) elementTypeMismatch(elementType(), elementTypeFor<T>());
     return {held->data(), held->size()};
 }
 
 template <ArrayElement T>
 std::span<T> Array::edit() {
-    if (!std::holds_alternative<std::vector<T>>(s_->elements)) {
+    if (!std::holds_alternative<DataVector<T>>(s_->elements)) {
         elementTypeMismatch(elementType(), elementTypeFor<T>());
     }
-    auto& held = std::get<std::vector<T>>(writable().elements);
+    auto& held = std::get<DataVector<T>>(writable().elements);
     return {held.data(), held.size()};
 }
 
 template <ArrayElement T>
-std::vector<T> Array::takeVector() {
-    if (!std::holds_alternative<std::vector<T>>(s_->elements)) {
+DataVector<T> Array::takeVector() {
+    if (!std::holds_alternative<DataVector<T>>(s_->elements)) {
         elementTypeMismatch(elementType(), elementTypeFor<T>());
     }
-    std::vector<T> out;
+    DataVector<T> out;
     if (s_.use_count() == 1) {
-        out = std::move(std::get<std::vector<T>>(s_->elements));
+        out = std::move(std::get<DataVector<T>>(s_->elements));
     } else {
-        out = std::get<std::vector<T>>(s_->elements);
+        out = std::get<DataVector<T>>(s_->elements);
     }
-    s_ = std::make_shared<Storage>(Storage{s_->lowerBound, std::vector<T>()});
+    s_ = std::make_shared<Storage>(Storage{s_->lowerBound, DataVector<T>()});
     return out;
 }
 
@@ -219,11 +224,11 @@ bool operator==(const Array& a, const Array& b) {
 }
 
 #define CVN_ARRAY_INSTANTIATE(T)                                  \
-    template Array Array::adopt<T>(std::vector<T>&&, int32_t);    \
+    template Array Array::adopt<T>(DataVector<T>&&, int32_t);     \
     template Array Array::copyOf<T>(std::span<const T>, int32_t); \
     template std::span<const T> Array::view<T>() const;           \
     template std::span<T> Array::edit<T>();                       \
-    template std::vector<T> Array::takeVector<T>();
+    template DataVector<T> Array::takeVector<T>();
 
 CVN_ARRAY_INSTANTIATE(uint8_t)
 CVN_ARRAY_INSTANTIATE(int16_t)

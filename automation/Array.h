@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "automation/VarType.h"
+#include "support/DataVector.h"
 
 namespace cvn::automation {
 
@@ -50,7 +51,7 @@ public:
 
     // Takes the vector's storage over; data() afterwards is values.data().
     template <ArrayElement T>
-    static Array adopt(std::vector<T>&& values, int32_t lowerBound = 0);
+    static Array adopt(DataVector<T>&& values, int32_t lowerBound = 0);
     template <ArrayElement T>
     static Array copyOf(std::span<const T> values, int32_t lowerBound = 0);
 
@@ -88,7 +89,7 @@ public:
     // array without elements. AutomationError 13 when T is not the element
     // type.
     template <ArrayElement T>
-    std::vector<T> takeVector();
+    DataVector<T> takeVector();
 
     const void* data() const noexcept;
     bool sharesStorageWith(const Array& other) const noexcept { return s_ == other.s_; }

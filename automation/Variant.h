@@ -46,7 +46,7 @@ public:
     Variant(Array array) : v_(std::in_place_type<Array>, std::move(array)) {}
     // Takes the vector over without copying (see Array::adopt).
     template <ArrayElement T>
-    explicit Variant(std::vector<T>&& values)
+    explicit Variant(DataVector<T>&& values)
         : v_(std::in_place_type<Array>, Array::adopt(std::move(values))) {}
     // Any other pointer would silently become a Boolean.
     template <typename P>

@@ -73,11 +73,11 @@ private:
     size_t cursor_ = 0;
 };
 
-std::string asText(const std::vector<uint8_t>& bytes) {
+std::string asText(std::span<const uint8_t> bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-std::string wordsAsSent(const std::vector<int16_t>& words) {
+std::string wordsAsSent(std::span<const int16_t> words) {
     std::string out;
     out.reserve(words.size() * 2);
     for (int16_t w : words) {

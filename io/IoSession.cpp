@@ -292,13 +292,13 @@ size_t IoSession::EnterNumbers(std::span<double> target) {
 }
 
 // Where a block's data goes: a vector whose storage is reserved once for
-// the declared size and then grown just ahead of each read, so the zeroing
-// that growing a vector implies touches only a cache-sized stretch that the
-// read overwrites at once, instead of a whole extra pass over the memory.
+// the declared size and then grown just ahead of each read. Growing a
+// DataVector leaves the new elements unset, so the read is the only pass
+// that writes them.
 template <typename T>
 class BlockSink {
 public:
-    explicit BlockSink(std::vector<T>& out) : out_(out) {}
+    explicit BlockSink(DataVector<T>& out) : out_(out) {}
     void reserve(size_t bytes) {
         declared_ = bytes;
         out_.clear();
@@ -313,7 +313,7 @@ public:
 
 private:
     static size_t elements(size_t bytes) { return (bytes + sizeof(T) - 1) / sizeof(T); }
-    std::vector<T>& out_;
+    DataVector<T>& out_;
     size_t declared_ = 0;
 };
 
@@ -469,8 +469,8 @@ void IoSession::consumeBlockTerminator(Deadline d) {
     }
 }
 
-std::vector<uint8_t> IoSession::EnterBytes() {
-    std::vector<uint8_t> out;
+DataVector<uint8_t> IoSession::EnterBytes() {
+    DataVector<uint8_t> out;
     BlockSink<uint8_t> sink(out);
     try {
         readBlock(sink);
@@ -481,8 +481,8 @@ std::vector<uint8_t> IoSession::EnterBytes() {
     return out;
 }
 
-std::vector<int16_t> IoSession::EnterWords() {
-    std::vector<int16_t> out;
+DataVector<int16_t> IoSession::EnterWords() {
+    DataVector<int16_t> out;
     WordSink sink(out);
     try {
         readBlock(sink);

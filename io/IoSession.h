@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "io/Transport.h"
+#include "support/DataVector.h"
 
 namespace cvn::io {
 
@@ -40,10 +41,10 @@ public:
     // a number fails with kIoMalformed.
     size_t EnterNumbers(std::span<double> target);
     // "I1": the data of an IEEE 488.2 binary block, bytes 0..255.
-    std::vector<uint8_t> EnterBytes();
+    DataVector<uint8_t> EnterBytes();
     // "I2BE": the data of a binary block as 16-bit signed integers sent most
     // significant byte first. An odd byte count fails with kIoMalformed.
-    std::vector<int16_t> EnterWords();
+    DataVector<int16_t> EnterWords();
 
     // Raw read of whatever the instrument sends, at most capacity bytes,
     // ending at the terminator (when TermChar is set), the message end, or

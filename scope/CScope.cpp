@@ -188,7 +188,7 @@ void CScope::GetBitMap(std::string& filePath, bool& error, bool invert) {
         session_->SetTermChar(-1);
         session_->Output(invert ? ":DISPlay:DATA? BMP, SCReen, ON, Inv"
                                 : ":DISPlay:DATA? BMP, SCReen");
-        std::vector<uint8_t> bytes = session_->EnterBytes();
+        DataVector<uint8_t> bytes = session_->EnterBytes();
         session_->SetTimeout(previousTimeout);
         session_->SetTermChar(10);
         if (!WriteImageFile(filePath, bytes)) error = true;
@@ -205,7 +205,7 @@ void CScope::GetBitMap(std::string& filePath, bool& error, bool invert) {
     }
 }
 
-bool CScope::WriteImageFile(const std::string& path, const std::vector<uint8_t>& data) {
+bool CScope::WriteImageFile(const std::string& path, std::span<const uint8_t> data) {
     if (path.empty()) return false;
     // Written beside the target and renamed over it, so the host never sees
     // a half-written image. The part file is new (O_EXCL, never a link

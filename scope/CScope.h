@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -46,7 +47,7 @@ public:
     const io::IoSessionPtr& session() const { return session_; }
 
 private:
-    bool WriteImageFile(const std::string& path, const std::vector<uint8_t>& data);
+    bool WriteImageFile(const std::string& path, std::span<const uint8_t> data);
 
     bool isMSO_ = false;
     std::string address_;

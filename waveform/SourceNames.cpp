@@ -1,8 +1,8 @@
 #include "waveform/SourceNames.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <limits>
 

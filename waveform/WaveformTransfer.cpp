@@ -29,8 +29,8 @@ std::string plainNumber(double value) {
 }  // namespace
 
 size_t RawDataSize(const RawData& data) {
-    if (auto words = std::get_if<std::vector<int16_t>>(&data)) return words->size();
-    if (auto bytes = std::get_if<std::vector<uint8_t>>(&data)) return bytes->size();
+    if (auto words = std::get_if<DataVector<int16_t>>(&data)) return words->size();
+    if (auto bytes = std::get_if<DataVector<uint8_t>>(&data)) return bytes->size();
     return 0;
 }
 
@@ -47,16 +47,17 @@ void TurnStreamingOff(io::IoSession& session) {
     const std::string reply = session.EnterText();
     const size_t first = reply.find(',');
     if (first == std::string::npos)
-        throw io::IoError(io::kIoMalformed, "The identification reply has no model field: " + reply);
+        throw io::IoError(io::kIoMalformed,
+                          "The identification reply has no model field: " + reply);
     const size_t second = reply.find(',', first + 1);
-    const std::string model =
-        reply.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+    const std::string model = reply.substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
     // One command per fragment the model contains, as the family expects.
     for (int i = FamilyFragmentCount(model); i > 0; --i) session.Output("WAVeform:STReaming OFF");
 }
 
-void GetWaveformData(io::IoSession& session, const std::string& sourceKeyword,
-                     PreambleBlock& block, RawData& data) {
+void GetWaveformData(io::IoSession& session, const std::string& sourceKeyword, PreambleBlock& block,
+                     RawData& data) {
     try {
         const bool word = IsWordSource(sourceKeyword);
         TurnStreamingOff(session);
@@ -74,8 +75,10 @@ void GetWaveformData(io::IoSession& session, const std::string& sourceKeyword,
         session.Output(":WAVeform:PREamble?");
         session.EnterNumbers(std::span<double>(block.data(), block.size()));
         session.Output(":WAVeform:DATA?");
-        if (word) data = session.EnterWords();
-        else data = session.EnterBytes();
+        if (word)
+            data = session.EnterWords();
+        else
+            data = session.EnterBytes();
     } catch (...) {
         errorHandler().HandleError("Inside GetWaveformData, Error ", 1, 202);
         return;
@@ -84,9 +87,10 @@ void GetWaveformData(io::IoSession& session, const std::string& sourceKeyword,
     const double received = static_cast<double>(RawDataSize(data));
     if (block[2] != received) {
         MessageBoxRequest box;
-        box.text = "Returned number of points incorrect.\r\nExpected = " +
-                   FormatThousands(block[2]) + "\r\nActual = " + FormatThousands(received) +
-                   "\r\nPossible problem with instrument connection.";
+        box.text =
+            "Returned number of points incorrect.\r\nExpected = " + FormatThousands(block[2]) +
+            "\r\nActual = " + FormatThousands(received) +
+            "\r\nPossible problem with instrument connection.";
         box.caption = "Wavecatch for Corvane Halvio";
         box.icon = MsgIcon::Exclamation;
         box.buttons = MsgButtons::OK;

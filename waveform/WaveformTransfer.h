@@ -17,7 +17,7 @@ using PreambleBlock = std::array<double, 11>;
 
 // Raw samples exactly as delivered: 16-bit words for channels and the
 // function, bytes for the pods. Empty before the first successful read.
-using RawData = std::variant<std::monostate, std::vector<int16_t>, std::vector<uint8_t>>;
+using RawData = std::variant<std::monostate, DataVector<int16_t>, DataVector<uint8_t>>;
 
 size_t RawDataSize(const RawData& data);
 
@@ -29,8 +29,8 @@ void ReadSourceWaveform(const io::IoSessionPtr& session, RawData& data, Preamble
 
 // The transfer itself. Fills block, and data only after a complete read;
 // failures are reported through the error handler, never thrown.
-void GetWaveformData(io::IoSession& session, const std::string& sourceKeyword,
-                     PreambleBlock& block, RawData& data);
+void GetWaveformData(io::IoSession& session, const std::string& sourceKeyword, PreambleBlock& block,
+                     RawData& data);
 
 // Switches waveform streaming off on the family that streams by default.
 // Throws on a failed identification.

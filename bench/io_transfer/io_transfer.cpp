@@ -173,13 +173,13 @@ public:
     }
     bool transferBytes() {
         session_->Output(kQuery);
-        std::vector<uint8_t> bytes = session_->EnterBytes();
+        auto bytes = session_->EnterBytes();
         benchmark::DoNotOptimize(bytes.data());
         return bytes.size() == kDataBytes;
     }
     bool transfer() {
         session_->Output(kQuery);
-        std::vector<int16_t> words = session_->EnterWords();
+        auto words = session_->EnterWords();
         benchmark::DoNotOptimize(words.data());
         return words.size() == kPoints;
     }

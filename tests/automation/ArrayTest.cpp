@@ -2,6 +2,8 @@
 // sharing rules that let large sample vectors travel without copies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TestSupport.h"
 #include "automation/Array.h"
 #include "automation/Variant.h"
@@ -66,18 +68,27 @@ TEST(Array, RedimPreserveKeepsContents) {
     EXPECT_EQ(b.lowerBound(), 0);
     EXPECT_EQ(b.elementType(), VarType::Long);
     EXPECT_EQ(b.get(1), Variant(0));
+
+    // Growing again over storage that held data gives zeros, not the old
+    // values (the shrink keeps the memory).
+    Array w(VarType::Integer, 0, 1000);
+    for (int16_t& x : w.edit<int16_t>()) x = 7;
+    w.redimPreserve(0);
+    w.redimPreserve(999);
+    auto grown = w.view<int16_t>();
+    EXPECT_EQ(std::count(grown.begin(), grown.end(), int16_t{0}), 999);
 }
 
 TEST(Array, AppendConvertsIntoTheFirstElementType) {
-    Array data = Array::adopt(std::vector<int16_t>{1, 2, 3, 4});
-    data.append(Array::adopt(std::vector<int16_t>{5, 6, 7}));
-    std::vector<int16_t> expected{1, 2, 3, 4, 5, 6, 7};
+    Array data = Array::adopt(cvn::DataVector<int16_t>{1, 2, 3, 4});
+    data.append(Array::adopt(cvn::DataVector<int16_t>{5, 6, 7}));
+    cvn::DataVector<int16_t> expected{1, 2, 3, 4, 5, 6, 7};
     auto view = data.view<int16_t>();
-    EXPECT_EQ(std::vector<int16_t>(view.begin(), view.end()), expected);
+    EXPECT_EQ(cvn::DataVector<int16_t>(view.begin(), view.end()), expected);
 
-    data.append(Array::adopt(std::vector<double>{8.5}));  // rounds half to even
+    data.append(Array::adopt(cvn::DataVector<double>{8.5}));  // rounds half to even
     EXPECT_EQ(data.get(7), Variant(int16_t{8}));
-    EXPECT_EQ(errorOf([&] { data.append(Array::adopt(std::vector<double>{1e6})); }), 6);
+    EXPECT_EQ(errorOf([&] { data.append(Array::adopt(cvn::DataVector<double>{1e6})); }), 6);
 
     data.append(data);  // appending to itself doubles it
     EXPECT_EQ(data.count(), 16u);
@@ -85,7 +96,7 @@ TEST(Array, AppendConvertsIntoTheFirstElementType) {
 }
 
 TEST(Array, AdoptedVectorsAreNotCopied) {
-    std::vector<int16_t> samples(1 << 20, 3);
+    cvn::DataVector<int16_t> samples(1 << 20, 3);
     const int16_t* storage = samples.data();
 
     Variant v(std::move(samples));
@@ -97,16 +108,16 @@ TEST(Array, AdoptedVectorsAreNotCopied) {
     Variant copy = v;  // shares until written
     EXPECT_EQ(copy.array().data(), storage);
 
-    std::vector<int16_t> back = v.array().takeVector<int16_t>();  // shared: copies
+    cvn::DataVector<int16_t> back = v.array().takeVector<int16_t>();  // shared: copies
     EXPECT_NE(back.data(), storage);
     EXPECT_TRUE(v.array().empty());
 
-    std::vector<int16_t> moved = copy.array().takeVector<int16_t>();  // sole owner: moves
+    cvn::DataVector<int16_t> moved = copy.array().takeVector<int16_t>();  // sole owner: moves
     EXPECT_EQ(moved.data(), storage);
 }
 
 TEST(Array, CopiesAreIndependentValues) {
-    Variant original(std::vector<double>{1, 2, 3});
+    Variant original(cvn::DataVector<double>{1, 2, 3});
     Variant byValue = original;
     EXPECT_TRUE(byValue.array().sharesStorageWith(original.array()));
 
@@ -130,5 +141,5 @@ TEST(Array, CopiesAreIndependentValues) {
     const void* before = original.array().data();
     original.array().edit<double>()[0] = 5;
     EXPECT_EQ(original.array().data(), before);
-    EXPECT_EQ(original, Variant(std::vector<double>{5, 20, 3}));
+    EXPECT_EQ(original, Variant(cvn::DataVector<double>{5, 20, 3}));
 }

@@ -100,14 +100,14 @@ TEST(Dispatch, ByReferenceArgumentsWriteBack) {
 
     // A by-value parameter gets a copy even when the caller passes a
     // reference: the caller's array is untouched, the member's copy changed.
-    Variant values(std::vector<double>{1, 2});
+    Variant values(cvn::DataVector<double>{1, 2});
     Args store{Arg::byRef(values)};
     obj->Invoke(kStore, InvokeKind::Method, store);
     EXPECT_EQ(values.array().get(0), Variant(1.0));
     EXPECT_EQ(obj->data.array().get(0), Variant(-1.0));
 
     // Property set by reference hands the caller's Variant over.
-    Variant big(std::vector<int16_t>(1000, 7));
+    Variant big(cvn::DataVector<int16_t>(1000, 7));
     setProperty(*obj, "Data", big);
     EXPECT_TRUE(obj->data.array().sharesStorageWith(big.array()));
 }

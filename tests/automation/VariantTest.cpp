@@ -20,7 +20,7 @@ TEST(Variant, KindsFollowTheConstructorArgument) {
     EXPECT_EQ(Variant(1.0).type(), VarType::Double);
     EXPECT_EQ(Variant(uint8_t{1}).type(), VarType::Byte);
     EXPECT_EQ(Variant("text").type(), VarType::String);
-    EXPECT_EQ(Variant(std::vector<double>{1, 2}).type(), arrayOf(VarType::Double));
+    EXPECT_EQ(Variant(cvn::DataVector<double>{1, 2}).type(), arrayOf(VarType::Double));
     EXPECT_EQ(typeName(arrayOf(VarType::Integer)), "Integer()");
 }
 
@@ -79,8 +79,8 @@ TEST(Variant, UnconvertibleValuesAreTypeMismatch) {
     EXPECT_EQ(errorOf([] { Variant("").toLong(); }), 13);
     EXPECT_EQ(errorOf([] { Variant("inf").toDouble(); }), 13);
     EXPECT_EQ(errorOf([] { Variant("1.5x").toDouble(); }), 13);
-    EXPECT_EQ(errorOf([] { Variant(std::vector<double>{1}).toDouble(); }), 13);
-    EXPECT_EQ(errorOf([] { Variant(std::vector<double>{1}).toString(); }), 13);
+    EXPECT_EQ(errorOf([] { Variant(cvn::DataVector<double>{1}).toDouble(); }), 13);
+    EXPECT_EQ(errorOf([] { Variant(cvn::DataVector<double>{1}).toString(); }), 13);
     EXPECT_EQ(errorOf([] { Variant(1).toObject(); }), 13);
     EXPECT_EQ(errorOf([] { Variant(1).array(); }), 13);
     EXPECT_EQ(Variant().toDouble(), 0.0);
@@ -117,7 +117,7 @@ TEST(Variant, ConvertToAndEquality) {
     EXPECT_EQ(Variant(3.0).convertTo(VarType::String), Variant("3"));
     EXPECT_NE(Variant(int16_t{3}), Variant(3));  // same value, different kind
 
-    Variant ints(std::vector<int16_t>{1, -2});
+    Variant ints(cvn::DataVector<int16_t>{1, -2});
     Variant doubles = ints.convertTo(arrayOf(VarType::Double));
     ASSERT_EQ(doubles.type(), arrayOf(VarType::Double));
     EXPECT_EQ(doubles.array().get(1), Variant(-2.0));

@@ -86,7 +86,7 @@ TEST(HostScaling, DataSetsAreCutByTheirBlocksAndScaled) {
     // array comes one short, as after a short transfer.
     std::vector<double> preamble = {1, 0, 3, 1, 0.5, -1, 0, 0.01, 0.2, 100, 2,
                                     0, 0, 2, 1, 0.5, -1, 0, 1,    0,   0,   8};
-    const Variant raw(std::vector<int16_t>{100, 200, 0, 165});
+    const Variant raw(cvn::DataVector<int16_t>{100, 200, 0, 165});
     std::string warning;
     const std::vector<DataSet> sets = SplitDataSets(preamble, raw, warning);
     ASSERT_EQ(sets.size(), 2u);
@@ -101,7 +101,7 @@ TEST(HostScaling, DataSetsAreCutByTheirBlocksAndScaled) {
     EXPECT_EQ(SourceName(205), "D13");
 
     // A reset result (one element 0, one Empty) holds no data set.
-    std::vector<Variant> empty(1);
+    cvn::DataVector<Variant> empty(1);
     EXPECT_TRUE(SplitDataSets({0}, Variant(std::move(empty)), warning).empty());
 }
 

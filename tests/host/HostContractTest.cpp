@@ -50,7 +50,7 @@ TEST_F(HostTest, ShiftFunctionsAndTheirErrors) {
 TEST_F(HostTest, PreambleAndDataAccumulateInOrder) {
     Connection c = create();
     for (int block = 0; block < 3; ++block) {
-        std::vector<double> numbers(11);
+        cvn::DataVector<double> numbers(11);
         for (int i = 0; i < 11; ++i) numbers[i] = block * 100 + i;
         call(*c.object, "AppendPreamble", Args{Arg(Variant(std::move(numbers)))});
     }
@@ -59,8 +59,8 @@ TEST_F(HostTest, PreambleAndDataAccumulateInOrder) {
     ASSERT_EQ(preamble.array().count(), 33u);
     for (int i = 0; i < 11; ++i) EXPECT_EQ(preamble.array().get(11 + i).toDouble(), 100 + i);
 
-    call(*c.object, "AppendData", Args{Arg(Variant(std::vector<int16_t>{1, 2, 3, 4}))});
-    call(*c.object, "AppendData", Args{Arg(Variant(std::vector<int16_t>{5, 6, 7}))});
+    call(*c.object, "AppendData", Args{Arg(Variant(cvn::DataVector<int16_t>{1, 2, 3, 4}))});
+    call(*c.object, "AppendData", Args{Arg(Variant(cvn::DataVector<int16_t>{5, 6, 7}))});
     const Variant data = getProperty(*c.object, "YData");
     ASSERT_TRUE(data.isArray());
     ASSERT_EQ(data.array().count(), 7u);

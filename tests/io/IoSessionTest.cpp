@@ -31,7 +31,7 @@ std::unique_ptr<Fixture> makeSession(std::vector<Chunk> chunks, AtEnd atEnd = At
     return f;
 }
 
-std::string str(const std::vector<uint8_t>& v) {
+std::string str(const cvn::DataVector<uint8_t>& v) {
     return std::string(v.begin(), v.end());
 }
 
@@ -71,12 +71,12 @@ TEST(IoSessionBlock, ReadsBlocksSplitAtEveryBoundary) {
 TEST(IoSessionBlock, WordsAreBigEndianAndCountsMustBeEven) {
     for (auto chunks : everySplit("#16\x01\x02\xff\xfe\x80\x00\n"s)) {
         auto f = makeSession(chunks);
-        EXPECT_EQ(f->session.EnterWords(), (std::vector<int16_t>{0x0102, -2, -32768}));
+        EXPECT_EQ(f->session.EnterWords(), (cvn::DataVector<int16_t>{0x0102, -2, -32768}));
     }
     // Long enough for the vector path of the swap, cut anywhere, including
     // inside a word.
     std::string data;
-    std::vector<int16_t> expected;
+    cvn::DataVector<int16_t> expected;
     for (int i = 0; i < 40; ++i) {
         auto v = static_cast<int16_t>(i * 1234 - 20000);
         expected.push_back(v);
@@ -95,7 +95,7 @@ TEST(IoSessionBlock, WordsAreBigEndianAndCountsMustBeEven) {
     // Indefinite block on a message-based bus ends at END, line feeds inside
     // the data included.
     auto m = makeSession({{"#0\x01\n"}, {"\x02\x03\n", true}}, AtEnd::Silent, true);
-    EXPECT_EQ(m->session.EnterWords(), (std::vector<int16_t>{0x010a, 0x0203}));
+    EXPECT_EQ(m->session.EnterWords(), (cvn::DataVector<int16_t>{0x010a, 0x0203}));
 }
 
 TEST(IoSessionBlock, BrokenBlocksFailWithWhatArrived) {

@@ -67,7 +67,7 @@ TEST(TcpLoopback, BlockAndTextRoundTrip) {
     auto session = IoManager().Open(peer.address(), 2000);
     session->SetTimeout(2000);
     session->Output(":WAV:DATA?");
-    EXPECT_EQ(session->EnterWords(), (std::vector<int16_t>{0x1234, -0x5433}));
+    EXPECT_EQ(session->EnterWords(), (cvn::DataVector<int16_t>{0x1234, -0x5433}));
     EXPECT_EQ(session->EnterText(), "OK\n");
     EXPECT_EQ(session->Address(), peer.address());
 }

@@ -81,7 +81,7 @@ TEST(Vxi11TransportTest, GivesTheSameRepliesAsTheSocket) {
         ":WAVeform:SOURce CHAN1;:WAVeform:FORMat WORD";
     Prepare(*vxi, setup);
     vxi->Output(":WAVeform:DATA?");
-    const std::vector<int16_t> words = vxi->EnterWords();
+    const auto words = vxi->EnterWords();
     sock->Output(":WAVeform:DATA?");
     EXPECT_EQ(words.size(), 1000000u);
     EXPECT_EQ(words, sock->EnterWords());
@@ -89,7 +89,7 @@ TEST(Vxi11TransportTest, GivesTheSameRepliesAsTheSocket) {
     Prepare(*vxi, ":WAVeform:FORMat BYTE;:WAVeform:POINts 5000");
     vxi->Output(":WAVeform:DATA?");
     sock->Output(":WAVeform:DATA?");
-    const std::vector<uint8_t> bytes = vxi->EnterBytes();
+    const auto bytes = vxi->EnterBytes();
     EXPECT_EQ(bytes.size(), 5000u);
     EXPECT_EQ(bytes, sock->EnterBytes());
 

@@ -47,7 +47,7 @@ public:
         sender.Output("*OPC?");
         sender.EnterText();
         session_->Output(":SIMulator:LOG?");
-        const std::vector<uint8_t> bytes = session_->EnterBytes();
+        const auto bytes = session_->EnterBytes();
         std::vector<std::string> lines;
         std::string text(bytes.begin(), bytes.end());
         std::size_t start = 0;

@@ -102,7 +102,7 @@ TEST_F(AcquisitionTest, ChannelWordsScaleBackToTheConfiguredSignal) {
     ReadSourceWaveform(gSession, data, pre, "CHAN2", cancel);
     ASSERT_FALSE(cancel);
     ASSERT_TRUE(ui_->boxes().empty());
-    const auto& words = std::get<std::vector<int16_t>>(data);
+    const auto& words = std::get<cvn::DataVector<int16_t>>(data);
     ASSERT_EQ(words.size(), 10000u);
     EXPECT_EQ(pre[2], 10000);
     EXPECT_EQ(pre[10], 2);
@@ -125,7 +125,7 @@ TEST_F(AcquisitionTest, ChannelWordsScaleBackToTheConfiguredSignal) {
     Control(sim, ":SIMulator:SIGNal2 'triangle:1kHz:2Vpp:-0.3V:noise=0:phase=0'");
     Setup(":CHAN2:SCAL 0.2;:CHAN2:OFFS -0.3;:TIMebase:POSition 0;:WAVeform:POINts 2000");
     ReadSourceWaveform(gSession, data, pre, "CHAN2", cancel);
-    const auto& tri = std::get<std::vector<int16_t>>(data);
+    const auto& tri = std::get<cvn::DataVector<int16_t>>(data);
     ASSERT_EQ(tri.size(), 2000u);
     for (size_t i = 0; i < tri.size(); ++i) {
         const double u = Fraction(1000 * TimeOf(pre, i));
@@ -144,14 +144,14 @@ TEST_F(AcquisitionTest, PodBytesCarryTheirPatterns) {
     RawData data;
     bool cancel = false;
     ReadSourceWaveform(gSession, data, pre, "POD1", cancel);
-    const auto& counter = std::get<std::vector<uint8_t>>(data);
+    const auto& counter = std::get<cvn::DataVector<uint8_t>>(data);
     ASSERT_EQ(counter.size(), 5000u);
     EXPECT_EQ(pre[10], 8);
     for (size_t i = 0; i < counter.size(); ++i)
         ASSERT_EQ(ValueOf(pre, counter[i]), static_cast<double>(i % 256)) << i;
 
     ReadSourceWaveform(gSession, data, pre, "POD2", cancel);
-    const auto& walk = std::get<std::vector<uint8_t>>(data);
+    const auto& walk = std::get<cvn::DataVector<uint8_t>>(data);
     ASSERT_EQ(walk.size(), 5000u);
     EXPECT_EQ(pre[10], 16);
     for (size_t i = 0; i < walk.size(); ++i)
@@ -159,7 +159,7 @@ TEST_F(AcquisitionTest, PodBytesCarryTheirPatterns) {
 
     Control(sim, ":SIMulator:POD2 'counter:4'");
     ReadSourceWaveform(gSession, data, pre, "POD2", cancel);
-    const auto& slow = std::get<std::vector<uint8_t>>(data);
+    const auto& slow = std::get<cvn::DataVector<uint8_t>>(data);
     ASSERT_EQ(slow.size(), 5000u);
     EXPECT_EQ(slow[4], 1);
     EXPECT_EQ(slow[4 * 256 + 3], 0);
@@ -234,7 +234,7 @@ TEST_F(AcquisitionTest, BrokenRepliesEndInTheErrorBox) {
             if (byCommand) Control(sim, fault.command);
 
             PreambleBlock pre{};
-            RawData data = std::vector<int16_t>{7, 7};
+            RawData data = cvn::DataVector<int16_t>{7, 7};
             bool cancel = false;
             if (fault.quiet) {
                 gSession->SetTimeout(400);
@@ -247,7 +247,7 @@ TEST_F(AcquisitionTest, BrokenRepliesEndInTheErrorBox) {
                 EXPECT_EQ(gSession->Timeout(), 10000);
             }
             // The earlier data stays; the user sees one box.
-            EXPECT_EQ(std::get<std::vector<int16_t>>(data), (std::vector<int16_t>{7, 7}));
+            EXPECT_EQ(std::get<cvn::DataVector<int16_t>>(data), (cvn::DataVector<int16_t>{7, 7}));
             ASSERT_EQ(ui_->boxes().size(), 1u);
             EXPECT_EQ(ui_->boxes()[0].text, kErrorBox);
             EXPECT_EQ(ui_->boxes()[0].icon, MsgIcon::Critical);

@@ -13,9 +13,9 @@ TEST(SourceNames, KeywordsAndCodes) {
         int32_t code;
     };
     const Row rows[] = {
-        {"CHAN1", " Channel1", 1}, {"3", " Channel3", 3},    {"CHAN7", " Channel1", 7},
-        {"", " Channel1", 1},      {"pod2", " POD2", 16},    {"POD1", " POD1", 8},
-        {"FUNC1", " Func", 5},     {"math", " Func", 5},     {"Chan1", "CHAN1", 0},
+        {"CHAN1", " Channel1", 1},   {"3", " Channel3", 3},       {"CHAN7", " Channel1", 7},
+        {"", " Channel1", 1},        {"pod2", " POD2", 16},       {"POD1", " POD1", 8},
+        {"FUNC1", " Func", 5},       {"math", " Func", 5},        {"Chan1", "CHAN1", 0},
         {"CHAN2.5", " Channel2", 2}, {"CHAN3.5", " Channel4", 4}, {"xyz", "XYZ", 0},
     };
     for (const auto& row : rows) {

@@ -22,8 +22,8 @@ namespace {
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        home_ = std::filesystem::temp_directory_path() /
-                ("cvn-transfer-" + std::to_string(::getpid()));
+        home_ =
+            std::filesystem::temp_directory_path() / ("cvn-transfer-" + std::to_string(::getpid()));
         std::filesystem::create_directories(home_);
         ::setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
         ::setenv("XDG_STATE_HOME", (home_ / "state").c_str(), 1);
@@ -102,22 +102,23 @@ TEST_F(TransferTest, ChannelAndPodTransfersSendTheExactCommands) {
     ReadSourceWaveform(gSession, data, block, "CHAN3", cancel);
     EXPECT_FALSE(cancel);
     EXPECT_EQ(block[10], 3);
-    auto* words = std::get_if<std::vector<int16_t>>(&data);
+    auto* words = std::get_if<cvn::DataVector<int16_t>>(&data);
     ASSERT_NE(words, nullptr);
     EXPECT_EQ(static_cast<double>(words->size()), block[2]);
     EXPECT_EQ(gSession->Timeout(), 10000);
     const std::string sent = log(sim);
     // The streaming switch goes out once: this model is of the newest family.
-    EXPECT_NE(sent.find("*IDN?\nWAVeform:STReaming OFF\n:WAVEFORM:VIEW MAIN\n:System:Header OFF\n"
-                        ":System:LONGform OFF\n:WAVeform:FORMat WORD\n:WAVEFORM:BYTEORDER MSBFIRST\n"
-                        ":WAVeform:SOURce  Channel3\n:WAVeform:PREamble?\n:WAVeform:DATA?"),
-              std::string::npos)
+    EXPECT_NE(
+        sent.find("*IDN?\nWAVeform:STReaming OFF\n:WAVEFORM:VIEW MAIN\n:System:Header OFF\n"
+                  ":System:LONGform OFF\n:WAVeform:FORMat WORD\n:WAVEFORM:BYTEORDER MSBFIRST\n"
+                  ":WAVeform:SOURce  Channel3\n:WAVeform:PREamble?\n:WAVeform:DATA?"),
+        std::string::npos)
         << sent;
 
     clearLog(sim);
     ReadSourceWaveform(gSession, data, block, "POD2", cancel);
     EXPECT_EQ(block[10], 16);
-    ASSERT_NE(std::get_if<std::vector<uint8_t>>(&data), nullptr);
+    ASSERT_NE(std::get_if<cvn::DataVector<uint8_t>>(&data), nullptr);
     EXPECT_NE(log(sim).find(":WAVEFORM:BYTEORDER MSBFIRST\n:WAVeform:FORMat BYTE\n"
                             ":WAVeform:SOURce  POD2\n"),
               std::string::npos);
@@ -130,12 +131,12 @@ TEST_F(TransferTest, FailedTransferIsReportedAndKeepsEarlierData) {
     bool connected = false;
     ASSERT_TRUE(isConnected(sim.address(), false, model, connected));  // 2 messages
     PreambleBlock block{};
-    RawData data = std::vector<int16_t>{7, 7};
+    RawData data = cvn::DataVector<int16_t>{7, 7};
     bool cancel = false;
     ReadSourceWaveform(gSession, data, block, "CHAN1", cancel);  // DATA? is dropped
     EXPECT_FALSE(cancel);  // a failed transfer does not cancel the retrieval
     EXPECT_EQ(block[10], 1);
-    EXPECT_EQ(std::get<std::vector<int16_t>>(data), (std::vector<int16_t>{7, 7}));
+    EXPECT_EQ(std::get<cvn::DataVector<int16_t>>(data), (cvn::DataVector<int16_t>{7, 7}));
     EXPECT_EQ(gSession->Timeout(), 10000);
     ASSERT_EQ(ui_->boxes().size(), 1u);
     EXPECT_EQ(ui_->boxes()[0].text, "Error retreiving scope data.\r\n\r\n");
