@@ -11,5 +11,9 @@ namespace cvn::io {
 // Turns bytes / 2 big-endian 16-bit words at p into host order in place
 // (nothing to do on a big-endian host). A trailing odd byte is left alone.
 void bigEndianWordsToHost(uint8_t* p, size_t bytes);
+// The same while copying: bytes / 2 big-endian words from src into dst in
+// host order; the ranges must not overlap. A trailing odd byte is copied
+// as it is.
+void bigEndianWordsToHostCopy(const uint8_t* src, uint8_t* dst, size_t bytes);
 
 }  // namespace cvn::io
