@@ -1,6 +1,6 @@
 // Byte order of instrument data: 16-bit words arrive most significant byte
-// first and are turned into host order in place, as fast as the CPU allows,
-// because this pass runs over every point of every waveform.
+// first and are turned into host order as fast as the CPU allows, because
+// this runs over every point of every waveform.
 #pragma once
 
 #include <cstddef>
@@ -12,8 +12,8 @@ namespace cvn::io {
 // (nothing to do on a big-endian host). A trailing odd byte is left alone.
 void bigEndianWordsToHost(uint8_t* p, size_t bytes);
 // The same while copying: bytes / 2 big-endian words from src into dst in
-// host order; the ranges must not overlap. A trailing odd byte is copied
-// as it is.
+// host order. src and dst are either the same or do not overlap. A
+// trailing odd byte is copied as it is.
 void bigEndianWordsToHostCopy(const uint8_t* src, uint8_t* dst, size_t bytes);
 
 }  // namespace cvn::io

@@ -87,6 +87,8 @@ TEST(IoSessionBlock, WordsAreBigEndianAndCountsMustBeEven) {
         auto f = makeSession(chunks);
         EXPECT_EQ(f->session.EnterWords(), expected);
     }
+    auto indefinite = makeSession({{"#0" + data + "\n", true}}, AtEnd::Silent, true);
+    EXPECT_EQ(indefinite->session.EnterWords(), expected);
 
     auto f = makeSession({{"#13abc\nNEXT\n"}});
     EXPECT_EQ(errorOf([&] { f->session.EnterWords(); }).code(), kIoMalformed);
