@@ -12,11 +12,12 @@
 #include "support/AppKey.h"
 #include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
+#include "support/Text.h"
 
 namespace cvn {
 
-using automation::Args;
 using automation::ArgInfo;
+using automation::Args;
 using automation::Array;
 using automation::DispatchTable;
 using automation::Guid;
@@ -26,12 +27,6 @@ using automation::VarType;
 namespace {
 
 constexpr const char* kPointsKey = "Number Points";
-
-std::string upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
 
 }  // namespace
 
@@ -73,7 +68,7 @@ void IWavecatch::SetNumberPoints(const std::string& text) {
                         break;
                     }
         } else {
-            stored = upper(text);
+            stored = ToUpperAscii(text);
             if (stored.find("MAX") != std::string::npos || stored.find("ALL") != std::string::npos)
                 stored = " MAX";
         }
@@ -124,8 +119,7 @@ int16_t IWavecatch::RShiftWord(int16_t w, int16_t c) {
     const double divisor = std::nearbyint(std::pow(2.0, c));
     if (divisor > static_cast<double>(std::numeric_limits<int32_t>::max()))
         throw automation::AutomationError(automation::ErrorNumber::Overflow);
-    if (divisor == 0)
-        throw automation::AutomationError(automation::ErrorNumber::DivisionByZero);
+    if (divisor == 0) throw automation::AutomationError(automation::ErrorNumber::DivisionByZero);
     return static_cast<int16_t>(w / static_cast<int32_t>(divisor));
 }
 
@@ -133,80 +127,97 @@ const DispatchTable<IWavecatch>& IWavecatch::dispatchTable() {
     static const DispatchTable<IWavecatch> table = [] {
         DispatchTable<IWavecatch> t("_IWavecatch", Guid::fromString(kWavecatchInterfaceGuid));
         using S = IWavecatch;
-        t.get(0x68030013, "PictureBMP", VarType::Object, [](S& s) { return Variant(s.picture_); },
-              "Returns a graphic representation of the screen as a picture.");
-        t.get(0x68030012, "HPPCLData", VarType::Variant, [](S& s) { return s.hppclData_; },
-              "Returns a graphic representation in HPPCL data as returned by the instrument.");
-        t.get(0x68030011, "HPGL2Data", VarType::Variant, [](S& s) { return s.hpgl2Data_; },
-              "Returns a graphic representation in HPGL2 data format. This is typically the data "
-              "returned by the instrument.");
-        t.get(0x68030010, "XYDescription", VarType::String, [](S& s) { return s.xyDescription_; },
-              "Returns a comma delimeted string of x units, y units, x description and y "
-              "description.");
-        t.get(0x6803000f, "xyData", VarType::Variant, [](S& s) { return s.xyData_; },
-              "Returns an x,y pair of scaled data.");
+        t.get(
+            0x68030013, "PictureBMP", VarType::Object, [](S& s) { return Variant(s.picture_); },
+            "Returns a graphic representation of the screen as a picture.");
+        t.get(
+            0x68030012, "HPPCLData", VarType::Variant, [](S& s) { return s.hppclData_; },
+            "Returns a graphic representation in HPPCL data as returned by the instrument.");
+        t.get(
+            0x68030011, "HPGL2Data", VarType::Variant, [](S& s) { return s.hpgl2Data_; },
+            "Returns a graphic representation in HPGL2 data format. This is typically the data "
+            "returned by the instrument.");
+        t.get(
+            0x68030010, "XYDescription", VarType::String, [](S& s) { return s.xyDescription_; },
+            "Returns a comma delimeted string of x units, y units, x description and y "
+            "description.");
+        t.get(
+            0x6803000f, "xyData", VarType::Variant, [](S& s) { return s.xyData_; },
+            "Returns an x,y pair of scaled data.");
         const char* yHelp =
             "Returns the raw data that must be scaled with the preamble to make actual data.";
-        t.set(0x6803000e, "YData", VarType::Variant, [](S& s, Variant& v) { s.yData_ = v; },
-              yHelp);
-        t.get(0x6803000e, "YData", VarType::Variant, [](S& s) { return s.yData_; }, yHelp);
+        t.set(
+            0x6803000e, "YData", VarType::Variant, [](S& s, Variant& v) { s.yData_ = v; }, yHelp);
+        t.get(
+            0x6803000e, "YData", VarType::Variant, [](S& s) { return s.yData_; }, yHelp);
         t.let(0x6803000d, "ActionType", VarType::Long,
               [](S& s, const Variant& v) { s.actionType_ = v.toLong(); });
         t.get(0x6803000d, "ActionType", VarType::Long, [](S& s) { return s.actionType_; });
-        const char* dialogHelp = "Set to true to show the dialog when GetDataFromInstrument is executed.";
-        t.let(0x6803000c, "showDialog", VarType::Boolean,
-              [](S& s, const Variant& v) { s.showDialog_ = v.toBool(); }, dialogHelp);
-        t.get(0x6803000c, "showDialog", VarType::Boolean, [](S& s) { return s.showDialog_; },
-              dialogHelp);
-        t.let(0x6803000b, "RegistryKey", VarType::String,
-              [](S& s, const Variant& v) { s.SetRegistryKey(v.toString()); },
-              "Sets the registry key for implementing persistance of the dialog properties in the "
-              "registry.");
-        t.get(0x6803000a, "BMPfilePath", VarType::String, [](S& s) { return s.bmpFilePath_; },
-              "Full file path to a bitmap file. This one the way the application gets a bitmap. The "
-              "satellite places the bitmap in a file location. Read only.");
-        t.get(0x68030009, "Preamble", VarType::Variant, [](S& s) { return Variant(s.preamble_); },
-              "Returns the preamble used to scale the data.");
-        t.get(0x68030008, "ModifiedMenuName", VarType::String,
-              [](S& s) { return s.ModifiedMenuName(); },
-              "The menu name used after a call to the Add-in. Can be the same as the MenuName "
-              "property.");
+        const char* dialogHelp =
+            "Set to true to show the dialog when GetDataFromInstrument is executed.";
+        t.let(
+            0x6803000c, "showDialog", VarType::Boolean,
+            [](S& s, const Variant& v) { s.showDialog_ = v.toBool(); }, dialogHelp);
+        t.get(
+            0x6803000c, "showDialog", VarType::Boolean, [](S& s) { return s.showDialog_; },
+            dialogHelp);
+        t.let(
+            0x6803000b, "RegistryKey", VarType::String,
+            [](S& s, const Variant& v) { s.SetRegistryKey(v.toString()); },
+            "Sets the registry key for implementing persistance of the dialog properties in the "
+            "registry.");
+        t.get(
+            0x6803000a, "BMPfilePath", VarType::String, [](S& s) { return s.bmpFilePath_; },
+            "Full file path to a bitmap file. This one the way the application gets a bitmap. The "
+            "satellite places the bitmap in a file location. Read only.");
+        t.get(
+            0x68030009, "Preamble", VarType::Variant, [](S& s) { return Variant(s.preamble_); },
+            "Returns the preamble used to scale the data.");
+        t.get(
+            0x68030008, "ModifiedMenuName", VarType::String,
+            [](S& s) { return s.ModifiedMenuName(); },
+            "The menu name used after a call to the Add-in. Can be the same as the MenuName "
+            "property.");
         t.method(0x60030015, "AppendPreamble", {{"Preamble", VarType::Variant}}, VarType::Void,
                  [](S& s, Args& a) { s.AppendPreamble(a[0].value()); });
         t.method(0x60030016, "AppendData", {{"YData", VarType::Variant}}, VarType::Void,
                  [](S& s, Args& a) { s.AppendData(a[0].value()); });
-        t.method(0x60030017, "LShiftWord",
-                 {{"w", VarType::Integer}, {"c", VarType::Integer, true}}, VarType::Integer,
-                 [](S&, Args& a) {
+        t.method(0x60030017, "LShiftWord", {{"w", VarType::Integer}, {"c", VarType::Integer, true}},
+                 VarType::Integer, [](S&, Args& a) {
                      return LShiftWord(a[0].value().toInteger(), a[1].value().toInteger());
                  });
-        t.method(0x60030018, "RShiftWord",
-                 {{"w", VarType::Integer}, {"c", VarType::Integer, true}}, VarType::Integer,
-                 [](S&, Args& a) {
+        t.method(0x60030018, "RShiftWord", {{"w", VarType::Integer}, {"c", VarType::Integer, true}},
+                 VarType::Integer, [](S&, Args& a) {
                      return RShiftWord(a[0].value().toInteger(), a[1].value().toInteger());
                  });
         t.method(0x60030019, "GetDataFromInstrument", {}, VarType::Void,
                  [](S& s, Args&) { s.GetDataFromInstrument(); });
-        t.get(0x68030007, "DataType", VarType::Long, [](S& s) { return s.dataType_; },
-              "Indicates the type of data and the type of form that should be created by the "
-              "application.");
-        t.let(0x68030006, "CountryCode", VarType::Long,
-              [](S& s, const Variant& v) { s.countryCode_ = v.toLong(); },
-              "Changes the language of the dialog box and messages.");
-        t.get(0x68030005, "MenuName", VarType::String, [](S& s) { return s.menuName_; },
-              "The string used for the menu that selects the Add-In.");
-        t.get(0x68030004, "Cancel", VarType::Boolean, [](S& s) { return s.cancel_; },
-              "Indicates user has canceled data retrieval or data is not available.");
+        t.get(
+            0x68030007, "DataType", VarType::Long, [](S& s) { return s.dataType_; },
+            "Indicates the type of data and the type of form that should be created by the "
+            "application.");
+        t.let(
+            0x68030006, "CountryCode", VarType::Long,
+            [](S& s, const Variant& v) { s.countryCode_ = v.toLong(); },
+            "Changes the language of the dialog box and messages.");
+        t.get(
+            0x68030005, "MenuName", VarType::String, [](S& s) { return s.menuName_; },
+            "The string used for the menu that selects the Add-In.");
+        t.get(
+            0x68030004, "Cancel", VarType::Boolean, [](S& s) { return s.cancel_; },
+            "Indicates user has canceled data retrieval or data is not available.");
         t.method(
             0x6003001a, "Execute", {{"Action", VarType::Long}, {"arg", VarType::Variant, true}},
             VarType::String, [](S&, Args&) { return std::string(); }, "for expansion", true);
         t.get(0x68030003, "numberPoints", VarType::String, [](S& s) { return s.numberPoints(); });
         t.let(0x68030003, "numberPoints", VarType::String,
               [](S& s, const Variant& v) { s.SetNumberPoints(v.toString()); });
-        t.get(0x68030002, "version", VarType::String, [](S&) { return std::string(kAddinVersion); });
-        t.get(0x68030000, "SupportedInstruments", VarType::String,
-              [](S& s) { return s.SupportedInstruments(); },
-              "Space delimited list of instrument model numbers supported by the Add-In.");
+        t.get(0x68030002, "version", VarType::String,
+              [](S&) { return std::string(kAddinVersion); });
+        t.get(
+            0x68030000, "SupportedInstruments", VarType::String,
+            [](S& s) { return s.SupportedInstruments(); },
+            "Space delimited list of instrument model numbers supported by the Add-In.");
         return t;
     }();
     return table;

@@ -20,6 +20,7 @@
 #include "support/SettingsStore.h"
 #include "support/SkipOnError.h"
 #include "support/StringTable.h"
+#include "support/Text.h"
 #include "support/UiServices.h"
 #include "waveform/AcquisitionSetup.h"
 #include "waveform/SourceNames.h"
@@ -30,15 +31,6 @@ namespace cvn {
 using automation::Array;
 using automation::Variant;
 using automation::VarType;
-
-namespace {
-
-std::string upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-}  // namespace
 
 // Working state of one call, kept apart from the object's result fields.
 class RetrievalDriver {
@@ -180,8 +172,8 @@ void RetrievalDriver::transferSources() {
     a_.yData_ = Variant();
     a_.xyDescription_.clear();
     for (const auto& entry : sources_) {
-        pod1Listed_ = pod1Listed_ || upper(entry) == "POD1";
-        pod2Listed_ = pod2Listed_ || upper(entry) == "POD2";
+        pod1Listed_ = pod1Listed_ || ToUpperAscii(entry) == "POD1";
+        pod2Listed_ = pod2Listed_ || ToUpperAscii(entry) == "POD2";
     }
     if (!pod1Listed_ && flags_.pod1Bits) sources_.push_back("POD1");
     if (!pod2Listed_ && flags_.pod2Bits) sources_.push_back("POD2");
@@ -211,7 +203,7 @@ void RetrievalDriver::appendSource(const std::string& entry) {
     else if (auto bytes = std::get_if<DataVector<uint8_t>>(&raw))
         data_ = Variant(std::move(*bytes));
 
-    const std::string name = upper(entry);
+    const std::string name = ToUpperAscii(entry);
     const bool isPod1 = name == "POD1";
     const bool isPod2 = name == "POD2";
     if ((!isPod1 && !isPod2) || (isPod1 && pod1Listed_) || (isPod2 && pod2Listed_)) {

@@ -4,6 +4,7 @@
 
 #include "support/Error.h"
 #include "support/SettingsStore.h"
+#include "support/Text.h"
 
 namespace cvn::automation {
 namespace {
@@ -41,12 +42,7 @@ void UnregisterClass(const std::string& progId, const std::string& modulePath) {
 std::optional<ClassRegistration> LookUpClass(const std::string& progId) {
     failIfDamaged();
     for (const std::string& section : GetSections(kClassRegistryKey)) {
-        if (section.size() != progId.size()) continue;
-        bool same = true;
-        for (size_t i = 0; i < section.size() && same; ++i)
-            same = std::tolower(static_cast<unsigned char>(section[i])) ==
-                   std::tolower(static_cast<unsigned char>(progId[i]));
-        if (!same) continue;
+        if (!EqualsIgnoringCase(section, progId)) continue;
         ClassRegistration entry;
         entry.progId = section;
         entry.modulePath = GetSetting(kClassRegistryKey, section, "Module");

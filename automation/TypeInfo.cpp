@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "support/Text.h"
+
 namespace cvn::automation {
 
 namespace {
@@ -25,13 +27,6 @@ std::string quoted(std::string_view text) {
 
 }  // namespace
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 size_t MemberInfo::requiredArgs() const {
     return static_cast<size_t>(
         std::count_if(args.begin(), args.end(), [](const ArgInfo& a) { return !a.optional; }));
@@ -46,7 +41,7 @@ const MemberInfo* InterfaceInfo::find(DispId id, InvokeKind kind) const {
 
 std::optional<DispId> InterfaceInfo::idOfName(std::string_view name) const {
     for (const MemberInfo& m : members) {
-        if (equalsIgnoringCase(m.name, name)) return m.id;
+        if (EqualsIgnoringCase(m.name, name)) return m.id;
     }
     return std::nullopt;
 }
@@ -60,7 +55,7 @@ const ClassInfo* TypeLibInfo::findClass(const Guid& clsid) const {
 
 const ClassInfo* TypeLibInfo::findClass(std::string_view progId) const {
     for (const ClassInfo& c : classes) {
-        if (equalsIgnoringCase(c.progId, progId)) return &c;
+        if (EqualsIgnoringCase(c.progId, progId)) return &c;
     }
     return nullptr;
 }

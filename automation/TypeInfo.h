@@ -80,8 +80,6 @@ struct TypeLibInfo {
     const ClassInfo* findClass(std::string_view progId) const;
 };
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
-
 std::string formatMember(const MemberInfo& m);
 std::string formatTypeLibrary(const TypeLibInfo& lib);
 

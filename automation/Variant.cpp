@@ -6,6 +6,7 @@
 #include "automation/AutomationError.h"
 #include "automation/Convert.h"
 #include "automation/TypeInfo.h"
+#include "support/Text.h"
 
 namespace cvn::automation {
 
@@ -130,8 +131,8 @@ bool Variant::toBool() const {
     if (const auto* b = std::get_if<bool>(&v_)) return *b;
     if (const auto* s = std::get_if<std::string>(&v_)) {
         std::string_view text = trimBlanks(*s);
-        if (equalsIgnoringCase(text, "True")) return true;
-        if (equalsIgnoringCase(text, "False")) return false;
+        if (EqualsIgnoringCase(text, "True")) return true;
+        if (EqualsIgnoringCase(text, "False")) return false;
         if (auto n = parseNumber(text)) return *n != 0.0;
         mismatch(*this, VarType::Boolean);
     }

@@ -59,10 +59,6 @@ constexpr std::array<const char*, kMeasurementCount> captionsOf(std::index_seque
     return {kRows[I].caption...};
 }
 
-char lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
 // The number written after a keyword, counted from a fixed character
 // position of the element as the stored lists have always been read.
 std::optional<int> numberFrom(std::string_view element, size_t firstChar) {
@@ -78,13 +74,6 @@ const std::array<const char*, kMeasurementCount> kMeasurementNames =
     namesOf(std::make_index_sequence<kMeasurementCount>{});
 const std::array<const char*, kMeasurementCount> kMeasurementCaptions =
     captionsOf(std::make_index_sequence<kMeasurementCount>{});
-
-bool ContainsIgnoringCase(std::string_view text, std::string_view what) {
-    if (what.empty()) return true;
-    auto it = std::search(text.begin(), text.end(), what.begin(), what.end(),
-                          [](char a, char b) { return lower(a) == lower(b); });
-    return it != text.end();
-}
 
 std::optional<long> SettingAsInteger(std::string_view text) {
     std::string t(io::trimReply(text));
@@ -106,10 +95,9 @@ std::optional<double> SettingAsNumber(std::string_view text) {
 }
 
 std::optional<bool> SettingAsBoolean(std::string_view text) {
-    std::string t(io::trimReply(text));
-    std::transform(t.begin(), t.end(), t.begin(), lower);
-    if (t == "true") return true;
-    if (t == "false") return false;
+    std::string_view t = io::trimReply(text);
+    if (EqualsIgnoringCase(t, "true")) return true;
+    if (EqualsIgnoringCase(t, "false")) return false;
     auto value = SettingAsNumber(t);
     if (!value) return std::nullopt;
     return *value != 0;

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/Text.h"
+
 namespace cvn {
 
 // Setting keys of the capture profile (section kSettingsSection).
@@ -73,9 +75,6 @@ MeasurementColumn ChooseMeasurementColumn(std::string_view firstSourceField, boo
 // Whether the measurement with that name ("Freq", "RMS", ...) can be taken
 // in that column. Unknown names are never available.
 bool MeasurementAvailable(std::string_view name, MeasurementColumn column);
-
-// True when text contains what, ignoring ASCII letter case.
-bool ContainsIgnoringCase(std::string_view text, std::string_view what);
 
 struct Rect {
     int x = 0, y = 0, width = 0, height = 0;

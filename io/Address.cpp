@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "io/IoError.h"
+#include "support/Text.h"
 
 namespace cvn::io {
 namespace {
@@ -23,12 +24,6 @@ constexpr const char* kAcceptedForms =
 [[noreturn]] void bad(std::string_view text, const std::string& why) {
     throw IoError(kIoBadAddress, "Invalid instrument address '" + std::string(text) + "'" +
                                      (why.empty() ? "" : " (" + why + ")") + ". " + kAcceptedForms);
-}
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
 }
 
 bool allDigits(std::string_view s) {
@@ -124,7 +119,7 @@ std::string serialPathForComNumber(std::string_view text, std::string_view digit
 
 // Drops a final "::INSTR" so the forms that allow it can ignore it.
 bool stripInstr(std::vector<std::string_view>& parts) {
-    if (parts.size() > 1 && upper(parts.back()) == "INSTR") {
+    if (parts.size() > 1 && ToUpperAscii(parts.back()) == "INSTR") {
         parts.pop_back();
         return true;
     }
@@ -138,7 +133,7 @@ Address parseTcpip(std::string_view text, std::vector<std::string_view> parts, i
     auto host = parseHost(parts[1]);
     if (!host) bad(text, "bad host name '" + std::string(parts[1]) + "'");
     a.host = *host;
-    std::string last = upper(parts.back());
+    std::string last = ToUpperAscii(parts.back());
     if (last == "SOCKET") {
         if (parts.size() != 4) bad(text, "a SOCKET address needs host and port");
         auto port = parsePort(parts[2]);
@@ -201,7 +196,7 @@ Address parseAsrl(std::string_view text, std::vector<std::string_view> parts) {
 // "::" field of it.
 std::optional<std::string_view> comDigits(const std::vector<std::string_view>& parts) {
     for (auto p : parts) {
-        std::string u = upper(p);
+        std::string u = ToUpperAscii(p);
         if (u.size() > 3 && u.compare(0, 3, "COM") == 0 && allDigits(std::string_view(u).substr(3)))
             return p.substr(3);
     }
@@ -228,7 +223,7 @@ Address parseAddress(std::string_view text) {
     }
 
     auto parts = splitParts(t);
-    std::string head = upper(parts[0]);
+    std::string head = ToUpperAscii(parts[0]);
     if (parts.size() > 1 || head.substr(0, 4) == "ASRL") {
         if (auto board = keywordBoard(head, "TCPIP")) return parseTcpip(text, parts, *board);
         if (auto board = keywordBoard(head, "USB")) return parseUsb(text, parts, *board);

@@ -10,6 +10,7 @@
 #include "support/AppKey.h"
 #include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
+#include "support/Text.h"
 
 namespace cvn {
 
@@ -25,13 +26,6 @@ bool gWasRunning = false;
 constexpr int kIdentifyTimeoutMs = 500;
 
 constexpr const char* kConnectProcedure = "isConnected, Error ";
-
-bool containsComIgnoringCase(const std::string& address) {
-    std::string upper(address);
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return upper.find("COM") != std::string::npos;
-}
 
 }  // namespace
 
@@ -106,7 +100,7 @@ bool isConnected(const std::string& address, bool showMessages, std::string& mod
     }
 
     try {
-        if (containsComIgnoringCase(address)) {
+        if (ContainsIgnoringCase(address, "COM")) {
             gSession->SetTermChar(10);
             gSession->SetWriteTermChar(10);
         }

@@ -11,6 +11,7 @@
 #include "io/ReplyConvert.h"
 #include "support/Error.h"
 #include "support/ModuleInfo.h"
+#include "support/Text.h"
 
 namespace cvn {
 
@@ -39,17 +40,6 @@ std::vector<std::string> splitAtComma(std::string_view text) {
     return parts;
 }
 
-std::string upper(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return out;
-}
-
-bool containsIgnoringCase(std::string_view text, std::string_view part) {
-    return upper(text).find(upper(part)) != std::string::npos;
-}
-
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
@@ -71,14 +61,15 @@ std::string readIniValue(const std::string& path, std::string_view section, std:
         if (l.empty() || l.front() == ';') continue;
         if (l.front() == '[') {
             size_t close = l.find(']');
-            std::string_view name = close == std::string_view::npos ? l.substr(1) : l.substr(1, close - 1);
-            inSection = upper(trimBlanks(name)) == upper(section);
+            std::string_view name =
+                close == std::string_view::npos ? l.substr(1) : l.substr(1, close - 1);
+            inSection = ToUpperAscii(trimBlanks(name)) == ToUpperAscii(section);
             continue;
         }
         if (!inSection) continue;
         size_t eq = l.find('=');
         if (eq == std::string_view::npos) continue;
-        if (upper(trimBlanks(l.substr(0, eq))) != upper(key)) continue;
+        if (ToUpperAscii(trimBlanks(l.substr(0, eq))) != ToUpperAscii(key)) continue;
         std::string_view value = trimBlanks(l.substr(eq + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
@@ -107,7 +98,9 @@ const char* const kBuiltInChannelList =
 // model identifiers tell the transfer to switch streaming off first.
 const char* const kFamilyFragments[4] = {"HX5", "HX6", "HX7", "HX8"};
 
-std::string ModelOverridePath() { return ModuleFolder() + ModuleBaseName() + ".ini"; }
+std::string ModelOverridePath() {
+    return ModuleFolder() + ModuleBaseName() + ".ini";
+}
 
 void LoadModelTable() {
     const std::string path = ModelOverridePath();
@@ -126,16 +119,16 @@ void LoadModelTable() {
 bool IsSupportedModel(std::string_view text) {
     if (!gLoaded) throw Error(9, "The supported-model table has not been loaded", "cvnWCHalv");
     return std::any_of(gModels.begin(), gModels.end(),
-                       [&](const std::string& id) { return containsIgnoringCase(text, id); });
+                       [&](const std::string& id) { return ContainsIgnoringCase(text, id); });
 }
 
 std::optional<int> ChannelCountOf(std::string_view model, std::string_view modelList,
                                   std::string_view channelList) {
     const auto ids = splitAtComma(modelList);
     const auto counts = splitAtComma(channelList);
-    const std::string wanted = upper(model);
+    const std::string wanted = ToUpperAscii(model);
     for (size_t i = 0; i < ids.size(); ++i) {
-        if (upper(ids[i]) != wanted) continue;
+        if (ToUpperAscii(ids[i]) != wanted) continue;
         if (i >= counts.size()) return std::nullopt;
         auto n = io::toInt16(counts[i]);
         if (!n) return std::nullopt;
@@ -146,13 +139,13 @@ std::optional<int> ChannelCountOf(std::string_view model, std::string_view model
 
 bool ModelHasPods(std::string_view model) {
     if (!model.empty() && (model.back() == 'D' || model.back() == 'd')) return true;
-    return model.size() >= 3 && upper(model.substr(0, 3)) == "MSO";
+    return model.size() >= 3 && ToUpperAscii(model.substr(0, 3)) == "MSO";
 }
 
 int FamilyFragmentCount(std::string_view model) {
     int n = 0;
     for (const char* fragment : kFamilyFragments)
-        if (containsIgnoringCase(model, fragment)) ++n;
+        if (ContainsIgnoringCase(model, fragment)) ++n;
     return n;
 }
 

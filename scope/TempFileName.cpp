@@ -14,8 +14,10 @@ namespace cvn {
 
 std::string NewTempFileName(const std::string& prefix) {
     std::string folder;
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) folder = tmp;
-    else folder = "/tmp";
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
+        folder = tmp;
+    else
+        folder = "/tmp";
     if (folder.empty()) return {};
     if (folder.back() != '/') folder += '/';
 

@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "support/Error.h"
+#include "support/Text.h"
 
 namespace cvn {
 namespace {
@@ -58,15 +59,6 @@ std::string quoted(std::string_view text) {
     }
     if (text.size() > kShown) out += "...";
     return out + "'";
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
 }
 
 // Decimal digits only (no sign, no blanks); nothing when empty, not digits
@@ -303,16 +295,16 @@ CSetupFile CSetupFile::parse(std::span<const uint8_t> bytes, std::string_view na
                                 std::string(kFieldNames[i]) + " field");
         }
         field[i] = *next;
-        if (i == 1 && !equalsIgnoringCase(field[1], kFileType)) {
+        if (i == 1 && !EqualsIgnoringCase(field[1], kFileType)) {
             badFormat(name, "its file type is " + quoted(field[1]) +
                                 ", not 'scp', so it is not a setup file");
         }
-        if (i == 2 && !equalsIgnoringCase(field[2], kFormatVersion)) {
+        if (i == 2 && !EqualsIgnoringCase(field[2], kFormatVersion)) {
             badFormat(name, "format version " + quoted(field[2]) +
                                 " is not supported (only version 1 is)");
         }
     }
-    if (!equalsIgnoringCase(field[8], kIdentityText)) {
+    if (!EqualsIgnoringCase(field[8], kIdentityText)) {
         badFormat(name, "its identity text is " + quoted(field[8]) + ", expected '" +
                             std::string(kIdentityText) + "'");
     }
@@ -354,8 +346,8 @@ CSetupFile CSetupFile::parse(std::span<const uint8_t> bytes, std::string_view na
 bool CSetupFile::IsCompatible(std::span<const uint8_t> bytes) noexcept {
     FieldReader reader(bytes);
     const auto id = readIdentity(reader);
-    return id && equalsIgnoringCase(id->type, kFileType) &&
-           equalsIgnoringCase(id->version, kFormatVersion);
+    return id && EqualsIgnoringCase(id->type, kFileType) &&
+           EqualsIgnoringCase(id->version, kFormatVersion);
 }
 
 bool CSetupFile::IsACompatibleFile(const std::string& path) noexcept {

@@ -7,20 +7,11 @@
 #include "io/IoError.h"
 #include "io/ReplyConvert.h"
 #include "scope/Connection.h"
+#include "support/Text.h"
 #include "support/UiServices.h"
 
 namespace cvn {
 namespace {
-
-bool containsNoCase(std::string text, std::string part) {
-    auto up = [](std::string& s) {
-        std::transform(s.begin(), s.end(), s.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    };
-    up(text);
-    up(part);
-    return text.find(part) != std::string::npos;
-}
 
 std::string query(const char* command) {
     gSession->Output(command);
@@ -32,7 +23,7 @@ std::string query(const char* command) {
 void CheckMaxPointsSetup(bool& cancel) {
     if (!gSession) throw io::IoError(io::kIoNoSession, "No session is open");
     // The commands keep the exact spelling real scopes were tested with.
-    const bool viewOk = containsNoCase(query(":timebase:VIEW?"), "Main");
+    const bool viewOk = ContainsIgnoringCase(query(":timebase:VIEW?"), "Main");
     const std::string average = query(":ACQuire:AVERAGE?");
     bool averageOk = false;
     if (average.find('0') != std::string::npos) {

@@ -8,19 +8,10 @@
 
 #include "io/IoError.h"
 #include "io/ReplyConvert.h"
+#include "support/Text.h"
 
 namespace cvn {
 namespace {
-
-std::string upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-bool containsNoCase(const std::string& text, const char* part) {
-    return upper(text).find(upper(part)) != std::string::npos;
-}
 
 // The part of an entry that names the source: an empty entry means channel
 // 1, and "CHAN" (upper case only) is cut off with everything before it.
@@ -55,14 +46,14 @@ void SourceKeyword(std::string& entry, int32_t& code) {
         entry = " Channel" + std::to_string(*n >= 1 && *n <= 4 ? *n : 1);
         return;
     }
-    const std::string text = upper(kept);
-    if (containsNoCase(text, "POD1")) {
+    const std::string text = ToUpperAscii(kept);
+    if (ContainsIgnoringCase(text, "POD1")) {
         entry = " POD1";
         code = kCodePod1;
-    } else if (containsNoCase(text, "POD2")) {
+    } else if (ContainsIgnoringCase(text, "POD2")) {
         entry = " POD2";
         code = kCodePod2;
-    } else if (containsNoCase(text, "Math") || containsNoCase(text, "Func")) {
+    } else if (ContainsIgnoringCase(text, "Math") || ContainsIgnoringCase(text, "Func")) {
         entry = " Func";
         code = kCodeFunction;
     } else {
@@ -71,20 +62,20 @@ void SourceKeyword(std::string& entry, int32_t& code) {
 }
 
 bool IsWordSource(const std::string& keyword) {
-    return !(containsNoCase(keyword, "POD") && !containsNoCase(keyword, "PODAll"));
+    return !(ContainsIgnoringCase(keyword, "POD") && !ContainsIgnoringCase(keyword, "PODAll"));
 }
 
 std::optional<std::string> AxisDescription(io::IoSession* session, const std::string& entry,
                                            int16_t bit) {
     const std::string kept = sourcePart(entry);
     if (auto n = io::toNumber(kept)) return "sec,Volt,sec,ch" + plainDecimal(*n);
-    const std::string text = upper(kept);
+    const std::string text = ToUpperAscii(kept);
     for (const char* pod : {"POD1", "POD2"}) {
-        if (!containsNoCase(text, pod)) continue;
+        if (!ContainsIgnoringCase(text, pod)) continue;
         if (bit < 0) return std::string("sec,byte,sec,Pod") + pod[3];
         return "sec,byte,sec,D" + std::to_string(bit);
     }
-    if (containsNoCase(text, "Func") || containsNoCase(text, "Math")) {
+    if (ContainsIgnoringCase(text, "Func") || ContainsIgnoringCase(text, "Math")) {
         if (!session) throw io::IoError(io::kIoNoSession, "No session is open");
         session->Output(":FUNC1?");
         const std::string reply = session->EnterText();
@@ -98,7 +89,7 @@ std::optional<std::string> AxisDescription(io::IoSession* session, const std::st
                                        {"MULT", "sec,V V,sec,MULT-VV"},
                                        {"SUBT", "sec,V V,sec,SUBT-V"}};
         for (const auto& row : rows)
-            if (containsNoCase(reply, row.key)) return std::string(row.description);
+            if (ContainsIgnoringCase(reply, row.key)) return std::string(row.description);
         return std::string("sec,Volt,x-axis,y-axis");
     }
     return std::nullopt;

@@ -10,6 +10,7 @@
 #include "cvnWCHalv.h"
 #include "support/Error.h"
 #include "support/ModuleInfo.h"
+#include "support/Text.h"
 
 namespace cvn::host {
 
@@ -23,19 +24,11 @@ namespace {
 constexpr int32_t kHostError = 429;  // "cannot create object"
 constexpr const char* kSource = "wavecatch";
 
-bool sameNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // The classes this host knows by heart, for a module given by path.
 std::optional<Guid> wellKnownClass(const std::string& progId) {
-    if (sameNoCase(progId, CVN_PROGID_IWAVECATCH)) return Guid::fromString(CVN_CLSID_IWAVECATCH);
-    if (sameNoCase(progId, CVN_PROGID_CSCOPE)) return Guid::fromString(CVN_CLSID_CSCOPE);
+    if (EqualsIgnoringCase(progId, CVN_PROGID_IWAVECATCH))
+        return Guid::fromString(CVN_CLSID_IWAVECATCH);
+    if (EqualsIgnoringCase(progId, CVN_PROGID_CSCOPE)) return Guid::fromString(CVN_CLSID_CSCOPE);
     return std::nullopt;
 }
 

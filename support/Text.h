@@ -1,0 +1,17 @@
+// Letter case for the words instruments and hosts exchange: SCPI keywords,
+// model names, source names, program identifiers, setting values. Only
+// A-Z and a-z are folded, so the user's locale never changes how a
+// keyword compares.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace cvn {
+
+std::string ToUpperAscii(std::string_view text);
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+// True when part occurs in text (always for an empty part).
+bool ContainsIgnoringCase(std::string_view text, std::string_view part);
+
+}  // namespace cvn
