@@ -22,6 +22,7 @@
 #include "scope/ModelTable.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
+#include "tests/waveform/WaveformTestSupport.h"
 #include "waveform/WaveformTransfer.h"
 
 namespace cvn {
@@ -42,51 +43,7 @@ double Fraction(double x) {
     return x - std::floor(x);
 }
 
-class AcquisitionTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        home_ = std::filesystem::temp_directory_path() /
-                ("cvn-acquisition-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(home_);
-        ::setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (home_ / "state").c_str(), 1);
-        ::setenv("TMPDIR", home_.c_str(), 1);
-        std::filesystem::remove(ModelOverridePath());
-        LoadModelTable();
-        ui_ = ScriptedUi::install();
-        gErrorHandler = std::make_shared<CErrorHandler>((home_ / "log").string());
-        gSession.reset();
-    }
-    void TearDown() override {
-        gSession.reset();
-        ScriptedUi::uninstall();
-        ::unsetenv("TMPDIR");
-        std::filesystem::remove_all(home_);
-    }
-
-    static void Connect(const sim::SimProcess& sim) {
-        std::string model;
-        bool connected = false;
-        ASSERT_TRUE(isConnected(sim.address(), false, model, connected)) << sim.address();
-    }
-    // Sends commands to the simulator on a connection of its own and waits
-    // until they ran; simulator commands are never hit by its faults.
-    static void Control(const sim::SimProcess& sim, const std::string& commands) {
-        auto s = io::IoManager().Open(sim.address());
-        s->Output(commands);
-        s->Output(":SIMulator:LOG:COUNt?");
-        s->EnterText();
-    }
-    // Instrument settings through gSession, finished before the next step.
-    static void Setup(const std::string& commands) {
-        gSession->Output(commands);
-        gSession->Output("*OPC?");
-        gSession->EnterText();
-    }
-
-    std::filesystem::path home_;
-    std::shared_ptr<ScriptedUi> ui_;
-};
+using AcquisitionTest = test::AcquisitionFixture;
 
 TEST_F(AcquisitionTest, ChannelWordsScaleBackToTheConfiguredSignal) {
     sim::SimProcess sim({"--model", "MSOHX5104", "--chan2", "sine:2kHz:3Vpp:0.25V:noise=0.005",

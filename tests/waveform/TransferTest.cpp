@@ -13,54 +13,14 @@
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "support/SettingsStore.h"
+#include "tests/waveform/WaveformTestSupport.h"
 #include "waveform/AcquisitionSetup.h"
 #include "waveform/WaveformTransfer.h"
 
 namespace cvn {
 namespace {
 
-class TransferTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        home_ =
-            std::filesystem::temp_directory_path() / ("cvn-transfer-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(home_);
-        ::setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (home_ / "state").c_str(), 1);
-        std::filesystem::remove(ModelOverridePath());
-        LoadModelTable();
-        ui_ = ScriptedUi::install();
-        gErrorHandler = std::make_shared<CErrorHandler>((home_ / "log").string());
-        gSession.reset();
-    }
-    void TearDown() override {
-        gSession.reset();
-        ScriptedUi::uninstall();
-        std::filesystem::remove_all(home_);
-    }
-
-    // The simulator's record of the messages it received, oldest first. A
-    // query on gSession first makes sure everything sent there has been run.
-    static std::string log(const sim::SimProcess& sim) {
-        if (gSession) {
-            gSession->Output("*OPC?");
-            gSession->EnterText();
-        }
-        auto s = io::IoManager().Open(sim.address());
-        s->Output(":SIMulator:LOG?");
-        auto bytes = s->EnterBytes();
-        return std::string(bytes.begin(), bytes.end());
-    }
-    static void clearLog(const sim::SimProcess& sim) {
-        auto s = io::IoManager().Open(sim.address());
-        s->Output(":SIMulator:LOG:CLEar");
-        s->Output(":SIMulator:LOG:COUNt?");  // answered only once the log is clear
-        s->EnterText();
-    }
-
-    std::filesystem::path home_;
-    std::shared_ptr<ScriptedUi> ui_;
-};
+using TransferTest = test::AcquisitionFixture;
 
 TEST_F(TransferTest, ConnectionCheckAcceptsOnlySupportedModels) {
     sim::SimProcess sim({"--model", "MSOHX5104"});
@@ -95,7 +55,7 @@ TEST_F(TransferTest, ChannelAndPodTransfersSendTheExactCommands) {
     ASSERT_TRUE(isConnected(sim.address(), false, model, connected));
     gSession->Output(":CHAN3:DISP ON");
 
-    clearLog(sim);
+    ClearLog(sim);
     PreambleBlock block{};
     RawData data;
     bool cancel = false;
@@ -106,7 +66,7 @@ TEST_F(TransferTest, ChannelAndPodTransfersSendTheExactCommands) {
     ASSERT_NE(words, nullptr);
     EXPECT_EQ(static_cast<double>(words->size()), block[2]);
     EXPECT_EQ(gSession->Timeout(), 10000);
-    const std::string sent = log(sim);
+    const std::string sent = Log(sim);
     // The streaming switch goes out once: this model is of the newest family.
     EXPECT_NE(
         sent.find("*IDN?\nWAVeform:STReaming OFF\n:WAVEFORM:VIEW MAIN\n:System:Header OFF\n"
@@ -115,11 +75,11 @@ TEST_F(TransferTest, ChannelAndPodTransfersSendTheExactCommands) {
         std::string::npos)
         << sent;
 
-    clearLog(sim);
+    ClearLog(sim);
     ReadSourceWaveform(gSession, data, block, "POD2", cancel);
     EXPECT_EQ(block[10], 16);
     ASSERT_NE(std::get_if<cvn::DataVector<uint8_t>>(&data), nullptr);
-    EXPECT_NE(log(sim).find(":WAVEFORM:BYTEORDER MSBFIRST\n:WAVeform:FORMat BYTE\n"
+    EXPECT_NE(Log(sim).find(":WAVEFORM:BYTEORDER MSBFIRST\n:WAVeform:FORMat BYTE\n"
                             ":WAVeform:SOURce  POD2\n"),
               std::string::npos);
     EXPECT_TRUE(ui_->boxes().empty());
@@ -164,12 +124,12 @@ TEST_F(TransferTest, MaximumPointsCheckAsksAndCorrects) {
     EXPECT_EQ(ui_->boxes()[0].caption, "Corvane Wavecatch");
     EXPECT_EQ(ui_->boxes()[0].buttons, MsgButtons::YesNoCancel);
 
-    clearLog(sim);
+    ClearLog(sim);
     ui_->queueAnswer(MsgResult::Yes);
     cancel = false;
     CheckMaxPointsSetup(cancel);
     EXPECT_FALSE(cancel);
-    EXPECT_NE(log(sim).find("TIMebase:VIEW Main\n:ACQuire:AVERAGE OFF\n:DIGITIZE"),
+    EXPECT_NE(Log(sim).find("TIMebase:VIEW Main\n:ACQuire:AVERAGE OFF\n:DIGITIZE"),
               std::string::npos);
     CheckMaxPointsSetup(cancel);  // corrected: no more questions
     EXPECT_EQ(ui_->boxes().size(), 2u);
