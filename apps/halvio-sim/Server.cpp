@@ -1,13 +1,7 @@
 // TCP front of the simulator.
 #include "apps/halvio-sim/Server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <linux/sockios.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -16,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
 namespace cvn::sim {
@@ -26,10 +19,6 @@ namespace {
 // number, bytes outside ASCII, but a line feed so a client reading text
 // still gets an answer instead of waiting for its time-out.
 constexpr char kGarbage[] = "\x15GARBAGE\xfe\xff,;?#x\n";
-
-std::runtime_error SystemError(const std::string& what) {
-    return std::runtime_error(what + ": " + std::strerror(errno));
-}
 
 // Sends every byte of the given buffers; false when the peer is gone.
 bool SendAll(int fd, std::vector<iovec> iov) {
@@ -63,150 +52,38 @@ iovec Slice(const std::string& s, size_t size) {
 }  // namespace
 
 Server::Server(Instrument& instrument, const std::string& bindAddress, uint16_t port)
-    : instrument_(instrument), host_(bindAddress) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    if (getaddrinfo(bindAddress.c_str(), service.c_str(), &hints, &found) != 0 ||
-        found == nullptr) {
-        throw std::runtime_error("not a numeric address: " + bindAddress);
-    }
-    listenFd_ = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) {
-        freeaddrinfo(found);
-        throw SystemError("socket");
-    }
-    const int one = 1;
-    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    const int bound = bind(listenFd_, found->ai_addr, found->ai_addrlen);
-    freeaddrinfo(found);
-    if (bound != 0 || listen(listenFd_, 16) != 0) {
-        const auto err = SystemError("cannot listen on " + bindAddress + " port " + service);
-        close(listenFd_);
-        throw err;
-    }
-    sockaddr_storage local{};
-    socklen_t len = sizeof local;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&local), &len);
-    port_ = ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
-                                              : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
-    if (pipe2(wakePipe_, O_CLOEXEC) != 0) {
-        const auto err = SystemError("pipe");
-        close(listenFd_);
-        throw err;
-    }
-}
+    : instrument_(instrument),
+      host_(bindAddress),
+      listener_(bindAddress, port, [this](TcpListener::Connection& client) {
+          if (Serve(client)) Abort(client);
+      }) {}
 
 Server::~Server() {
     stop();
-    for (int& fd : wakePipe_) {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
 }
 
 std::string Server::address() const {
     const bool v6 = host_.find(':') != std::string::npos;
-    return (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
-}
-
-void Server::start() {
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
+    return (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port());
 }
 
 void Server::stop() {
-    if (stopping_.exchange(true)) {
-        if (acceptThread_.joinable()) acceptThread_.join();
-        return;
-    }
-    const char byte = 1;
-    [[maybe_unused]] auto w = write(wakePipe_[1], &byte, 1);
-    if (acceptThread_.joinable()) acceptThread_.join();
-    if (listenFd_ >= 0) {
-        close(listenFd_);
-        listenFd_ = -1;
-    }
-    std::list<std::unique_ptr<Client>> clients;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // Unblocks recv and send in the client threads.
-        for (auto& c : clients_) shutdown(c->fd, SHUT_RDWR);
-        clients.swap(clients_);
+        std::lock_guard<std::mutex> lock(pauseMutex_);
+        stopping_ = true;
     }
     wake_.notify_all();
-    for (auto& c : clients) {
-        c->thread.join();
-        if (c->fd >= 0) close(c->fd);
-    }
-}
-
-void Server::ReapFinished() {
-    std::list<std::unique_ptr<Client>> finished;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (auto it = clients_.begin(); it != clients_.end();) {
-            if ((*it)->done) {
-                finished.push_back(std::move(*it));
-                it = clients_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (auto& c : finished) {
-        c->thread.join();
-        if (c->fd >= 0) close(c->fd);
-    }
-}
-
-void Server::AcceptLoop() {
-    while (!stopping_) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        const int r = poll(fds, 2, -1);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (fds[1].revents != 0) break;
-        if ((fds[0].revents & POLLIN) == 0) continue;
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        const int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ReapFinished();
-        auto client = std::make_unique<Client>();
-        client->fd = fd;
-        Client& ref = *client;
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) {
-            close(fd);
-            break;
-        }
-        clients_.push_back(std::move(client));
-        ref.thread = std::thread([this, &ref] {
-            if (Serve(ref)) {
-                Abort(ref);
-            } else {
-                // The peer sees the end at once; the descriptor itself is
-                // closed when the thread is reaped.
-                shutdown(ref.fd, SHUT_RDWR);
-            }
-            ref.done = true;
-        });
-    }
+    listener_.stop();
 }
 
 bool Server::Pause(int ms) {
     if (ms <= 0) return !stopping_;
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(pauseMutex_);
     return !wake_.wait_for(lock, std::chrono::milliseconds(ms),
                            [this] { return stopping_.load(); });
 }
 
-bool Server::Serve(Client& client) {
+bool Server::Serve(TcpListener::Connection& client) {
     const int fd = client.fd;
     MessageFramer framer;
     long received = 0;
@@ -262,7 +139,7 @@ bool Server::Serve(Client& client) {
     return false;
 }
 
-void Server::Abort(Client& client) {
+void Server::Abort(TcpListener::Connection& client) {
     // Let what was sent reach the peer first, so that the reset lands in the
     // middle of the reply rather than discarding all of it.
     for (int i = 0; i < 200 && !stopping_; ++i) {
@@ -272,12 +149,7 @@ void Server::Abort(Client& client) {
     }
     const linger abort{1, 0};
     setsockopt(client.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    int fd = -1;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::swap(fd, client.fd);
-    }
-    close(fd);  // with a zero linger time: the peer gets a reset
+    close(listener_.takeDescriptor(client));  // with a zero linger time: the peer gets a reset
 }
 
 }  // namespace cvn::sim

@@ -79,7 +79,7 @@ Vxi11Portmapper::Vxi11Portmapper(const std::string& bindAddress, uint32_t progra
             bindAddress, kPort, [this](uint64_t, const rpc::Call& call, std::string& reply) {
                 return Handle(call, reply);
             });
-        udpFd_ = rpc::BindSocket(bindAddress, kPort, SOCK_DGRAM);
+        udpFd_ = BindSocket(bindAddress, kPort, SOCK_DGRAM);
         if (pipe2(wakePipe_, O_CLOEXEC) != 0) {
             throw std::system_error(errno, std::generic_category(), "pipe");
         }

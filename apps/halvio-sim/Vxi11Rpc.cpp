@@ -2,17 +2,12 @@
 #include "apps/halvio-sim/Vxi11Rpc.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 
 namespace cvn::sim::rpc {
 namespace {
@@ -43,10 +38,6 @@ bool ReadAll(int fd, char* data, size_t size) {
         got += static_cast<size_t>(n);
     }
     return true;
-}
-
-std::system_error SystemError(const std::string& what) {
-    return std::system_error(errno, std::generic_category(), what);
 }
 
 }  // namespace
@@ -151,141 +142,22 @@ bool SendRecord(int fd, const std::string& body) {
     return true;
 }
 
-int BindSocket(const std::string& bindAddress, uint16_t port, int type) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = type;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    if (getaddrinfo(bindAddress.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
-        throw std::system_error(EINVAL, std::generic_category(),
-                                "not a numeric address: " + bindAddress);
-    }
-    const int fd = socket(found->ai_family, type | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        freeaddrinfo(found);
-        throw SystemError("socket");
-    }
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    const int bound = bind(fd, found->ai_addr, found->ai_addrlen);
-    freeaddrinfo(found);
-    if (bound != 0 || (type == SOCK_STREAM && listen(fd, 16) != 0)) {
-        const auto err = SystemError("cannot bind " + bindAddress + " port " + service);
-        close(fd);
-        throw err;
-    }
-    return fd;
-}
-
 TcpService::TcpService(const std::string& bindAddress, uint16_t port, Handler handler,
                        Closed closed)
-    : handler_(std::move(handler)), closed_(std::move(closed)) {
-    listenFd_ = BindSocket(bindAddress, port, SOCK_STREAM);
-    sockaddr_storage local{};
-    socklen_t len = sizeof local;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&local), &len);
-    port_ = ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&local)->sin6_port
-                                              : reinterpret_cast<sockaddr_in*>(&local)->sin_port);
-    if (pipe2(wakePipe_, O_CLOEXEC) != 0) {
-        const auto err = SystemError("pipe");
-        close(listenFd_);
-        throw err;
-    }
-}
+    : handler_(std::move(handler)),
+      closed_(std::move(closed)),
+      listener_(bindAddress, port, [this](TcpListener::Connection& c) {
+          Serve(c);
+          if (closed_) closed_(c.id);
+      }) {}
 
-TcpService::~TcpService() {
-    stop();
-    for (int& fd : wakePipe_) {
-        if (fd >= 0) close(fd);
-        fd = -1;
-    }
-}
-
-void TcpService::start() {
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
-}
-
-void TcpService::stop() {
-    if (stopping_.exchange(true)) return;
-    const char byte = 1;
-    [[maybe_unused]] auto w = write(wakePipe_[1], &byte, 1);
-    if (acceptThread_.joinable()) acceptThread_.join();
-    if (listenFd_ >= 0) close(listenFd_);
-    listenFd_ = -1;
-    std::list<std::unique_ptr<Connection>> all;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (auto& c : connections_) shutdown(c->fd, SHUT_RDWR);
-        all.swap(connections_);
-    }
-    for (auto& c : all) {
-        c->thread.join();
-        close(c->fd);
-    }
-}
-
-void TcpService::ReapFinished() {
-    std::list<std::unique_ptr<Connection>> finished;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (auto it = connections_.begin(); it != connections_.end();) {
-            if ((*it)->done) {
-                finished.push_back(std::move(*it));
-                it = connections_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (auto& c : finished) {
-        c->thread.join();
-        close(c->fd);
-    }
-}
-
-void TcpService::AcceptLoop() {
-    while (!stopping_) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        const int r = poll(fds, 2, -1);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (fds[1].revents != 0) break;
-        if ((fds[0].revents & POLLIN) == 0) continue;
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        const int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ReapFinished();
-        auto c = std::make_unique<Connection>();
-        c->fd = fd;
-        c->id = nextId_++;
-        Connection& ref = *c;
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) {
-            close(fd);
-            break;
-        }
-        connections_.push_back(std::move(c));
-        ref.thread = std::thread([this, &ref] {
-            Serve(ref);
-            if (closed_) closed_(ref.id);
-            shutdown(ref.fd, SHUT_RDWR);
-            ref.done = true;
-        });
-    }
-}
-
-void TcpService::Serve(Connection& c) {
+void TcpService::Serve(TcpListener::Connection& c) {
     // A little above the largest message the instrument takes, plus the
     // RPC and XDR framing around it.
     constexpr size_t kMaxRecord = (64u << 20) + 4096;
     std::string record;
     std::string reply;
-    while (!stopping_ && ReadRecord(c.fd, record, kMaxRecord)) {
+    while (!listener_.stopping() && ReadRecord(c.fd, record, kMaxRecord)) {
         const auto call = ParseCall(record);
         if (!call) return;
         reply.clear();

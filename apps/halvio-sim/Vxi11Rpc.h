@@ -7,16 +7,13 @@
 
 #include <rpc/rpc.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <list>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
+
+#include "apps/halvio-sim/TcpListener.h"
 
 namespace cvn::sim::rpc {
 
@@ -68,40 +65,20 @@ public:
     // Binds at once (port 0 picks a free port). Throws std::system_error
     // with the errno of the failing call.
     TcpService(const std::string& bindAddress, uint16_t port, Handler handler, Closed closed = {});
-    ~TcpService();
     TcpService(const TcpService&) = delete;
     TcpService& operator=(const TcpService&) = delete;
 
-    uint16_t port() const { return port_; }
-    void start();
+    uint16_t port() const { return listener_.port(); }
+    void start() { listener_.start(); }
     // Closes the listener and all connections and joins every thread.
-    void stop();
+    void stop() { listener_.stop(); }
 
 private:
-    struct Connection {
-        uint64_t id = 0;
-        int fd = -1;
-        std::thread thread;
-        std::atomic<bool> done{false};
-    };
-    void AcceptLoop();
-    void Serve(Connection& c);
-    void ReapFinished();
+    void Serve(TcpListener::Connection& c);
 
     Handler handler_;
     Closed closed_;
-    int listenFd_ = -1;
-    int wakePipe_[2] = {-1, -1};
-    uint16_t port_ = 0;
-    uint64_t nextId_ = 1;
-    std::thread acceptThread_;
-    std::atomic<bool> stopping_{false};
-    std::mutex mutex_;
-    std::list<std::unique_ptr<Connection>> connections_;
+    TcpListener listener_;  // last: its threads use the members above
 };
-
-// Binds a socket of the given type to a numeric IPv4 or IPv6 address.
-// Throws std::system_error.
-int BindSocket(const std::string& bindAddress, uint16_t port, int type);
 
 }  // namespace cvn::sim::rpc
