@@ -119,21 +119,21 @@ void appendTime(std::string& out, double t) {
     out.append(buf, static_cast<size_t>(n));
 }
 
-std::string csvOf(const DataSet& s) {
+void writeCsv(AtomicFileWriter& file, const DataSet& s) {
     const bool logic = s.kind() == SourceKind::Pod || s.kind() == SourceKind::Bit;
-    std::string out = logic ? "time_s,state\n" : "time_s,volts\n";
-    out.reserve(out.size() + s.raw.size() * 24);
+    file.write(logic ? "time_s,state\n" : "time_s,volts\n");
+    std::string& out = file.buffer();
     for (size_t i = 0; i < s.raw.size(); ++i) {
         appendTime(out, s.Time(i));
         out += ',';
         out += JsonNumber(s.Value(i));
         out += '\n';
+        if ((i & 0xfff) == 0xfff) file.flush();
     }
-    return out;
 }
 
-std::string rawJson(const CaptureResult& r) {
-    JsonWriter j;
+void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
+    JsonWriter j(file);
     j.beginObject();
     j.key("model").value(r.model);
     j.key("dataType").value(r.dataType);
@@ -152,7 +152,7 @@ std::string rawJson(const CaptureResult& r) {
     }
     j.endArray();
     j.endObject();
-    return j.text() + "\n";
+    file.write("\n");
 }
 
 bool insideTempFolder(const std::string& path) {
@@ -172,10 +172,16 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder) {
     fs::create_directories(folder, ec);
     if (ec)
         throw Error(75, "Cannot create the folder " + folder + ": " + ec.message(), "wavecatch");
-    auto write = [&](const std::string& name, std::string_view bytes) {
+    // Each file is produced straight into its writer and appears when done.
+    auto produce = [&](const std::string& name, const auto& fill) {
         const std::string path = (fs::path(folder) / name).string();
-        WriteFileAtomically(path, bytes);
+        AtomicFileWriter file(path);
+        fill(file);
+        file.commit();
         w.files.push_back(path);
+    };
+    auto write = [&](const std::string& name, std::string_view bytes) {
+        produce(name, [&](AtomicFileWriter& file) { file.write(bytes); });
     };
 
     std::set<std::string> used;
@@ -186,9 +192,9 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder) {
         std::string name = stem + ".csv";
         for (int n = 2; used.count(name); ++n) name = stem + "-" + std::to_string(n) + ".csv";
         used.insert(name);
-        write(name, csvOf(s));
+        produce(name, [&](AtomicFileWriter& file) { writeCsv(file, s); });
     }
-    write("raw.json", rawJson(r));
+    produce("raw.json", [&](AtomicFileWriter& file) { writeRawJson(file, r); });
     if ((r.actionType & 1) && !r.bmpPath.empty()) {
         write("screen.bmp", ReadWholeFile(r.bmpPath));
         // The add-in leaves its temporary image to the host; the copy is ours.

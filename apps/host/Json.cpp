@@ -148,6 +148,7 @@ JsonWriter& JsonWriter::numbers(const std::vector<double>& values) {
     for (size_t i = 0; i < values.size(); ++i) {
         if (i) out += ',';
         out += JsonNumber(values[i]);
+        if ((i & 0xfff) == 0xfff) flush();
     }
     first_.back() = values.empty();
     return endArray();

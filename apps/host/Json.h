@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "apps/host/AtomicFile.h"
 #include "automation/Variant.h"
 
 namespace cvn::host {
@@ -20,6 +21,14 @@ std::string JsonOf(const automation::Variant& value);
 
 class JsonWriter {
 public:
+    // Builds the text in memory (text()).
+    JsonWriter() = default;
+    // Appends to the file's buffer instead, letting it go to the file as
+    // it grows: raw.json of an 8M-point capture never sits in memory whole.
+    explicit JsonWriter(AtomicFileWriter& file) : out_(file.buffer()), file_(&file) {}
+    JsonWriter(const JsonWriter&) = delete;
+    JsonWriter& operator=(const JsonWriter&) = delete;
+
     JsonWriter& beginObject();
     JsonWriter& endObject();
     JsonWriter& beginArray();
@@ -42,8 +51,13 @@ public:
 
 private:
     void separate();
+    void flush() {
+        if (file_) file_->flush();
+    }
 
-    std::string out_;
+    std::string own_;
+    std::string& out_ = own_;
+    AtomicFileWriter* file_ = nullptr;
     std::vector<bool> first_;
     bool afterKey_ = false;
 };

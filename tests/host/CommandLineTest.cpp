@@ -1,6 +1,10 @@
 // The wavecatch commands as a script uses them: output, exit codes and the
 // host-side pieces that turn results into numbers.
 #include <QImage>
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "apps/host/AtomicFile.h"
 #include "apps/host/CommandLine.h"
@@ -145,6 +149,26 @@ TEST_F(HostTest, PlotsAndFilesSurviveOddInput) {
     WriteFileAtomically(dir + "/ok.csv", "a,b\n");
     EXPECT_EQ(ReadWholeFile(dir + "/ok.csv"), "a,b\n");
     EXPECT_THROW(ReadWholeFile(dir + "/absent.csv"), Error);
+
+    // A file produced piece by piece: dropped half way (an error while
+    // producing it) it leaves nothing; committed, it holds every piece.
+    {
+        AtomicFileWriter partial(dir + "/partial.csv");
+        partial.write(std::string(3 << 20, 'x'));
+        partial.write("tail");
+    }
+    AtomicFileWriter big(dir + "/big.csv");
+    for (int i = 0; i < 300000; ++i) {
+        big.buffer() += "0.000123,4.5\n";
+        big.flush();
+    }
+    big.commit();
+    EXPECT_EQ(std::filesystem::file_size(dir + "/big.csv"), 300000u * 13);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"big.csv", "ok.csv", "target.csv"}));
 }
 
 }  // namespace
