@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QImage>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -113,10 +114,11 @@ namespace {
 
 // Twelve digits resolve a sample of a million-point record anywhere on the
 // time axis, without the binary noise of a round-trip form (0.00499000...05).
+// Written as printf's "%.12g" would, several times faster.
 void appendTime(std::string& out, double t) {
     char buf[32];
-    const int n = std::snprintf(buf, sizeof buf, "%.12g", t);
-    out.append(buf, static_cast<size_t>(n));
+    const auto r = std::to_chars(buf, buf + sizeof buf, t, std::chars_format::general, 12);
+    out.append(buf, r.ptr);
 }
 
 void writeCsv(AtomicFileWriter& file, const DataSet& s) {
