@@ -178,25 +178,21 @@ public:
         const size_t buffered = std::min(this->buffered(), n);
         deliver(data(), buffered);
         consume(buffered);
-        if constexpr (!Sink::kSwapsWords) {
-            while (got < n) {
-                if (ended_) throw IoError(kIoMalformed, "the message ended early");
-                checkDeadline(deadline);
-                bool end = false;
-                got += transport_.read(out + got, n - got, deadline, end);
-                ended_ = end;
-            }
-            return;
+        if constexpr (Sink::kSwapsWords) {
+            if (got < n && stage_.empty()) stage_.resize(kStageBytes);
         }
-        if (got < n && stage_.empty()) stage_.resize(kStageBytes);
         while (got < n) {
             if (ended_) throw IoError(kIoMalformed, "the message ended early");
             checkDeadline(deadline);
             bool end = false;
-            const size_t arrived =
-                transport_.read(stage_.data(), std::min(n - got, stage_.size()), deadline, end);
+            if constexpr (Sink::kSwapsWords) {
+                const size_t arrived =
+                    transport_.read(stage_.data(), std::min(n - got, stage_.size()), deadline, end);
+                deliver(stage_.data(), arrived);
+            } else {
+                got += transport_.read(out + got, n - got, deadline, end);
+            }
             ended_ = end;
-            deliver(stage_.data(), arrived);
         }
         if (held) out[stored] = first;  // an odd count; the caller rejects it
     }
@@ -333,10 +329,9 @@ size_t IoSession::EnterNumbers(std::span<double> target) {
     return filled;
 }
 
-// Where a block's data goes: a vector whose storage is reserved once for
-// the declared size and then grown just ahead of each read. Growing a
-// DataVector leaves the new elements unset, so the read is the only pass
-// that writes them.
+// Where a block's data goes: a vector reserved for the declared size and
+// grown to it before the data is read. Growing a DataVector leaves the new
+// elements unset, so the read is the only pass that writes them.
 template <typename T>
 class BlockSink {
 public:
