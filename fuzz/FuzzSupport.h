@@ -1,6 +1,6 @@
 // Small helpers shared by the fuzz targets: a failed property check that
-// libFuzzer reports as a crash, a private temporary folder, and whole-file
-// reads and writes.
+// libFuzzer reports as a crash, whether a call fails with the system's
+// error, a private temporary folder, and whole-file reads and writes.
 #pragma once
 
 #include <stdlib.h>
@@ -13,6 +13,8 @@
 #include <iterator>
 #include <string>
 
+#include "support/Error.h"
+
 namespace cvn::fuzz {
 
 // A property the code under test must keep. Unlike assert it stays on in
@@ -24,6 +26,17 @@ namespace cvn::fuzz {
             std::abort();                                                                         \
         }                                                                                         \
     } while (false)
+
+// True when f fails through the system's error path (cvn::Error).
+template <typename F>
+bool throwsError(F&& f) {
+    try {
+        f();
+    } catch (const cvn::Error&) {
+        return true;
+    }
+    return false;
+}
 
 // A folder of its own, created once per process and removed when it ends
 // (not after a crash: then it is left for a look). It goes below

@@ -24,6 +24,7 @@
 #include "support/Error.h"
 #include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
+#include "support/Text.h"
 
 namespace {
 
@@ -39,25 +40,6 @@ struct Environment {
         cvn::gErrorHandler = std::make_shared<cvn::CErrorHandler>(root.path() + "/log");
     }
 };
-
-bool equalIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-template <typename F>
-bool throwsError(F&& f) {
-    try {
-        f();
-    } catch (const cvn::Error&) {
-        return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -90,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const cvn::Error&) {
         lookUpFailed = true;
     }
-    if (found) FUZZ_CHECK(equalIgnoringCase(found->progId, progId));
+    if (found) FUZZ_CHECK(cvn::EqualsIgnoringCase(found->progId, progId));
 
     // Servers register a name and a module file of their own, never empty ones.
     if (progId.empty()) progId = "cvnFuzz.Class";
@@ -103,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (damaged) {
         FUZZ_CHECK(lookUpFailed);
-        FUZZ_CHECK(throwsError([&] { cvn::automation::RegisterClass(entry); }));
-        FUZZ_CHECK(throwsError([&] { cvn::automation::UnregisterClass(progId, modulePath); }));
+        FUZZ_CHECK(cvn::fuzz::throwsError([&] { cvn::automation::RegisterClass(entry); }));
+        FUZZ_CHECK(
+            cvn::fuzz::throwsError([&] { cvn::automation::UnregisterClass(progId, modulePath); }));
         FUZZ_CHECK(cvn::fuzz::readFile(path) == content);
         return 0;
     }
@@ -113,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // in a look-up; only without one is the answer certain.
     bool caseTwin = false;
     for (const std::string& s : cvn::GetSections(cvn::automation::kClassRegistryKey))
-        caseTwin = caseTwin || (s != progId && equalIgnoringCase(s, progId));
+        caseTwin = caseTwin || (s != progId && cvn::EqualsIgnoringCase(s, progId));
 
     cvn::automation::RegisterClass(entry);
     if (!caseTwin) {

@@ -49,16 +49,6 @@ Environment& environment() {
     return env;
 }
 
-template <typename F>
-bool throwsError(F&& f) {
-    try {
-        f();
-    } catch (const cvn::Error&) {
-        return true;
-    }
-    return false;
-}
-
 // Only the temporary file of an interrupted write could sit beside the
 // settings file; none may be left behind.
 void checkNoLeftovers(const std::string& path) {
@@ -155,10 +145,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (!problem.empty()) {
         FUZZ_CHECK(before == kMissing);
-        FUZZ_CHECK(throwsError([&] { (void)cvn::GetSections(kAppKey); }));
-        FUZZ_CHECK(throwsError([&] { cvn::SaveSetting(kAppKey, section, key, value); }));
-        FUZZ_CHECK(throwsError([&] { cvn::DeleteSetting(kAppKey, section, key); }));
-        FUZZ_CHECK(throwsError([&] { cvn::DeleteSetting(kAppKey, section); }));
+        FUZZ_CHECK(cvn::fuzz::throwsError([&] { (void)cvn::GetSections(kAppKey); }));
+        FUZZ_CHECK(cvn::fuzz::throwsError([&] { cvn::SaveSetting(kAppKey, section, key, value); }));
+        FUZZ_CHECK(cvn::fuzz::throwsError([&] { cvn::DeleteSetting(kAppKey, section, key); }));
+        FUZZ_CHECK(cvn::fuzz::throwsError([&] { cvn::DeleteSetting(kAppKey, section); }));
         FUZZ_CHECK(cvn::fuzz::readFile(path) == content);
         FUZZ_CHECK(cvn::SettingsFileProblem(kAppKey) == problem);
         checkNoLeftovers(path);

@@ -18,6 +18,12 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitNoModule = 3;
 inline constexpr int kExitNoMember = 4;
 
+// What every command does with --help: the text on out, exit code 0.
+inline int PrintHelp(std::ostream& out, const char* text) {
+    out << text;
+    return 0;
+}
+
 // The whole command line without the program name.
 int RunWavecatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -42,11 +42,6 @@ constexpr const char* kDemoHelp =
 constexpr const char* kDemoRegistryKey = "Corvane\\Linkara\\WavecatchDemo";
 constexpr const char* kDemoModel = "MSOHX5104";
 
-int help(std::ostream& out, const char* text) {
-    out << text;
-    return 0;
-}
-
 int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::ostream& err) {
     if (r.cancel && r.actionType == 0) {
         err << "wavecatch: the add-in reported Cancel: no data was fetched\n";
@@ -69,7 +64,7 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
     const ParsedArgs p =
         ParseArgs(args, {"--address", "--registry-key", "--points", "--out", "--module"},
                   {"--help", "--dialog", "--json"});
-    if (p.has("--help")) return help(out, kCaptureHelp);
+    if (p.has("--help")) return PrintHelp(out, kCaptureHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     CaptureRequest req;
     req.modulePath = p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
@@ -86,7 +81,7 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
 
 int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs p = ParseArgs(args, {"--out", "--module"}, {"--help", "--json"});
-    if (p.has("--help")) return help(out, kDemoHelp);
+    if (p.has("--help")) return PrintHelp(out, kDemoHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     std::string module = p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
     // A fresh machine has registered nothing: use the module built beside us.

@@ -55,11 +55,6 @@ constexpr const char* kScopeHelp =
     "Addresses: host:port, TCPIP0::host::port::SOCKET, USB0::..., /dev/usbtmc0,\n"
     "ASRL/dev/ttyUSB0::INSTR.\n";
 
-int help(std::ostream& out, const char* text) {
-    out << text;
-    return 0;
-}
-
 // Finds the member and checks that it can be invoked the way asked.
 const MemberInfo& memberOf(IDispatchObject& object, const std::string& progId,
                            const std::string& name, InvokeKind kind, automation::DispId& id) {
@@ -83,7 +78,7 @@ const MemberInfo& memberOf(IDispatchObject& object, const std::string& progId,
 int invoke(const std::vector<std::string>& args, std::ostream& out, InvokeKind kind,
            const char* helpText, size_t minValues) {
     const ParsedArgs p = ParseArgs(args, {"--module"}, {"--help", "--json"});
-    if (p.has("--help")) return help(out, helpText);
+    if (p.has("--help")) return PrintHelp(out, helpText);
     if (p.operands.size() < 2 + minValues) throw UsageError("needs PROGID, member name and values");
     const std::string& progId = p.operands[0];
     const std::string& name = p.operands[1];
@@ -147,7 +142,7 @@ int CmdCall(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int CmdScope(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs p =
         ParseArgs(args, {"--address", "--module", "--out"}, {"--help", "--invert"});
-    if (p.has("--help")) return help(out, kScopeHelp);
+    if (p.has("--help")) return PrintHelp(out, kScopeHelp);
     if (!p.hasValue("--address")) throw UsageError("needs --address ADDR");
     if (p.operands.empty()) throw UsageError("needs an action");
     const std::string address = p.value("--address");

@@ -37,11 +37,6 @@ constexpr const char* kInfoHelp =
     "each interface (DISPID, kind, arguments, result, help text), and the\n"
     "MenuName and SupportedInstruments the add-in reports.\n";
 
-int help(std::ostream& out, const char* text) {
-    out << text;
-    return 0;
-}
-
 std::string modulePathFrom(const ParsedArgs& p) {
     if (p.hasValue("--module")) return AbsoluteModulePath(p.value("--module"));
     std::string path = DefaultModulePath();
@@ -112,7 +107,7 @@ std::string registrationOf(const ClassInfo& c, const std::string& modulePath) {
 
 int CmdRegister(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs p = ParseArgs(args, {"--module"}, {"--help"});
-    if (p.has("--help")) return help(out, kRegisterHelp);
+    if (p.has("--help")) return PrintHelp(out, kRegisterHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     const std::string path = modulePathFrom(p);
     AddinModule m(path);
@@ -129,7 +124,7 @@ int CmdRegister(const std::vector<std::string>& args, std::ostream& out, std::os
 
 int CmdUnregister(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs p = ParseArgs(args, {"--module"}, {"--help"});
-    if (p.has("--help")) return help(out, kUnregisterHelp);
+    if (p.has("--help")) return PrintHelp(out, kUnregisterHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     const std::string path = modulePathFrom(p);
     AddinModule m(path);
@@ -146,7 +141,7 @@ int CmdUnregister(const std::vector<std::string>& args, std::ostream& out, std::
 
 int CmdInfo(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
     const ParsedArgs p = ParseArgs(args, {"--module"}, {"--help", "--json"});
-    if (p.has("--help")) return help(out, kInfoHelp);
+    if (p.has("--help")) return PrintHelp(out, kInfoHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     const std::string path = modulePathFrom(p);
     auto module = std::make_shared<AddinModule>(path);
