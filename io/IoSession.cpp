@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "io/ByteOrder.h"
 #include "io/IoError.h"
@@ -60,6 +61,24 @@ std::string showBytes(const uint8_t* p, size_t n) {
 }
 
 }  // namespace
+
+// Reports a block's progress to the session's callback: at most once per
+// step while data arrives, and once when the data is complete. Only built
+// when a callback is set, so an unset one costs a null test per read.
+struct IoSession::ProgressMeter {
+    const BlockProgress& callback;
+    size_t total;        // declared data bytes, 0 when unknown
+    size_t skipped = 0;  // bytes of the read that come before the data
+    size_t nextReport = kProgressStepBytes;
+
+    void advanced(size_t bytesRead) {
+        const size_t received = bytesRead > skipped ? bytesRead - skipped : 0;
+        if (received < nextReport || (total != 0 && received >= total)) return;
+        nextReport = (received / kProgressStepBytes + 1) * kProgressStepBytes;
+        callback(received, total);
+    }
+    void finished(size_t received) { callback(received, total); }
+};
 
 // Bytes received but not yet handed out, kept between operations so that
 // nothing a byte stream delivered early is lost. The message END of a
@@ -144,7 +163,7 @@ public:
     // reads waits for its second byte. `got` counts what arrived, so a
     // failure can say how far it came.
     template <typename Sink>
-    void readExact(Sink& sink, size_t n, Deadline deadline, size_t& got) {
+    void readExact(Sink& sink, size_t n, Deadline deadline, size_t& got, ProgressMeter* meter) {
         sink.grow(n);
         uint8_t* out = sink.data();
         got = 0;
@@ -193,6 +212,7 @@ public:
                 got += transport_.read(out + got, n - got, deadline, end);
             }
             ended_ = end;
+            if (meter) meter->advanced(got);
         }
         if (held) out[stored] = first;  // an odd count; the caller rejects it
     }
@@ -450,6 +470,7 @@ void IoSession::readBlock(Sink& sink) {
         if (size > 0) std::memcpy(sink.data(), r.data(), size);
         sink.arrived(size);
         r.consume(n);
+        if (progress_) ProgressMeter{progress_, 0}.finished(size);
         return;
     }
 
@@ -469,8 +490,10 @@ void IoSession::readBlock(Sink& sink) {
 
     sink.reserve(length);
     size_t got = 0;
+    std::optional<ProgressMeter> meter;
+    if (progress_) meter.emplace(ProgressMeter{progress_, length});
     try {
-        r.readExact(sink, length, d, got);
+        r.readExact(sink, length, d, got, meter ? &*meter : nullptr);
     } catch (const IoError& e) {
         std::string progress =
             std::to_string(got) + " of " + std::to_string(length) + " data bytes arrived";
@@ -487,6 +510,7 @@ void IoSession::readBlock(Sink& sink) {
         }
         rethrowWith(e, what + ", " + progress);
     }
+    if (meter) meter->finished(length);
     consumeBlockTerminator(d);
 }
 
@@ -515,7 +539,7 @@ DataVector<uint8_t> IoSession::EnterBytes() {
     BlockSink<uint8_t> sink(out);
     try {
         readBlock(sink);
-    } catch (const IoError&) {
+    } catch (...) {
         stale_ = faulted_ = true;
         throw;
     }
@@ -527,7 +551,7 @@ DataVector<int16_t> IoSession::EnterWords() {
     WordSink sink(out);
     try {
         readBlock(sink);
-    } catch (const IoError&) {
+    } catch (...) {
         stale_ = faulted_ = true;
         throw;
     }
@@ -566,6 +590,9 @@ size_t IoSession::ReadBytes(uint8_t* data, size_t capacity) {
                                           std::to_string(timeoutMs_) + " ms");
         }
         rethrowWith(e, "Reading from " + address_);
+    } catch (...) {
+        stale_ = faulted_ = true;
+        throw;
     }
 }
 
@@ -589,7 +616,12 @@ size_t IoSession::readWholeReply(uint8_t* data, size_t capacity, Deadline d) {
     size_t total = std::min(2 + digits + length, capacity);
     size_t got = 0;
     RawSink sink{data};
-    r.readExact(sink, total, d, got);
+    const size_t header = 2 + digits;
+    const size_t dataBytes = total > header ? total - header : 0;
+    std::optional<ProgressMeter> meter;
+    if (progress_) meter.emplace(ProgressMeter{progress_, dataBytes, header});
+    r.readExact(sink, total, d, got, meter ? &*meter : nullptr);
+    if (meter) meter->finished(dataBytes);
     if (total < capacity) {
         Deadline grace = std::min(d, Clock::now() + kTerminatorGrace);
         try {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -19,6 +20,11 @@
 #include "support/DataVector.h"
 
 namespace cvn::io {
+
+// Progress of a binary block's data: bytes received so far and the
+// declared data size (0 for an indefinite "#0" block, whose size is only
+// known at its end).
+using BlockProgress = std::function<void(std::size_t received, std::size_t total)>;
 
 class IoSession {
 public:
@@ -61,6 +67,15 @@ public:
     // simply connect again should do so instead of reusing it.
     bool Faulted() const { return faulted_; }
 
+    // Called while the data of a binary block is read (EnterBytes,
+    // EnterWords, ReadBytes of a block): after transport reads that add
+    // data, at most once per kProgressStepBytes, and once at the end with
+    // received == total. Never called for text replies. An exception thrown
+    // by the callback fails the operation (the session resynchronises before
+    // its next command). An empty function removes the callback.
+    void SetBlockProgress(BlockProgress callback) { progress_ = std::move(callback); }
+    static constexpr size_t kProgressStepBytes = size_t{1} << 20;
+
     int Timeout() const { return timeoutMs_; }
     void SetTimeout(int milliseconds);
     int TermChar() const { return termChar_; }
@@ -75,6 +90,7 @@ public:
 
 private:
     class Reader;
+    struct ProgressMeter;
     Deadline deadline() const;
     template <typename Sink>
     void readBlock(Sink& sink);
@@ -85,6 +101,7 @@ private:
     std::string address_;
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<Reader> reader_;
+    BlockProgress progress_;
     int timeoutMs_ = 10000;
     int termChar_ = 10;
     int writeTermChar_ = 10;
