@@ -104,6 +104,10 @@ void IoSession::WriteBytes(const uint8_t* data, size_t count) {
     }
 }
 
+bool IoSession::Broken() const {
+    return linkBroken_ || outOfStep_ || stale_ || transport_->closedByPeer();
+}
+
 void IoSession::noteFailure(int code) {
     faulted_ = true;
     if (code == kIoClosed || code == kIoFailure || code == kIoNoSession) linkBroken_ = true;
