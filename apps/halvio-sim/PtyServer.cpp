@@ -160,13 +160,17 @@ bool PtyServer::Pause(int ms) {
 void PtyServer::Run() {
     while (!stopping_) {
         if (!Serve() || stopping_) break;
-        // The cable was pulled: let the client take what reached it, then
-        // hang up on it and offer a new line.
+        // The cable was pulled: let the client take what reached it (the
+        // line is quiet twice in a row, since bytes pass a buffer of the
+        // terminal before they can be counted), then hang up on it and offer
+        // a new line.
         const auto until = Clock::now() + kDrainLimit;
-        int waiting = 0;
-        while (!stopping_ && Clock::now() < until && ioctl(slave_, FIONREAD, &waiting) == 0 &&
-               waiting > 0) {
-            Pause(10);
+        int quiet = 0;
+        while (!stopping_ && quiet < 2 && Clock::now() < until) {
+            int waiting = 0;
+            if (ioctl(slave_, FIONREAD, &waiting) != 0) break;
+            quiet = waiting == 0 ? quiet + 1 : 0;
+            Pause(20);
         }
         ClosePair();
         try {
