@@ -61,18 +61,24 @@ speed_t ToSpeed(int baud) {
 
 }  // namespace
 
-PtyServer::PtyServer(Instrument& instrument, int baud, bool paced, OnPath onPath)
-    : instrument_(instrument), baud_(baud), paced_(paced), onPath_(std::move(onPath)) {
+PtyServer::PtyServer(Instrument& instrument, int baud, bool paced, OnPath onPath, std::string link)
+    : instrument_(instrument),
+      baud_(baud),
+      paced_(paced),
+      onPath_(std::move(onPath)),
+      link_(std::move(link)) {
     if (ToSpeed(baud) == B0) {
         throw std::invalid_argument("unsupported baud rate " + std::to_string(baud));
     }
     if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) Fail("pipe");
-    OpenPair();
+    Adopt(OpenPair());
 }
 
 PtyServer::~PtyServer() {
     stop();
-    ClosePair();
+    Pair last = Adopt({});
+    Close(last);
+    if (!link_.empty()) unlink(link_.c_str());
     for (int& fd : wakePipe_) {
         if (fd >= 0) close(fd);
         fd = -1;
@@ -84,7 +90,7 @@ std::string PtyServer::path() const {
     return path_;
 }
 
-void PtyServer::OpenPair() {
+PtyServer::Pair PtyServer::OpenPair() {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) Fail("posix_openpt");
     char name[128];
@@ -119,19 +125,36 @@ void PtyServer::OpenPair() {
         Fail("tcsetattr");
     }
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    master_ = master;
-    slave_ = slave;
-    {
-        std::lock_guard<std::mutex> lock(pathMutex_);
-        path_ = name;
-    }
-    if (onPath_) onPath_(name);
+    return Pair{master, slave, name};
 }
 
-void PtyServer::ClosePair() {
-    if (master_ >= 0) close(master_);
-    if (slave_ >= 0) close(slave_);
-    master_ = slave_ = -1;
+PtyServer::Pair PtyServer::Adopt(Pair pair) {
+    Pair old{master_, slave_, path()};
+    master_ = pair.master;
+    slave_ = pair.slave;
+    {
+        std::lock_guard<std::mutex> lock(pathMutex_);
+        path_ = pair.path;
+    }
+    if (!pair.path.empty()) {
+        if (!link_.empty()) {
+            // Replaced in one step: the link never dangles or goes missing.
+            const std::string fresh = link_ + ".new";
+            unlink(fresh.c_str());
+            if (symlink(pair.path.c_str(), fresh.c_str()) != 0 ||
+                rename(fresh.c_str(), link_.c_str()) != 0) {
+                Fail("link " + link_);
+            }
+        }
+        if (onPath_) onPath_(pair.path);
+    }
+    return old;
+}
+
+void PtyServer::Close(Pair& pair) {
+    if (pair.master >= 0) close(pair.master);
+    if (pair.slave >= 0) close(pair.slave);
+    pair = Pair{};
 }
 
 void PtyServer::start() {
@@ -172,9 +195,9 @@ void PtyServer::Run() {
             quiet = waiting == 0 ? quiet + 1 : 0;
             Pause(20);
         }
-        ClosePair();
         try {
-            OpenPair();
+            Pair old = Adopt(OpenPair());
+            Close(old);
         } catch (const std::exception&) {
             break;
         }

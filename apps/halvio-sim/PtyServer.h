@@ -24,7 +24,12 @@ public:
     // Opens the first pair at once, with the slave in raw mode, 8N1, no flow
     // control, at `baud`. Throws std::system_error when that fails, and
     // std::invalid_argument for a baud rate the line does not have.
-    PtyServer(Instrument& instrument, int baud, bool paced, OnPath onPath = {});
+    // With a `link` path, a symbolic link there always names the current
+    // pair's client end: the new pair is linked before the old one hangs
+    // up, so a client that opens the link again finds the line plugged back
+    // in, as a real port keeps its name.
+    PtyServer(Instrument& instrument, int baud, bool paced, OnPath onPath = {},
+              std::string link = {});
     ~PtyServer();
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
@@ -37,8 +42,15 @@ public:
     void stop();
 
 private:
-    void OpenPair();
-    void ClosePair();
+    struct Pair {
+        int master = -1;
+        int slave = -1;
+        std::string path;
+    };
+    Pair OpenPair();
+    // Serves `pair` from now on; gives the previous one back.
+    Pair Adopt(Pair pair);
+    static void Close(Pair& pair);
     void Run();
     // Serves until the server stops or a fault ends the line; true when the
     // line must be pulled (a new pair follows).
@@ -52,6 +64,7 @@ private:
     const int baud_;
     const bool paced_;
     OnPath onPath_;
+    std::string link_;
     int master_ = -1;
     int slave_ = -1;  // held open so the line never hangs up between clients
     mutable std::mutex pathMutex_;

@@ -61,6 +61,10 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             o.vxi11Port = static_cast<uint16_t>(ToNumber(a, value(), 0, 65535));
         } else if (a == "--pty") {
             o.pty = true;
+        } else if (a == "--pty-link") {
+            o.pty = true;
+            o.ptyLink = value();
+            if (o.ptyLink.empty()) throw std::invalid_argument("--pty-link needs a path");
         } else if (a == "--baud") {
             o.baud = static_cast<int>(ToNumber(a, value(), 1, 4000000));
             static constexpr int kRates[] = {1200,  2400,  4800,   9600,  19200,
@@ -142,6 +146,8 @@ std::string SimUsage() {
            "                     \"halvio-sim serial on /dev/pts/N\" (ASRL/dev/pts/N::INSTR);\n"
            "                     a fault that drops the connection pulls the cable, and a\n"
            "                     new line (a new path, printed again) takes its place\n"
+           "  --pty-link PATH    keep a symbolic link at PATH to the current line, so the\n"
+           "                     line keeps one name across pulled cables; implies --pty\n"
            "  --baud N           that line's speed (default 9600; 8N1, no flow control)\n"
            "  --paced            send no faster than the line would (N/10 bytes a second)\n"
            "Signals:\n"

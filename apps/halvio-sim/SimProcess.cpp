@@ -137,7 +137,9 @@ SimProcess::SimProcess(std::vector<std::string> args) {
             }
         }
     }
-    const bool pty = std::find(args.begin(), args.end(), "--pty") != args.end();
+    const bool pty = std::any_of(args.begin(), args.end(), [](const std::string& a) {
+        return a == "--pty" || a == "--pty-link";
+    });
     while (failure.empty() && pty && ptyPath_.empty()) {
         if (!readLine(line, deadline)) {
             failure = "no serial line printed within 10 s";

@@ -17,7 +17,7 @@ namespace cvn::sim {
 // exists.
 // "--port 0" is always added, so every instance gets its own free port.
 // The constructor blocks until the simulator prints its listening line (and,
-// with "--pty", the path of its serial line) and throws std::runtime_error
+// with "--pty" or "--pty-link", the path of its serial line) and throws std::runtime_error
 // when it cannot start or stays silent for 10 s.
 // The destructor stops the process (SIGTERM, then SIGKILL) and reaps it.
 class SimProcess {

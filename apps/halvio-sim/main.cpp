@@ -72,10 +72,12 @@ int main(int argc, char** argv) {
         std::unique_ptr<PtyServer> pty;
         if (options.pty) {
             pty = std::make_unique<PtyServer>(
-                instrument, options.baud, options.paced, [](const std::string& path) {
+                instrument, options.baud, options.paced,
+                [](const std::string& path) {
                     std::printf("halvio-sim serial on %s\n", path.c_str());
                     std::fflush(stdout);
-                });
+                },
+                options.ptyLink);
             pty->start();
         }
         int sig = 0;

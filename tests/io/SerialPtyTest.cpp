@@ -4,6 +4,7 @@
 // /dev/pts/N the simulator created is ever opened. Records stay small: an
 // unpaced pty is fast, but the tests must stay quick on a loaded machine.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -159,6 +160,21 @@ TEST_F(SerialPty, ACablePulledMidBlockIsAClosedLineAndANewLineWorks) {
     // The old line is gone for good.
     EXPECT_EQ(CodeOf([&] { IoManager().Open(Asrl(path_))->Output("*IDN?"); }) != IoErrorCode{},
               true);
+}
+
+TEST(SerialPtyLine, ALinkKeepsTheLinesNameAcrossPulledCables) {
+    const std::string link = ::testing::TempDir() + "halvio-line-" + std::to_string(::getpid());
+    sim::SimProcess sim({"--pty-link", link});
+    auto s = IoManager().Open(Asrl(link));
+    s->SetTimeout(3000);
+    EXPECT_TRUE(Answers(*s));
+    Side(sim, ":SIMulator:FAULt:CUT ON");
+    s->Output(":WAVeform:POINts 1000;:WAVeform:DATA?");
+    EXPECT_EQ(CodeOf([&] { s->EnterWords(); }), kIoClosed);
+    Side(sim, ":SIMulator:FAULt:CUT OFF");
+    // The new line is linked before the old one hangs up.
+    auto again = IoManager().Open(Asrl(link));
+    EXPECT_TRUE(Answers(*again));
 }
 
 TEST(SerialPtyLine, BaudRatesAndPacedLines) {
