@@ -16,6 +16,10 @@ install(FILES ${PROJECT_BINARY_DIR}/cvnwchalv.pc
 install(FILES ${PROJECT_SOURCE_DIR}/README.md
               ${PROJECT_SOURCE_DIR}/docs/architecture.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# An example udev rule for the scope's USB device node, with made-up USB ids
+# the user replaces (see the README's USB section).
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/udev/60-cvnwchalv-usbtmc.rules
+        DESTINATION lib/udev/rules.d)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
         USE_SOURCE_PERMISSIONS)

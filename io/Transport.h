@@ -6,7 +6,8 @@
 //  - write() sends every byte or throws IoError; it never returns early.
 //  - read() blocks until at least one byte is there, the deadline passes
 //    (IoError kIoTimeout) or the peer closes (IoError kIoClosed); it returns
-//    the number of bytes stored, never 0. `end` is set when the transport
+//    the number of bytes stored, never 0 unless `end` is set (an empty
+//    message of a message-based transport). `end` is set when the transport
 //    knows the message is complete (VXI-11 and USBTMC END); byte streams
 //    leave it false.
 //  - Nothing blocks past the deadline.
