@@ -40,8 +40,12 @@ auto withConsole(F&& f) {
     try {
         return f();
     } catch (const Error& e) {
-        const std::string shown = console.ui().joined();
-        if (shown.empty() || e.description().find(shown) != std::string::npos) throw;
+        // What the boxes said and the failure does not say already.
+        std::string shown;
+        for (const std::string& m : console.ui().messages())
+            if (e.description().find(m) == std::string::npos)
+                shown += (shown.empty() ? "" : "; ") + m;
+        if (shown.empty()) throw;
         throw Error(e.number(), e.description() + " (" + shown + ")", e.source());
     }
 }

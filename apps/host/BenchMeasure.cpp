@@ -105,8 +105,16 @@ std::optional<double> MeasurementValue(const std::string& text, const std::strin
     rest.resize(rest.size() - unit.size());
     static const std::pair<const char*, int> prefixes[] = {
         {"", 0}, {"G", 9}, {"M", 6}, {"k", 3}, {"m", -3}, {"u", -6}, {"n", -9}, {"p", -12}};
-    for (const auto& [prefix, exponent] : prefixes)
-        if (rest == prefix) return number * std::pow(10.0, exponent);
+    // Read once more with the prefix as an exponent, so 0.294082m is the
+    // double nearest 0.000294082, not a product with a rounding error.
+    for (const auto& [prefix, exponent] : prefixes) {
+        if (rest != prefix) continue;
+        if (exponent == 0) return number;
+        const std::string scaled(begin, static_cast<size_t>(end - begin));
+        if (scaled.find_first_of("eE") != std::string::npos)
+            return number * std::pow(10.0, exponent);
+        return std::strtod((scaled + "e" + std::to_string(exponent)).c_str(), nullptr);
+    }
     return std::nullopt;
 }
 
