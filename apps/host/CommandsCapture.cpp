@@ -67,7 +67,7 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (p.has("--help")) return PrintHelp(out, kCaptureHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     CaptureRequest req;
-    req.modulePath = p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
+    req.modulePath = ModuleToUse(CVN_PROGID_IWAVECATCH, p.value("--module"));
     req.address = p.value("--address");
     req.dialog = p.has("--dialog");
     if (p.hasValue("--registry-key")) req.registryKey = p.value("--registry-key");
