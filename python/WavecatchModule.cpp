@@ -156,7 +156,7 @@ DataSet Convert(const host::DataSet& s, std::vector<AxisGroup>& groups) {
     }
     d.time = ArrayOf(t);
     d.values = ArrayOf(v);
-    d.raw = ArrayOf(s.raw);
+    d.raw = ArrayOf(s.raw.ToVector());
     d.preamble = ArrayOf(s.block.ToNumbers());
     return d;
 }
