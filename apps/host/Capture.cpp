@@ -171,26 +171,26 @@ std::optional<OutputFormats> ParseFormats(const std::string& list) {
     return f;
 }
 
-WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
-                          const OutputFormats& formats) {
-    WrittenFiles w;
-    w.folder = folder;
+namespace {
+
+// Each file is produced straight into its writer and appears when done.
+template <typename Fill>
+void produce(WrittenFiles& w, const std::string& name, const Fill& fill) {
+    const std::string path = (fs::path(w.folder) / name).string();
+    AtomicFileWriter file(path);
+    fill(file);
+    file.commit();
+    w.files.push_back(path);
+}
+
+void makeFolder(const std::string& folder) {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec)
         throw Error(75, "Cannot create the folder " + folder + ": " + ec.message(), "wavecatch");
-    // Each file is produced straight into its writer and appears when done.
-    auto produce = [&](const std::string& name, const auto& fill) {
-        const std::string path = (fs::path(folder) / name).string();
-        AtomicFileWriter file(path);
-        fill(file);
-        file.commit();
-        w.files.push_back(path);
-    };
-    auto write = [&](const std::string& name, std::string_view bytes) {
-        produce(name, [&](AtomicFileWriter& file) { file.write(bytes); });
-    };
+}
 
+void saveFormats(const CaptureResult& r, const OutputFormats& formats, WrittenFiles& w) {
     std::set<std::string> used;
     for (const DataSet& s : r.sets) {
         if (!formats.csv) break;
@@ -200,22 +200,44 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
         std::string name = stem + ".csv";
         for (int n = 2; used.count(name); ++n) name = stem + "-" + std::to_string(n) + ".csv";
         used.insert(name);
-        produce(name, [&](AtomicFileWriter& file) { WriteCsv(file, s, FormattingThreads()); });
+        produce(w, name, [&](AtomicFileWriter& file) { WriteCsv(file, s, FormattingThreads()); });
     }
-    if (formats.json) produce("raw.json", [&](AtomicFileWriter& file) { writeRawJson(file, r); });
-    // The libraries write these themselves, into the writer's temporary file.
+    if (formats.json)
+        produce(w, "raw.json", [&](AtomicFileWriter& file) { writeRawJson(file, r); });
+    // The libraries write these themselves, into a writer's temporary file.
     auto byLibrary = [&](const char* name,
                          void (*writeFile)(const CaptureResult&, const std::string&)) {
-        const std::string path = (fs::path(folder) / name).string();
+        const std::string path = (fs::path(w.folder) / name).string();
         writeFile(r, path);
         w.files.push_back(path);
     };
     if (formats.h5) byLibrary("capture.h5", WriteHdf5);
     if (formats.sr && !r.sets.empty()) byLibrary("capture.sr", WriteSigrokSession);
     if (formats.vcd && HasLogicLines(r)) byLibrary("capture.vcd", WriteVcd);
+}
+
+}  // namespace
+
+WrittenFiles SaveFormats(const CaptureResult& r, const std::string& folder,
+                         const OutputFormats& formats) {
+    WrittenFiles w{folder, {}};
+    makeFolder(folder);
+    saveFormats(r, formats, w);
+    return w;
+}
+
+WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
+                          const OutputFormats& formats) {
+    WrittenFiles w{folder, {}};
+    makeFolder(folder);
+    saveFormats(r, formats, w);
+    auto write = [&](const std::string& name, std::string_view bytes) {
+        produce(w, name, [&](AtomicFileWriter& file) { file.write(bytes); });
+    };
     if ((r.actionType & 1) && !r.bmpPath.empty()) {
         write("screen.bmp", ReadWholeFile(r.bmpPath));
         // The add-in leaves its temporary image to the host; the copy is ours.
+        std::error_code ec;
         if (insideTempFolder(r.bmpPath)) fs::remove(r.bmpPath, ec);
     }
     const std::string title = r.model + ": " + DataTypeMeaning(r.dataType);

@@ -76,6 +76,9 @@ std::string DefaultCaptureFolder();
 // file cannot be written.
 WrittenFiles WriteCapture(const CaptureResult& result, const std::string& folder,
                           const OutputFormats& formats = {});
+// Only the formats' files, without image and plot (no Qt needed).
+WrittenFiles SaveFormats(const CaptureResult& result, const std::string& folder,
+                         const OutputFormats& formats);
 
 // The summary the capture command prints, as lines or as JSON.
 std::string SummaryText(const CaptureResult& result, const WrittenFiles& files);
