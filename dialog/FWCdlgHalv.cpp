@@ -377,8 +377,11 @@ void FWCdlgHalv::LoadSettings() {
         auto [px, py] = PlaceOnScreens(x, y, width, screens);
         // setGeometry places the area itself and never goes through a frame
         // size; a window first placed this way is also told to the window
-        // manager by its area, so later placings mean the same.
+        // manager by its area, so later placings mean the same. A dialog
+        // never sized still gets its natural size when it is first shown.
+        const bool sized = testAttribute(Qt::WA_Resized);
         setGeometry(QRect(QPoint(px, py), size()));
+        if (!sized) setAttribute(Qt::WA_Resized, false);
     });
     SkipOnError([this] { lblAddress->setText(qs(setting(kKeyAddress, kDefaultAddress))); });
     SkipOnError([this] { chkBitMap->setChecked(checkValue(kKeyScreen, "1")); });

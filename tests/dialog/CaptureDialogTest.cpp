@@ -416,7 +416,10 @@ TEST_F(CaptureDialogTest, PositionSurvivesManyOkAndReopenCycles) {
         for (int cycle = 0; cycle < 6; ++cycle) {
             ASSERT_TRUE(show([&](D& d) {
                 EXPECT_EQ(d.geometry().topLeft(), QPoint(200, 300)) << "cycle " << cycle;
-                if (cycle == 0) firstFrame = d.frameGeometry();
+                if (cycle == 0) {
+                    firstFrame = d.frameGeometry();
+                    EXPECT_EQ(d.size(), d.sizeHint());  // its natural size
+                }
                 EXPECT_EQ(d.frameGeometry(), firstFrame) << "cycle " << cycle;
                 d.cmdOK_Click();
             }));
