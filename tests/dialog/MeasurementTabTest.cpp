@@ -2,6 +2,7 @@
 // simulator: buttons, lists, result boxes, the export and the setup file.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -120,6 +121,49 @@ TEST_F(MeasurementTabTest, MeasureSelectClearSaveAndPickSources) {
         ASSERT_EQ(ui_->boxes().size(), 1u);
         EXPECT_EQ(ui_->boxes()[0].text.rfind("No connection.", 0), 0u);
         EXPECT_EQ(result(d, "Freq")->text(), "kept");
+    }));
+}
+
+// The source lists are filled with what the scope offers and show no entry
+// until the scope names one: the scope's own setting applies meanwhile,
+// and a pick in the second list sends only what the user chose.
+TEST_F(MeasurementTabTest, SourceListsShowNothingTheScopeDidNotChoose) {
+    sim::SimProcess sim({"--model", "MSOHX5104"});
+    store(kKeyAddress, sim.address());
+    ASSERT_TRUE(show([&](D& d) {
+        ASSERT_TRUE(items(d.cboSource1).contains("DIG0"));
+        ASSERT_TRUE(items(d.cboSource2).contains("CHAN2"));
+        for (QComboBox* list : {d.cboSource1, d.cboSource2}) {
+            EXPECT_EQ(list->currentIndex(), -1);
+            EXPECT_EQ(list->currentText(), "");
+        }
+        EXPECT_TRUE(D::isShown(d.Label10));  // the note on what applies now
+        EXPECT_EQ(ask(sim, ":MEASure:SOURce?"), "CHAN1,CHAN2\n");
+
+        // Only the second list picked: the first list's (empty) text goes
+        // with it, never an entry the user did not choose.
+        auto real = gSession;
+        ScriptedSession scripted;
+        (*scripted.replies)[":MEASure:SOURce?"] = "CHAN2\n";
+        for (int k = 1; k <= 4; ++k)
+            (*scripted.replies)[":FUNCtion" + std::to_string(k) + "?"] = "OFF\n";
+        scripted.install();
+        pick(d.cboSource2, "CHAN2");
+        ASSERT_FALSE(scripted.log->empty());
+        EXPECT_EQ(scripted.log->front(), ":MEASure:SOURce ,CHAN2");
+        gSession = real;
+
+        // A measurement shows what the scope measures.
+        d.cmdMeasure->click();
+        EXPECT_EQ(d.cboSource1->currentText(), "CHAN1");
+        EXPECT_EQ(d.cboSource2->currentText(), "CHAN2");
+        d.cmdCancel_Click();
+    }));
+    // Shown again: the lists are filled anew, and again nothing is shown.
+    ASSERT_TRUE(show([&](D& d) {
+        EXPECT_EQ(d.cboSource1->currentIndex(), -1);
+        EXPECT_EQ(d.cboSource2->currentIndex(), -1);
+        d.cmdCancel_Click();
     }));
 }
 
