@@ -45,5 +45,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_BINARY_DIR}/ch
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # A shared library in the package: Debian wants its shlibs file, and the
-# ldconfig trigger instead of maintainer scripts.
+# ldconfig trigger instead of ldconfig calls in maintainer scripts. CPack
+# writes those calls unless the package brings its own postinst and postrm,
+# which therefore do nothing.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/triggers ${PROJECT_SOURCE_DIR}/packaging/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
