@@ -7,9 +7,12 @@
 #include <fstream>
 #include <mutex>
 
+#include "apps/host/AddinLoader.h"
 #include "apps/host/AtomicFile.h"
 #include "apps/host/Bench.h"
 #include "apps/host/Capture.h"
+#include "automation/ClassRegistry.h"
+#include "cvnWCHalv.h"
 #include "dialog/CvnDiscovery.h"
 #include "dialog/InstrumentSearch.h"
 #include "io/Vxi11Transport.h"
@@ -28,8 +31,25 @@ namespace {
     throw Error(kBenchFailed, why, "wavecatch");
 }
 
+// The supported models as the add-in module sees them: its built-in list,
+// or the override file beside the module (not beside this program).
 void ensureModelTable() {
-    if (gModels.empty()) LoadModelTable();
+    if (!gModels.empty()) return;
+    std::string module;
+    try {
+        if (auto entry = automation::LookUpClass(CVN_PROGID_IWAVECATCH)) module = entry->modulePath;
+    } catch (const std::exception&) {
+        // A damaged registry: fall back to the module beside us.
+    }
+    if (module.empty()) module = DefaultModulePath();
+    if (module.empty()) {
+        LoadModelTable();
+        return;
+    }
+    const std::filesystem::path m(module);
+    std::string base = m.filename().string();
+    base = base.substr(0, base.find(".so"));
+    LoadModelTableFrom((m.parent_path() / (base + ".ini")).string());
 }
 
 bool supportedModel(const std::string& model) {
