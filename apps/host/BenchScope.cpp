@@ -15,6 +15,7 @@
 #include "cvnWCHalv.h"
 #include "dialog/CvnDiscovery.h"
 #include "dialog/InstrumentSearch.h"
+#include "io/IoSession.h"
 #include "io/Vxi11Transport.h"
 #include "scope/CScope.h"
 #include "scope/Connection.h"
@@ -60,6 +61,17 @@ bool supportedModel(const std::string& model) {
     return false;
 }
 
+// The add-in's connection check says only "No connection."; opening the
+// address once more tells the user why (refused, no route, no device).
+std::string whyNoAnswer(const std::string& address) {
+    try {
+        io::IoManager().Open(address, 2000);
+    } catch (const std::exception& e) {
+        return ": " + std::string(e.what());
+    }
+    return " (it did not identify itself as a supported model within 500 ms)";
+}
+
 }  // namespace
 
 std::string AbsolutePath(const std::string& path) {
@@ -102,7 +114,7 @@ std::string OpenScope(const BenchTarget& target) {
     std::string model;
     bool connected = false;
     if (!isConnected(address, true, model, connected))
-        fail("no supported scope answered at " + address);
+        fail("no supported scope answered at " + address + whyNoAnswer(address));
     return model;
 }
 
@@ -115,7 +127,7 @@ void CloseScope() {
 std::pair<int, int> SaveScreen(const std::string& address, bool invert, const std::string& path) {
     ensureModelTable();
     CScope& sc = scope();
-    if (!sc.Connect(address)) fail("no scope answered at " + address);
+    if (!sc.Connect(address)) fail("no scope answered at " + address + whyNoAnswer(address));
     std::string temp;
     bool error = false;
     sc.GetBitMap(temp, error, invert);

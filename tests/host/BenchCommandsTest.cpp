@@ -110,6 +110,11 @@ TEST_F(BenchCommandsTest, MeasureRefusesWrongNamesAndNoAddress) {
     r = run({"measure", "--address", "127.0.0.1:1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("No connection."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+    sim::SimProcess foreign({"--idn", "OTHER CO,TDX2000,1,1"});
+    r = run({"measure", "--address", foreign.address()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("wavecatch: Incorrect model.\n"), std::string::npos) << r.err;
 }
 
 TEST_F(BenchCommandsTest, SavedSetupRestoresTheStateItWasSavedFrom) {
