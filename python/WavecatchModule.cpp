@@ -370,7 +370,8 @@ PYBIND11_MODULE(wavecatch, m) {
                  py::arg("registry_key") = py::none())
             .def_property("address", &Session::address, &Session::setAddress)
             .def_property_readonly("module_path", &Session::modulePath)
-            .def_property_readonly("registry_key", &Session::registryKey)
+            .def_property_readonly("registry_key", &Session::registryKey,
+                                   "the settings key given (None: the add-in's default)")
             .def("setting", &Session::setting, py::arg("name"),
                  "A value of the stored capture profile (\"\" when unset).")
             .def("set_setting", &Session::setSetting, py::arg("name"), py::arg("value"),
