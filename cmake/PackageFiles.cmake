@@ -3,7 +3,9 @@
 # file and the changelog.
 
 find_program(CVN_HELP2MAN help2man)
-if(CVN_HELP2MAN)
+# Sanitized builds are for tests, not packages: their programs may report
+# at exit and fail help2man.
+if(CVN_HELP2MAN AND NOT CVN_SANITIZE)
   set(cvn_man_dir ${PROJECT_BINARY_DIR}/man)
   set(cvn_man_pages)
   foreach(prog IN ITEMS wavecatch halvio-sim)
@@ -23,7 +25,7 @@ if(CVN_HELP2MAN)
   endforeach()
   add_custom_target(man_pages ALL DEPENDS ${cvn_man_pages})
   install(FILES ${cvn_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-else()
+elseif(NOT CVN_SANITIZE)
   message(WARNING "help2man not found: the package gets no manual pages (Debian: help2man)")
 endif()
 
@@ -45,5 +47,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${PROJECT_BINARY_DIR}/ch
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # A shared library in the package: Debian wants its shlibs file, and the
-# ldconfig trigger instead of maintainer scripts.
+# ldconfig trigger instead of ldconfig calls in maintainer scripts. CPack
+# writes those calls unless the package brings its own postinst and postrm,
+# which therefore do nothing.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/triggers ${PROJECT_SOURCE_DIR}/packaging/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

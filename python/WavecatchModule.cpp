@@ -344,31 +344,30 @@ PYBIND11_MODULE(wavecatch, m) {
              "h5, sr, vcd), as 'wavecatch capture --format' does; returns the files written.")
         .def("__repr__", [](const Capture& c) { return Repr(c); });
 
-    auto session =
-        py::class_<Session>(m, "Session",
-                            "A host of the add-in. address is stored where the add-in looks for "
-                            "the instrument before each capture (None: the stored one); module "
-                            "is the add-in module (None: the registered one, else the installed "
-                            "one); registry_key selects another settings key.")
-            .def(py::init<std::optional<std::string>, std::optional<std::string>,
-                          std::optional<std::string>>(),
-                 py::arg("address") = py::none(), py::arg("module") = py::none(),
-                 py::arg("registry_key") = py::none())
-            .def_property("address", &Session::address, &Session::setAddress)
-            .def_property_readonly("module_path", &Session::modulePath)
-            .def_property_readonly("registry_key", &Session::registryKey)
-            .def("setting", &Session::setting, py::arg("name"),
-                 "A value of the stored capture profile (\"\" when unset).")
-            .def("set_setting", &Session::setSetting, py::arg("name"), py::arg("value"),
-                 "Stores a value of the capture profile, as the dialog would: ActiveChannels "
-                 "(\"CHAN1,CHAN2,POD1\"), Screen, Waveform, D0D7, D8D15, MakeNewAcquisition "
-                 "(\"1\" or \"0\").")
-            .def("capture", &Session::capture, py::arg("dialog") = false,
-                 py::arg("points") = py::none(), py::arg("registry_key") = py::none(),
-                 "Fetches data with the stored capture profile (or the add-in's dialog). "
-                 "points: a number of points or \"MAX\". Raises wavecatch.Error when nothing "
-                 "was captured.");
-    AddSessionTools(m, session);
+    py::class_<Session>(m, "Session",
+                        "A host of the add-in. address is stored where the add-in looks for "
+                        "the instrument before each capture (None: the stored one); module "
+                        "is the add-in module (None: the registered one, else the installed "
+                        "one); registry_key selects another settings key.")
+        .def(py::init<std::optional<std::string>, std::optional<std::string>,
+                      std::optional<std::string>>(),
+             py::arg("address") = py::none(), py::arg("module") = py::none(),
+             py::arg("registry_key") = py::none())
+        .def_property("address", &Session::address, &Session::setAddress)
+        .def_property_readonly("module_path", &Session::modulePath)
+        .def_property_readonly("registry_key", &Session::registryKey, "the settings key given")
+        .def("setting", &Session::setting, py::arg("name"),
+             "A value of the stored capture profile (\"\" when unset).")
+        .def("set_setting", &Session::setSetting, py::arg("name"), py::arg("value"),
+             "Stores a value of the capture profile, as the dialog would: ActiveChannels "
+             "(\"CHAN1,CHAN2,POD1\"), Screen, Waveform, D0D7, D8D15, MakeNewAcquisition "
+             "(\"1\" or \"0\").")
+        .def("capture", &Session::capture, py::arg("dialog") = false,
+             py::arg("points") = py::none(), py::arg("registry_key") = py::none(),
+             "Fetches data with the stored capture profile (or the add-in's dialog). "
+             "points: a number of points or \"MAX\". Raises wavecatch.Error when nothing "
+             "was captured.");
+    AddSessionTools(m, m.attr("Session"));
 
     m.def("supported_instruments", &SupportedInstruments, py::arg("module") = py::none(),
           "The model identifiers the add-in supports.");

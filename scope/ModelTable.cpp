@@ -103,7 +103,10 @@ std::string ModelOverridePath() {
 }
 
 void LoadModelTable() {
-    const std::string path = ModelOverridePath();
+    LoadModelTableFrom(ModelOverridePath());
+}
+
+void LoadModelTableFrom(const std::string& path) {
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
         gModelList = readIniValue(path, kOverrideSection, "Model");

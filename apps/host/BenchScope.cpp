@@ -7,11 +7,15 @@
 #include <fstream>
 #include <mutex>
 
+#include "apps/host/AddinLoader.h"
 #include "apps/host/AtomicFile.h"
 #include "apps/host/Bench.h"
 #include "apps/host/Capture.h"
+#include "automation/ClassRegistry.h"
+#include "cvnWCHalv.h"
 #include "dialog/CvnDiscovery.h"
 #include "dialog/InstrumentSearch.h"
+#include "io/IoSession.h"
 #include "io/Vxi11Transport.h"
 #include "scope/CScope.h"
 #include "scope/Connection.h"
@@ -28,8 +32,25 @@ namespace {
     throw Error(kBenchFailed, why, "wavecatch");
 }
 
+// The supported models as the add-in module sees them: its built-in list,
+// or the override file beside the module (not beside this program).
 void ensureModelTable() {
-    if (gModels.empty()) LoadModelTable();
+    if (!gModels.empty()) return;
+    std::string module;
+    try {
+        if (auto entry = automation::LookUpClass(CVN_PROGID_IWAVECATCH)) module = entry->modulePath;
+    } catch (const std::exception&) {
+        // A damaged registry: fall back to the module beside us.
+    }
+    if (module.empty()) module = DefaultModulePath();
+    if (module.empty()) {
+        LoadModelTable();
+        return;
+    }
+    const std::filesystem::path m(module);
+    std::string base = m.filename().string();
+    base = base.substr(0, base.find(".so"));
+    LoadModelTableFrom((m.parent_path() / (base + ".ini")).string());
 }
 
 bool supportedModel(const std::string& model) {
@@ -38,6 +59,17 @@ bool supportedModel(const std::string& model) {
     for (const std::string& m : gModels)
         if (SameKey(m, model)) return true;
     return false;
+}
+
+// The add-in's connection check says only "No connection."; opening the
+// address once more tells the user why (refused, no route, no device).
+std::string whyNoAnswer(const std::string& address) {
+    try {
+        io::IoManager().Open(address, 2000);
+    } catch (const std::exception& e) {
+        return ": " + std::string(e.what());
+    }
+    return " (it did not identify itself as a supported model within 500 ms)";
 }
 
 }  // namespace
@@ -82,7 +114,7 @@ std::string OpenScope(const BenchTarget& target) {
     std::string model;
     bool connected = false;
     if (!isConnected(address, true, model, connected))
-        fail("no supported scope answered at " + address);
+        fail("no supported scope answered at " + address + whyNoAnswer(address));
     return model;
 }
 
@@ -95,7 +127,7 @@ void CloseScope() {
 std::pair<int, int> SaveScreen(const std::string& address, bool invert, const std::string& path) {
     ensureModelTable();
     CScope& sc = scope();
-    if (!sc.Connect(address)) fail("no scope answered at " + address);
+    if (!sc.Connect(address)) fail("no scope answered at " + address + whyNoAnswer(address));
     std::string temp;
     bool error = false;
     sc.GetBitMap(temp, error, invert);

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <cmath>
 #include <fstream>
+#include <iostream>
 #include <thread>
 
 #include "apps/halvio-sim/SimProcess.h"
@@ -109,6 +110,11 @@ TEST_F(BenchCommandsTest, MeasureRefusesWrongNamesAndNoAddress) {
     r = run({"measure", "--address", "127.0.0.1:1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("No connection."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+    sim::SimProcess foreign({"--idn", "OTHER CO,TDX2000,1,1"});
+    r = run({"measure", "--address", foreign.address()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("wavecatch: Incorrect model.\n"), std::string::npos) << r.err;
 }
 
 TEST_F(BenchCommandsTest, SavedSetupRestoresTheStateItWasSavedFrom) {
@@ -236,6 +242,15 @@ TEST_F(BenchCommandsTest, ScpiRoundTripsQueriesAndBlocks) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("wavecatch: scpi: :NOSUCH?: "), std::string::npos) << r.err;
     EXPECT_EQ(bench({"scpi", "--timeout", "soon", "*IDN?"}).status, 2);
+}
+
+TEST_F(BenchCommandsTest, ScpiReadsCommandsFromStandardInputWithoutOperands) {
+    std::istringstream script("*IDN?\r\n\n:TIMebase:SCALe 0.02\n:TIMebase:SCALe?\n");
+    std::streambuf* saved = std::cin.rdbuf(script.rdbuf());
+    const Run r = bench({"scpi"});
+    std::cin.rdbuf(saved);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "CORVANE,MSOHX5104,CVN40517263,H3.07.0142\n+2.000000000E-02\n");
 }
 
 TEST_F(BenchCommandsTest, ScpiRepliesAreToldApart) {
