@@ -8,6 +8,7 @@
 // answer "cancelled"; the busy cursor is ignored; waits sleep.
 #pragma once
 
+#include "support/TransferProgressView.h"
 #include "support/UiServices.h"
 
 namespace cvn {
@@ -20,6 +21,9 @@ public:
     void setBusyCursor(bool busy) override;
     void processPendingEvents() override;
     void wait(std::chrono::milliseconds duration) override;
+    void transferProgress(const std::string& source, size_t received, size_t total) override {
+        progress_.update(source, received, total);
+    }
 
     // True when widgets can be shown from the calling thread.
     static bool widgetsAvailable();
@@ -28,6 +32,7 @@ public:
 
 private:
     bool busy_ = false;
+    TransferProgressView progress_;
 };
 
 }  // namespace cvn

@@ -68,6 +68,7 @@ CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request) {
 
 CaptureResult RunCapture(const CaptureRequest& request) {
     Connection c = CreateObject(CVN_PROGID_IWAVECATCH, request.modulePath);
+    const ProgressSubscription progress(c.module, request.progress);
     return RunCapture(*c.object, request);
 }
 
