@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -28,30 +29,64 @@ const long double* powersOfTen() {
     return table.data();
 }
 
+// GCC's and Clang's 128-bit integers: the products below need 120 bits.
+__extension__ typedef unsigned __int128 Wide;
+
+// round(|t| * 10^k) exactly, in integers: |t| is m * 2^-s with a 53-bit m,
+// so the product is m * 10^k, shifted right by s with the remainder
+// deciding the rounding (ties to even, as printf rounds). False when the
+// numbers do not fit 128 bits; the caller then takes the slower road.
+bool scaledExactly(double t, int k, uint64_t& rounded) {
+    if (k < 0 || k > 22) return false;
+    const auto bits = std::bit_cast<uint64_t>(t) & ~(uint64_t{1} << 63);
+    const int biased = static_cast<int>(bits >> 52);
+    if (biased == 0 || biased == 0x7ff) return false;  // subnormal, infinite, NaN
+    const uint64_t mantissa = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+    const int shift = 1075 - biased;  // |t| = mantissa * 2^-shift
+    if (shift <= 0 || shift >= 127) return false;
+    static const auto powers = [] {
+        std::array<Wide, 23> p{};
+        p[0] = 1;
+        for (size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+        return p;
+    }();
+    const Wide product = static_cast<Wide>(mantissa) * powers[k];
+    const Wide quotient = product >> shift;
+    const Wide rest = product - (quotient << shift);
+    const Wide half = static_cast<Wide>(1) << (shift - 1);
+    if (quotient >= (static_cast<Wide>(1) << 63)) return false;
+    rounded = static_cast<uint64_t>(quotient);
+    if (rest > half || (rest == half && (rounded & 1))) ++rounded;
+    return true;
+}
+
 // The 12 significant digits of |t| as an integer below 10^12 and the
-// decimal exponent of the first; false where the long double product could
-// round the other way than the exact value does (a near tie). `exponent`
-// comes in as a guess (the previous time's, which is almost always right).
+// decimal exponent of the first; false where neither exact integers nor a
+// long double product (away from a tie) settle them. `exponent` comes in
+// as a guess (the previous time's, which is almost always right).
 bool twelveDigits(double t, uint64_t& digits, int& exponent) {
     const long double a = t < 0 ? -static_cast<long double>(t) : static_cast<long double>(t);
     int e = exponent;
     for (int attempt = 0; attempt < 4; ++attempt) {
         if (attempt == 2) e = static_cast<int>(std::floor(std::log10(std::fabs(t))));
         const int k = 11 - e;
-        if (k > kMaxPower || k < -kMaxPower) {
-            if (attempt >= 2) return false;
-            e = static_cast<int>(std::floor(std::log10(std::fabs(t))));
-            continue;
+        uint64_t m = 0;
+        if (!scaledExactly(t, k, m)) {
+            if (k > kMaxPower || k < -kMaxPower) {
+                if (attempt >= 2) return false;
+                e = static_cast<int>(std::floor(std::log10(std::fabs(t))));
+                continue;
+            }
+            const long double scaled = k >= 0 ? a * powersOfTen()[k] : a / powersOfTen()[-k];
+            if (scaled >= 1e13L || scaled < 1e10L) {
+                e = static_cast<int>(std::floor(std::log10(std::fabs(t))));
+                continue;
+            }
+            const auto whole = static_cast<uint64_t>(scaled);  // truncates: scaled > 0
+            const long double fraction = scaled - static_cast<long double>(whole);
+            if (fraction > 0.5L - 1e-6L && fraction < 0.5L + 1e-6L) return false;
+            m = whole + (fraction > 0.5L ? 1 : 0);
         }
-        const long double scaled = k >= 0 ? a * powersOfTen()[k] : a / powersOfTen()[-k];
-        if (scaled >= 1e13L || scaled < 1e10L) {
-            e = static_cast<int>(std::floor(std::log10(std::fabs(t))));
-            continue;
-        }
-        const auto whole = static_cast<uint64_t>(scaled);  // truncates: scaled > 0
-        const long double fraction = scaled - static_cast<long double>(whole);
-        if (fraction > 0.5L - 1e-6L && fraction < 0.5L + 1e-6L) return false;
-        const uint64_t m = whole + (fraction > 0.5L ? 1 : 0);
         if (m == 1000000000000ULL) {
             digits = 100000000000ULL;
             exponent = e + 1;
@@ -83,10 +118,14 @@ char* putTime(char* at, double t, int& exponent) {
     if (!std::isfinite(t) || t == 0 || !twelveDigits(t, m, exponent))
         return std::to_chars(at, at + 32, t, std::chars_format::general, 12).ptr;
     const int e = exponent;
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     char digits[12];
-    for (int i = 11; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + m % 10);
-        m /= 10;
+    for (int i = 10; i >= 0; i -= 2) {
+        std::memcpy(digits + i, kPairs + 2 * (m % 100), 2);
+        m /= 100;
     }
     int count = 12;
     while (count > 1 && digits[count - 1] == '0') --count;
