@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
 
 #include "support/Error.h"
 
@@ -106,7 +107,7 @@ struct Column {
 // The columns of a data set, found in one pass over the raw values in
 // their own type: the picture's cost does not grow with the record beyond
 // that pass, and spikes stay visible.
-std::vector<Column> columnsOf(const DataSet& s, const Range& t, int x0, int width) {
+std::vector<Column> columnsOf(const DataSet& s, const Range& t, int x0, int width, bool bits) {
     std::vector<Column> columns;
     const size_t n = s.raw.size();
     const double scale = width / (t.hi - t.lo);
@@ -130,17 +131,21 @@ std::vector<Column> columnsOf(const DataSet& s, const Range& t, int x0, int widt
             }
             T lo = raw[i], hi = raw[i];
             int64_t any = 0, all = -1;
-            for (size_t k = i; k < end; ++k) {
-                const T v = raw[k];
-                lo = v < lo ? v : lo;
-                hi = v > hi ? v : hi;
-                if constexpr (std::is_integral_v<T>) {
+            if (bits) {
+                for (size_t k = i; k < end; ++k) {
+                    int64_t v;
+                    if constexpr (std::is_integral_v<T>)
+                        v = raw[k];
+                    else
+                        v = static_cast<int64_t>(std::llround(raw[k]));
                     any |= v;
                     all &= v;
-                } else {
-                    const auto bits = static_cast<int64_t>(std::llround(v));
-                    any |= bits;
-                    all &= bits;
+                }
+            } else {
+                // Plain enough for the compiler to vectorise.
+                for (size_t k = i; k < end; ++k) {
+                    lo = std::min(lo, raw[k]);
+                    hi = std::max(hi, raw[k]);
                 }
             }
             c.lo = static_cast<double>(lo);
@@ -156,16 +161,21 @@ std::vector<Column> columnsOf(const DataSet& s, const Range& t, int x0, int widt
     return columns;
 }
 
+// Whether a data set is drawn point by point (few points) or by columns.
+bool fewPoints(const DataSet& s, int width) {
+    return s.raw.size() <= static_cast<size_t>(2 * width);
+}
+
 // One trace: a polyline when the points are few, else one vertical stroke
 // per pixel column over the column's extent, joined to the previous one.
 // extent(column) gives the column's (top, bottom, first y, last y).
 template <typename YOfRaw, typename Extent>
-void drawTrace(QPainter& p, const DataSet& s, const Range& t, int x0, int width, YOfRaw yOf,
-               Extent extent) {
+void drawTrace(QPainter& p, const DataSet& s, const std::vector<Column>& columns, const Range& t,
+               int x0, int width, YOfRaw yOf, Extent extent) {
     const size_t n = s.raw.size();
     if (n == 0) return;
     const double scale = width / (t.hi - t.lo);
-    if (n <= static_cast<size_t>(2 * width)) {
+    if (fewPoints(s, width)) {
         QPolygonF line;
         line.reserve(static_cast<int>(n));
         for (size_t i = 0; i < n; ++i)
@@ -175,7 +185,7 @@ void drawTrace(QPainter& p, const DataSet& s, const Range& t, int x0, int width,
     }
     double previous = 0;
     bool havePrevious = false;
-    for (const Column& c : columnsOf(s, t, x0, width)) {
+    for (const Column& c : columns) {
         auto [top, bottom, first, last] = extent(c);
         if (havePrevious) {
             top = std::min(top, previous);
@@ -210,20 +220,30 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
             lanes += LogicLines(s.block.sourceCode);
         } else {
             analog.push_back(&s);
-            // Scaling is linear: the extremes of the raw values give the
-            // extremes of the volts.
-            s.raw.visit([&](auto raw) {
-                const auto [lo, hi] = std::minmax_element(raw.begin(), raw.end());
-                volts.add(s.block.Value(static_cast<double>(*lo)));
-                volts.add(s.block.Value(static_cast<double>(*hi)));
-            });
         }
     }
     if (time.valid() && time.hi == time.lo) time = time.padded(0.5);
     if (!time.valid()) time = Range{0, 1};
+
+    // One pass over each record: its columns, which also give the volts'
+    // range (scaling is linear, so the raw extremes are the volts').
+    const int plotWidth = kWidth - kLeft - kRight;
+    std::map<const DataSet*, std::vector<Column>> columns;
+    for (const DataSet* s : analog) {
+        if (fewPoints(*s, plotWidth)) {
+            for (size_t i = 0; i < s->raw.size(); ++i) volts.add(s->Value(i));
+            continue;
+        }
+        columns[s] = columnsOf(*s, time, kLeft, plotWidth, false);
+        for (const Column& c : columns[s]) {
+            volts.add(s->block.Value(c.lo));
+            volts.add(s->block.Value(c.hi));
+        }
+    }
+    for (const DataSet* s : logic)
+        if (!fewPoints(*s, plotWidth)) columns[s] = columnsOf(*s, time, kLeft, plotWidth, true);
     volts = volts.padded(0.08);
 
-    const int plotWidth = kWidth - kLeft - kRight;
     const int analogHeight = analog.empty() && !logic.empty() ? 0 : kAnalogHeight;
     const int logicTop = kTop + analogHeight + (analogHeight ? kGap : 0);
     const int logicHeight = lanes * kLaneHeight;
@@ -299,7 +319,7 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
             p.setPen(QPen(colorOf(s->block.sourceCode), 1.4));
             const PreambleBlock& b = s->block;
             auto y = [&](double raw) { return yOfVolts(b.Value(raw)); };
-            drawTrace(p, *s, time, kLeft, plotWidth, y, [&](const Column& c) {
+            drawTrace(p, *s, columns[s], time, kLeft, plotWidth, y, [&](const Column& c) {
                 const double y1 = y(c.lo), y2 = y(c.hi);
                 return std::array<double, 4>{std::min(y1, y2), std::max(y1, y2), y(c.first),
                                              y(c.last)};
@@ -340,7 +360,7 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
             p.setClipRect(QRect(kLeft, static_cast<int>(top), plotWidth, kLaneHeight));
             p.setPen(QPen(colorOf(s->block.sourceCode), 1.2));
             auto y = [&](double raw) { return ((std::llround(raw) >> bit) & 1) ? high : low; };
-            drawTrace(p, *s, time, kLeft, plotWidth, y, [&](const Column& c) {
+            drawTrace(p, *s, columns[s], time, kLeft, plotWidth, y, [&](const Column& c) {
                 const bool someHigh = (c.anyBits >> bit) & 1;
                 const bool someLow = !((c.allBits >> bit) & 1);
                 return std::array<double, 4>{someHigh ? high : low, someLow ? low : high,
