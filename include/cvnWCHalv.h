@@ -52,6 +52,15 @@ int32_t cvnSelfRegister(void);
 /* The type library (a const cvn::automation::TypeLibInfo*): every class,
  * interface and member with its DISPID, types and help text. */
 const void* cvnTypeLibrary(void);
+/* Progress of waveform transfers, outside the automation interface: while
+ * a source's data block is read, callback(context, source keyword, bytes
+ * received, bytes in all) is called on the calling thread, at most once per
+ * MiB and last with received == total (total 0 while unknown). NULL
+ * removes it. The callback must return quickly and must not call into the
+ * add-in. */
+typedef void (*CvnTransferProgress)(void* context, const char* source, uint64_t received,
+                                    uint64_t total);
+void cvnSetTransferProgress(CvnTransferProgress callback, void* context);
 
 #ifdef __cplusplus
 }

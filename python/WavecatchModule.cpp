@@ -20,6 +20,7 @@
 #include "apps/host/CommandLine.h"
 #include "apps/host/GuiApp.h"
 #include "apps/host/Scaling.h"
+#include "apps/host/TransferProgress.h"
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
@@ -177,7 +178,7 @@ public:
     }
 
     Capture capture(bool dialog, const py::object& points,
-                    const std::optional<std::string>& registryKey) {
+                    const std::optional<std::string>& registryKey, const py::object& progress) {
         host::CaptureRequest req;
         req.address = address_;
         req.dialog = dialog;
@@ -185,13 +186,29 @@ public:
         if (!points.is_none()) req.points = py::str(points).cast<std::string>();
         prepareApplication(dialog);
 
+        // The callback runs inside the add-in's read: its first exception
+        // ends the reports and is raised once the capture is over.
+        std::optional<py::error_already_set> failed;
+        host::ProgressCallback report;
+        if (!progress.is_none())
+            report = [&](const std::string& source, size_t received, size_t total) {
+                py::gil_scoped_acquire gil;
+                if (failed) return;
+                try {
+                    progress(source, received, total);
+                } catch (py::error_already_set& e) {
+                    failed = std::move(e);
+                }
+            };
         host::CaptureResult r;
         {
+            const host::ProgressSubscription subscription(connection_.module, report);
             // The add-in runs on this thread; other Python threads may run
             // while it waits for the scope.
             py::gil_scoped_release release;
             r = host::RunCapture(*connection_.object, req);
         }
+        if (failed) throw std::move(*failed);
         if (r.cancel && r.actionType == 0) {
             const std::string where = address_.empty() ? "the stored address" : address_;
             raise(kCancelled, "No data: the capture was cancelled or no scope answered at " +
@@ -364,9 +381,11 @@ PYBIND11_MODULE(wavecatch, m) {
              "(\"1\" or \"0\").")
         .def("capture", &Session::capture, py::arg("dialog") = false,
              py::arg("points") = py::none(), py::arg("registry_key") = py::none(),
+             py::arg("progress") = py::none(),
              "Fetches data with the stored capture profile (or the add-in's dialog). "
-             "points: a number of points or \"MAX\". Raises wavecatch.Error when nothing "
-             "was captured.");
+             "points: a number of points or \"MAX\". progress: called as progress(source, "
+             "received, total) while each source's data arrives (bytes; the last call has "
+             "received == total). Raises wavecatch.Error when nothing was captured.");
     AddSessionTools(m, m.attr("Session"));
 
     m.def("supported_instruments", &SupportedInstruments, py::arg("module") = py::none(),

@@ -9,6 +9,7 @@
 // thread: events are processed only where processPendingEvents is called.
 #pragma once
 
+#include "support/TransferProgressView.h"
 #include "support/UiServices.h"
 
 namespace cvn {
@@ -21,6 +22,9 @@ public:
     void setBusyCursor(bool busy) override;
     void processPendingEvents() override;
     void wait(std::chrono::milliseconds duration) override;
+    void transferProgress(const std::string& source, size_t received, size_t total) override {
+        progress_.update(source, received, total);
+    }
 
     // True when widgets can be shown from the calling thread.
     static bool widgetsAvailable();
@@ -29,6 +33,7 @@ public:
 
 private:
     bool busy_ = false;
+    TransferProgressView progress_;
 };
 
 }  // namespace cvn

@@ -34,6 +34,9 @@ public:
     void setBusyCursor(bool busy) override;
     void processPendingEvents() override;
     void wait(std::chrono::milliseconds duration) override;
+    void transferProgress(const std::string& source, size_t received, size_t total) override {
+        progress_.push_back({source, received, total});
+    }
 
     // --- Script ---
     // Answers for the next boxes, in order. With the queue empty a box gets
@@ -56,6 +59,11 @@ public:
     const std::vector<FileDialogRequest>& openRequests() const { return openRequests_; }
     const std::vector<FileDialogRequest>& saveRequests() const { return saveRequests_; }
     const std::vector<std::chrono::milliseconds>& waits() const { return waits_; }
+    struct Progress {
+        std::string source;
+        size_t received, total;
+    };
+    const std::vector<Progress>& progress() const { return progress_; }
     std::chrono::milliseconds totalWait() const { return totalWait_; }
     bool busy() const { return busy_; }
     int busyOnCount() const { return busyOn_; }
@@ -72,6 +80,7 @@ private:
     std::vector<FileDialogRequest> openRequests_;
     std::vector<FileDialogRequest> saveRequests_;
     std::vector<std::chrono::milliseconds> waits_;
+    std::vector<Progress> progress_;
     std::chrono::milliseconds totalWait_{0};
     bool busy_ = false;
     int busyOn_ = 0;

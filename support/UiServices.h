@@ -50,6 +50,15 @@ public:
     // Blocks the calling thread for the duration. Runs no events: a timer,
     // a click or a paint queued meanwhile runs after the add-in's call.
     virtual void wait(std::chrono::milliseconds duration) = 0;
+    // A waveform transfer's progress: bytes of the source's data received
+    // so far of total (0 while an indefinite block's size is unknown);
+    // called during the transfer, last with received == total. Must not
+    // run other events: the add-in is in the middle of a read.
+    virtual void transferProgress(const std::string& source, size_t received, size_t total) {
+        (void)source;
+        (void)received;
+        (void)total;
+    }
 };
 
 // The services in use. Defaults to the Qt implementation; tests replace it.

@@ -78,6 +78,15 @@ void GetWaveformData(io::IoSession& session, const std::string& sourceKeyword, P
         // (text, or an empty one after a trailing comma) are still read.
         session.EnterNumbers(std::span<double>(block.data(), 10));
         session.Output(":WAVeform:DATA?");
+        // The block's progress goes to the UI services while it is read,
+        // and only then: the session serves other reads afterwards.
+        struct ProgressHook {
+            io::IoSession& session;
+            ~ProgressHook() { session.SetBlockProgress({}); }
+        } hook{session};
+        session.SetBlockProgress([&sourceKeyword](size_t received, size_t total) {
+            ui().transferProgress(sourceKeyword, received, total);
+        });
         if (word)
             data = session.EnterWords();
         else

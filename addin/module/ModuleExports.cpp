@@ -1,10 +1,10 @@
 // The exported entry points of libcvnWCHalv.so: C linkage, opaque pointers,
 // and nothing that can throw across the boundary.
-#include "cvnWCHalv.h"
-
 #include "addin/IWavecatch.h"
 #include "addin/Server.h"
 #include "automation/Guid.h"
+#include "cvnWCHalv.h"
+#include "support/TransferProgressView.h"
 
 extern "C" {
 
@@ -39,7 +39,9 @@ __attribute__((visibility("default"))) const char* cvnModuleVersion(void) {
     return cvn::kAddinVersion;
 }
 
-__attribute__((visibility("default"))) int32_t cvnSelfRegister(void) { return 1; }
+__attribute__((visibility("default"))) int32_t cvnSelfRegister(void) {
+    return 1;
+}
 
 __attribute__((visibility("default"))) const void* cvnTypeLibrary(void) {
     try {
@@ -47,5 +49,10 @@ __attribute__((visibility("default"))) const void* cvnTypeLibrary(void) {
     } catch (...) {
         return nullptr;
     }
+}
+
+__attribute__((visibility("default"))) void cvnSetTransferProgress(CvnTransferProgress callback,
+                                                                   void* context) {
+    cvn::SetTransferProgressCallback(callback, context);
 }
 }

@@ -62,6 +62,13 @@ std::string AddinModule::version() const {
     return symbol<const char* (*)()>("cvnModuleVersion")();
 }
 
+bool AddinModule::setTransferProgress(CvnTransferProgress callback, void* context) const {
+    void* p = ::dlsym(handle_, "cvnSetTransferProgress");
+    if (!p) return false;
+    reinterpret_cast<void (*)(CvnTransferProgress, void*)>(p)(callback, context);
+    return true;
+}
+
 bool AddinModule::selfRegistering() const {
     return symbol<int32_t (*)()>("cvnSelfRegister")() != 0;
 }

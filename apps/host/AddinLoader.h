@@ -12,6 +12,7 @@
 #include "automation/Guid.h"
 #include "automation/IDispatchObject.h"
 #include "automation/TypeInfo.h"
+#include "cvnWCHalv.h"
 
 namespace cvn::host {
 
@@ -34,6 +35,9 @@ public:
     // The module's type library when it exports one (cvnTypeLibrary), else
     // null; valid while the module is loaded.
     const automation::TypeLibInfo* typeLibrary() const;
+    // Registers the transfer progress callback (cvnSetTransferProgress;
+    // nullptr removes it). False when the module has no such entry point.
+    bool setTransferProgress(CvnTransferProgress callback, void* context) const;
 
 private:
     template <typename F>

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <set>
 
@@ -68,6 +69,7 @@ CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request) {
 
 CaptureResult RunCapture(const CaptureRequest& request) {
     Connection c = CreateObject(CVN_PROGID_IWAVECATCH, request.modulePath);
+    const ProgressSubscription progress(c.module, request.progress);
     return RunCapture(*c.object, request);
 }
 
@@ -230,6 +232,11 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
                           const OutputFormats& formats) {
     WrittenFiles w{folder, {}};
     makeFolder(folder);
+    // The picture is drawn on its own thread while the data files are
+    // formatted (painting into a QImage needs no GUI thread).
+    const std::string title = r.model + ": " + DataTypeMeaning(r.dataType);
+    std::future<std::string> plot =
+        std::async(std::launch::async, [&] { return EncodePng(RenderPlot(r.sets, title)); });
     saveFormats(r, formats, w);
     auto write = [&](const std::string& name, std::string_view bytes) {
         produce(w, name, [&](AtomicFileWriter& file) { file.write(bytes); });
@@ -240,8 +247,7 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
         std::error_code ec;
         if (insideTempFolder(r.bmpPath)) fs::remove(r.bmpPath, ec);
     }
-    const std::string title = r.model + ": " + DataTypeMeaning(r.dataType);
-    write("plot.png", EncodePng(RenderPlot(r.sets, title)));
+    write("plot.png", plot.get());
     return w;
 }
 

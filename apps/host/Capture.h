@@ -11,6 +11,7 @@
 
 #include "apps/host/AddinLoader.h"
 #include "apps/host/Scaling.h"
+#include "apps/host/TransferProgress.h"
 #include "automation/Variant.h"
 
 namespace cvn::host {
@@ -27,6 +28,7 @@ struct CaptureRequest {
     bool dialog = false;
     std::optional<std::string> registryKey;
     std::optional<std::string> points;  // the numberPoints text, e.g. "1000" or "MAX"
+    ProgressCallback progress;          // transfer progress, when wanted
 };
 
 struct CaptureResult {
@@ -45,7 +47,8 @@ struct CaptureResult {
 // Runs the capture on the object of `connection` (an IWavecatch). Automation
 // errors of the add-in propagate as cvn::Error.
 CaptureResult RunCapture(automation::IDispatchObject& wavecatch, const CaptureRequest& request);
-// Loads the module, creates the object, runs the capture.
+// Loads the module, creates the object, runs the capture (with the
+// request's progress callback subscribed).
 CaptureResult RunCapture(const CaptureRequest& request);
 
 std::string DataTypeMeaning(int32_t dataType);

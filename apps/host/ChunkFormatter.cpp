@@ -13,18 +13,18 @@ unsigned FormattingThreads() {
 }
 
 void FormatInChunks(size_t count, unsigned threads,
-                    const std::function<void(size_t, size_t, std::string&)>& format,
-                    const std::function<void(const std::string&)>& sink) {
+                    const std::function<size_t(size_t, size_t, std::string&)>& format,
+                    const std::function<void(std::string_view)>& sink) {
     const size_t chunks = (count + kChunkPoints - 1) / kChunkPoints;
     threads = static_cast<unsigned>(std::clamp<size_t>(threads, 1, std::max<size_t>(chunks, 1)));
     // The texts are kept from batch to batch so their storage is reused.
     std::vector<std::string> texts(threads);
+    std::vector<size_t> lengths(threads);
     std::vector<std::exception_ptr> errors(threads);
     auto run = [&](size_t chunk, unsigned slot) {
         try {
-            texts[slot].clear();
             const size_t begin = chunk * kChunkPoints;
-            format(begin, std::min(count, begin + kChunkPoints), texts[slot]);
+            lengths[slot] = format(begin, std::min(count, begin + kChunkPoints), texts[slot]);
         } catch (...) {
             errors[slot] = std::current_exception();
         }
@@ -39,7 +39,7 @@ void FormatInChunks(size_t count, unsigned threads,
         }
         for (unsigned t = 0; t < batch; ++t)
             if (errors[t]) std::rethrow_exception(errors[t]);
-        for (unsigned t = 0; t < batch; ++t) sink(texts[t]);
+        for (unsigned t = 0; t < batch; ++t) sink(std::string_view(texts[t].data(), lengths[t]));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace cvn::host {
 
@@ -16,12 +17,16 @@ inline constexpr size_t kChunkPoints = size_t{1} << 16;
 // The cores to format on (at least 1).
 unsigned FormattingThreads();
 
-// Calls format(begin, end, text) for consecutive ranges covering [0, count)
-// on up to `threads` threads, and sink(text) for each range's text, in
-// order, on the calling thread. An exception from format or sink stops the
-// run and propagates once every thread has finished.
-void FormatInChunks(size_t count, unsigned threads,
-                    const std::function<void(size_t begin, size_t end, std::string& text)>& format,
-                    const std::function<void(const std::string& text)>& sink);
+// Calls format(begin, end, buffer) for consecutive ranges covering
+// [0, count) on up to `threads` threads; format writes the range's text at
+// the start of buffer (growing it when needed; buffers are reused from
+// chunk to chunk, never cleared) and returns its length. sink(text) gets
+// each range's text, in order, on the calling thread. An exception from
+// format or sink stops the run and propagates once every thread has
+// finished.
+void FormatInChunks(
+    size_t count, unsigned threads,
+    const std::function<size_t(size_t begin, size_t end, std::string& buffer)>& format,
+    const std::function<void(std::string_view text)>& sink);
 
 }  // namespace cvn::host

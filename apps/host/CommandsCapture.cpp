@@ -1,4 +1,6 @@
 // capture and demo: a whole retrieval through the add-in, saved to a folder.
+#include <unistd.h>
+
 #include <optional>
 
 #include "apps/halvio-sim/SimProcess.h"
@@ -97,6 +99,12 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
         }
     }
     EnsureGuiApplication(req.dialog);
+    // Long transfers show their progress on a terminal, never in a log.
+    ProgressLine line(STDERR_FILENO);
+    if (::isatty(STDERR_FILENO))
+        req.progress = [&line](const std::string& source, size_t received, size_t total) {
+            line.update(source, received, total);
+        };
     return finish(RunCapture(req), p, out, err);
 }
 

@@ -9,9 +9,11 @@
 #include <QPainter>
 #include <QPen>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <map>
 
 #include "support/Error.h"
 
@@ -94,48 +96,106 @@ QString numberText(double v) {
     return QString::fromUtf8(buf);
 }
 
-// One trace drawn column by column: each pixel column gets a vertical
-// stroke over the values that fall into it, joined to the previous column,
-// so a million points cost a thousand strokes and spikes stay visible.
-template <typename YOf>
-void drawTrace(QPainter& p, const DataSet& s, const Range& t, int x0, int width, YOf yOf) {
+// What the points falling into one pixel column hold: the extremes of
+// their raw values, and for logic the bits set in any of them and in all.
+struct Column {
+    int x = 0;
+    double lo = 0, hi = 0, first = 0, last = 0;
+    int64_t anyBits = 0, allBits = -1;
+};
+
+// The columns of a data set, found in one pass over the raw values in
+// their own type: the picture's cost does not grow with the record beyond
+// that pass, and spikes stay visible.
+std::vector<Column> columnsOf(const DataSet& s, const Range& t, int x0, int width, bool bits) {
+    std::vector<Column> columns;
+    const size_t n = s.raw.size();
+    const double scale = width / (t.hi - t.lo);
+    // x of point i = a * i + b
+    const double a = s.block.xIncrement * scale;
+    const double b = x0 + (s.Time(0) - t.lo) * scale;
+    s.raw.visit([&](auto raw) {
+        using T = typename decltype(raw)::value_type;
+        size_t i = 0;
+        while (i < n) {
+            Column c;
+            c.x = static_cast<int>(std::floor(a * static_cast<double>(i) + b));
+            // The last point of this column: where x reaches the next one.
+            size_t end = n;
+            if (a > 0) {
+                const double next = std::ceil((c.x + 1 - b) / a);
+                end =
+                    next <= static_cast<double>(i) ? i + 1 : std::min(n, static_cast<size_t>(next));
+                while (end < n && std::floor(a * static_cast<double>(end) + b) <= c.x) ++end;
+                while (end > i + 1 && std::floor(a * static_cast<double>(end - 1) + b) > c.x) --end;
+            }
+            T lo = raw[i], hi = raw[i];
+            int64_t any = 0, all = -1;
+            if (bits) {
+                for (size_t k = i; k < end; ++k) {
+                    int64_t v;
+                    if constexpr (std::is_integral_v<T>)
+                        v = raw[k];
+                    else
+                        v = static_cast<int64_t>(std::llround(raw[k]));
+                    any |= v;
+                    all &= v;
+                }
+            } else {
+                // Plain enough for the compiler to vectorise.
+                for (size_t k = i; k < end; ++k) {
+                    lo = std::min(lo, raw[k]);
+                    hi = std::max(hi, raw[k]);
+                }
+            }
+            c.lo = static_cast<double>(lo);
+            c.hi = static_cast<double>(hi);
+            c.first = static_cast<double>(raw[i]);
+            c.last = static_cast<double>(raw[end - 1]);
+            c.anyBits = any;
+            c.allBits = all;
+            columns.push_back(c);
+            i = end;
+        }
+    });
+    return columns;
+}
+
+// Whether a data set is drawn point by point (few points) or by columns.
+bool fewPoints(const DataSet& s, int width) {
+    return s.raw.size() <= static_cast<size_t>(2 * width);
+}
+
+// One trace: a polyline when the points are few, else one vertical stroke
+// per pixel column over the column's extent, joined to the previous one.
+// extent(column) gives the column's (top, bottom, first y, last y).
+template <typename YOfRaw, typename Extent>
+void drawTrace(QPainter& p, const DataSet& s, const std::vector<Column>& columns, const Range& t,
+               int x0, int width, YOfRaw yOf, Extent extent) {
     const size_t n = s.raw.size();
     if (n == 0) return;
     const double scale = width / (t.hi - t.lo);
-    auto xOf = [&](size_t i) { return x0 + (s.Time(i) - t.lo) * scale; };
-    if (n <= static_cast<size_t>(2 * width)) {
+    if (fewPoints(s, width)) {
         QPolygonF line;
         line.reserve(static_cast<int>(n));
-        for (size_t i = 0; i < n; ++i) line << QPointF(xOf(i), yOf(s.raw[i], s.Value(i)));
+        for (size_t i = 0; i < n; ++i)
+            line << QPointF(x0 + (s.Time(i) - t.lo) * scale, yOf(s.raw[i]));
         p.drawPolyline(line);
         return;
     }
-    int column = std::numeric_limits<int>::min();
-    double lo = 0, hi = 0, last = 0;
+    double previous = 0;
     bool havePrevious = false;
-    auto flush = [&] {
-        if (column == std::numeric_limits<int>::min()) return;
-        p.drawLine(QPointF(column + 0.5, lo), QPointF(column + 0.5, hi));
-    };
-    for (size_t i = 0; i < n; ++i) {
-        const int c = static_cast<int>(std::floor(xOf(i)));
-        const double y = yOf(s.raw[i], s.Value(i));
-        if (c != column) {
-            flush();
-            column = c;
-            lo = hi = y;
-            if (havePrevious) {
-                lo = std::min(lo, last);
-                hi = std::max(hi, last);
-            }
-        } else {
-            lo = std::min(lo, y);
-            hi = std::max(hi, y);
+    for (const Column& c : columns) {
+        auto [top, bottom, first, last] = extent(c);
+        if (havePrevious) {
+            top = std::min(top, previous);
+            bottom = std::max(bottom, previous);
         }
-        last = y;
+        (void)first;
+        p.drawLine(QPointF(c.x + 0.5, top), QPointF(c.x + 0.5, bottom));
+        previous = last;
         havePrevious = true;
     }
-    flush();
 }
 
 }  // namespace
@@ -160,14 +220,30 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
             lanes += LogicLines(s.block.sourceCode);
         } else {
             analog.push_back(&s);
-            for (size_t i = 0; i < s.raw.size(); ++i) volts.add(s.Value(i));
         }
     }
     if (time.valid() && time.hi == time.lo) time = time.padded(0.5);
     if (!time.valid()) time = Range{0, 1};
+
+    // One pass over each record: its columns, which also give the volts'
+    // range (scaling is linear, so the raw extremes are the volts').
+    const int plotWidth = kWidth - kLeft - kRight;
+    std::map<const DataSet*, std::vector<Column>> columns;
+    for (const DataSet* s : analog) {
+        if (fewPoints(*s, plotWidth)) {
+            for (size_t i = 0; i < s->raw.size(); ++i) volts.add(s->Value(i));
+            continue;
+        }
+        columns[s] = columnsOf(*s, time, kLeft, plotWidth, false);
+        for (const Column& c : columns[s]) {
+            volts.add(s->block.Value(c.lo));
+            volts.add(s->block.Value(c.hi));
+        }
+    }
+    for (const DataSet* s : logic)
+        if (!fewPoints(*s, plotWidth)) columns[s] = columnsOf(*s, time, kLeft, plotWidth, true);
     volts = volts.padded(0.08);
 
-    const int plotWidth = kWidth - kLeft - kRight;
     const int analogHeight = analog.empty() && !logic.empty() ? 0 : kAnalogHeight;
     const int logicTop = kTop + analogHeight + (analogHeight ? kGap : 0);
     const int logicHeight = lanes * kLaneHeight;
@@ -241,8 +317,13 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
         p.setClipRect(box);
         for (const DataSet* s : analog) {
             p.setPen(QPen(colorOf(s->block.sourceCode), 1.4));
-            drawTrace(p, *s, time, kLeft, plotWidth,
-                      [&](double, double value) { return yOfVolts(value); });
+            const PreambleBlock& b = s->block;
+            auto y = [&](double raw) { return yOfVolts(b.Value(raw)); };
+            drawTrace(p, *s, columns[s], time, kLeft, plotWidth, y, [&](const Column& c) {
+                const double y1 = y(c.lo), y2 = y(c.hi);
+                return std::array<double, 4>{std::min(y1, y2), std::max(y1, y2), y(c.first),
+                                             y(c.last)};
+            });
         }
         p.setClipping(false);
         p.setPen(Qt::black);
@@ -278,9 +359,12 @@ QImage RenderPlot(const std::vector<DataSet>& sets, const std::string& title) {
                        Qt::AlignRight | Qt::AlignVCenter, name);
             p.setClipRect(QRect(kLeft, static_cast<int>(top), plotWidth, kLaneHeight));
             p.setPen(QPen(colorOf(s->block.sourceCode), 1.2));
-            drawTrace(p, *s, time, kLeft, plotWidth, [&](double raw, double) {
-                const auto v = static_cast<long long>(std::llround(raw));
-                return ((v >> bit) & 1) ? high : low;
+            auto y = [&](double raw) { return ((std::llround(raw) >> bit) & 1) ? high : low; };
+            drawTrace(p, *s, columns[s], time, kLeft, plotWidth, y, [&](const Column& c) {
+                const bool someHigh = (c.anyBits >> bit) & 1;
+                const bool someLow = !((c.allBits >> bit) & 1);
+                return std::array<double, 4>{someHigh ? high : low, someLow ? low : high,
+                                             y(c.first), y(c.last)};
             });
             p.setClipping(false);
         }

@@ -3,6 +3,8 @@
 // windows on the add-in's array, never copies of it.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "apps/host/AtomicFile.h"
@@ -68,9 +70,17 @@ TEST_F(HostTest, TextWrittenInParallelIsTheSerialTextByteForByte) {
                 << threads << " threads";
         // One line per point under the header; the last line is the last point.
         EXPECT_EQ(static_cast<size_t>(std::count(serial.begin(), serial.end(), '\n')), points + 1);
-        char last[64];
-        std::snprintf(last, sizeof last, "%.12g,", s.Time(points - 1));
-        EXPECT_NE(serial.find(std::string("\n") + last), std::string::npos) << last;
+        // Every line: the time as "%.12g", the value as the shortest double.
+        size_t at = serial.find('\n') + 1;
+        for (size_t i = 0; i < points; ++i) {
+            char line[96];
+            std::snprintf(line, sizeof line, "%.12g,", s.Time(i));
+            const size_t end = serial.find('\n', at);
+            const std::string got = serial.substr(at, end - at);
+            ASSERT_EQ(got.substr(0, got.find(',') + 1), line) << i;
+            ASSERT_EQ(std::stod(got.substr(got.find(',') + 1)), s.Value(i)) << i;
+            at = end + 1;
+        }
     }
 
     const std::string json = written(
@@ -85,11 +95,57 @@ TEST_F(HostTest, TextWrittenInParallelIsTheSerialTextByteForByte) {
     // A formatter that fails stops the run with its error, whatever thread it was on.
     EXPECT_THROW(FormatInChunks(
                      5 * kChunkPoints, 2,
-                     [](size_t begin, size_t, std::string&) {
+                     [](size_t begin, size_t, std::string&) -> size_t {
                          if (begin == 3 * kChunkPoints) throw Error(75, "disk full", "test");
+                         return 0;
                      },
-                     [](const std::string&) {}),
+                     [](std::string_view) {}),
                  Error);
+}
+
+}  // namespace cvn::host::test
+
+namespace cvn::host::test {
+
+// The CSV's times are printf's "%.12g" to the byte, over every magnitude a
+// record meets, at the edges of rounding and of the notations.
+TEST(CaptureText, TimesAreWrittenAsPrintfWrites12Digits) {
+    std::vector<double> values = {1,
+                                  -1,
+                                  0.5,
+                                  1e-5,
+                                  1e-4,
+                                  9.99999999999e-5,
+                                  1e11,
+                                  1e12,
+                                  999999999999.5,
+                                  123456789012345.0,
+                                  0.1,
+                                  -0.005,
+                                  2.5e-13,
+                                  1e-300,
+                                  1e300,
+                                  9.9999999999995e-3,
+                                  0.00499999999999995,
+                                  4.9999999999995,
+                                  1.0000000000005};
+    uint64_t state = 88172645463325252ULL;
+    for (int i = 0; i < 200000; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        const double mantissa = static_cast<double>(state % 2000000001) / 1e9 - 1.0;
+        const int exponent = static_cast<int>((state >> 40) % 40) - 20;
+        values.push_back(mantissa * std::pow(10.0, exponent));
+        // The times of a record: index times a decimal increment plus an origin.
+        values.push_back((static_cast<double>(i) - 5.0) * 1e-8 - 0.005);
+    }
+    for (double v : values) {
+        char expected[64], got[64];
+        std::snprintf(expected, sizeof expected, "%.12g", v);
+        *AppendTime(got, v) = '\0';
+        ASSERT_STREQ(got, expected) << v;
+    }
 }
 
 }  // namespace cvn::host::test

@@ -8,6 +8,7 @@ registration are read or written.
 
 import os
 import shutil
+import socket
 import subprocess
 import tempfile
 import unittest
@@ -145,6 +146,32 @@ class CaptureTest(unittest.TestCase):
             np.testing.assert_array_equal(f["POD1"].attrs["preamble"], pod.preamble)
         with self.assertRaises(wavecatch.Error):
             c.save(folder, format="xls")
+
+    def test_progress_reports_each_source_in_order(self):
+        seen = []
+        with Simulator("--model", "MSOHX5104") as sim:
+            # The record the simulator offers: the add-in asks for at most that.
+            host, port = sim.address.rsplit(":", 1)
+            with socket.create_connection((host, int(port))) as scpi:
+                scpi.sendall(b":WAVeform:POINts 1000000\n")
+            s = session(sim.address, "CHAN1,POD1")
+            c = s.capture(points=1000000, progress=lambda *a: seen.append(a))
+            self.assertEqual([len(d) for d in c.datasets], [1000000, 1000000])
+            by_source = {}
+            for source, received, total in seen:
+                by_source.setdefault(total, []).append((source, received))
+            self.assertEqual(sorted(by_source), [1000000, 2000000])  # bytes and words
+            for total, reports in by_source.items():
+                received = [r for _, r in reports]
+                self.assertEqual(received, sorted(set(received)))
+                self.assertEqual(received[-1], total)
+                self.assertEqual(len({src for src, _ in reports}), 1)
+
+            # A callback that raises ends the reports; the error comes out.
+            def fail(*a):
+                raise KeyError("stop")
+            with self.assertRaises(KeyError):
+                s.capture(points=1000000, progress=fail)
 
 
 class ErrorTest(unittest.TestCase):

@@ -104,6 +104,43 @@ TEST_F(TransferTest, APreambleWithFieldsOfItsOwnAfterTheTenthIsRead) {
     }
 }
 
+// A long block reports its progress to the UI services while it arrives:
+// in order, named by its source, ending at its total; afterwards the
+// session's other replies report nothing.
+TEST_F(TransferTest, BlockProgressReachesTheUiInOrderAndEndsAtTheTotal) {
+    sim::SimProcess sim({"--model", "MSOHX5104"});
+    std::string model;
+    bool connected = false;
+    ASSERT_TRUE(isConnected(sim.address(), false, model, connected));
+    gSession->Output(":WAVeform:POINts 1000000");
+    PreambleBlock block{};
+    RawData data;
+    bool cancel = false;
+    for (const char* source : {"CHAN1", "POD1"}) {
+        ReadSourceWaveform(gSession, data, block, source, cancel);
+        ASSERT_FALSE(cancel);
+        const size_t bytes = RawDataSize(data) * (std::string(source) == "CHAN1" ? 2 : 1);
+        ASSERT_EQ(RawDataSize(data), 1000000u);
+        std::vector<ScriptedUi::Progress> mine;
+        for (const auto& p : ui_->progress())
+            if (p.total == bytes) mine.push_back(p);
+        ASSERT_FALSE(mine.empty()) << source;
+        for (size_t i = 0; i < mine.size(); ++i) {
+            EXPECT_NE(mine[i].source.find(source[0] == 'C' ? "1" : "POD1"), std::string::npos)
+                << mine[i].source;
+            if (i) {
+                EXPECT_GT(mine[i].received, mine[i - 1].received);
+            }
+        }
+        EXPECT_EQ(mine.back().received, bytes);
+    }
+    const size_t reports = ui_->progress().size();
+    EXPECT_EQ(ui_->progress().front().total, 2000000u);  // nothing before the first block
+    gSession->Output(":WAVeform:PREamble?");
+    gSession->EnterText();
+    EXPECT_EQ(ui_->progress().size(), reports);
+}
+
 TEST_F(TransferTest, FailedTransferIsReportedAndKeepsEarlierData) {
     sim::SimProcess sim({"--model", "HV1014", "--drop-after", "10"});
     std::string model;
