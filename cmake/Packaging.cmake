@@ -49,12 +49,15 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries from dpkg-shlibdeps (Qt's offscreen platform plugin comes with
 # libqt6gui6, which it finds); what it cannot see, the interpreter and NumPy
-# for the Python module, is named here. CPack adds ldconfig calls for the
-# shared library; no other maintainer script exists.
+# for the Python module, is named here, with the libraries of the capture
+# formats (HDF5, libsigrok) for good measure. CPack adds ldconfig calls for
+# the shared library; no other maintainer script exists.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libhdf5-103-1, libsigrok4")
 if(TARGET wavecatch_py)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${CVN_PYTHON_DEPENDS}")
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-matplotlib")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${CVN_PYTHON_DEPENDS}")
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-matplotlib, python3-h5py, pulseview")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+include(${CMAKE_CURRENT_LIST_DIR}/PackageFiles.cmake)
 include(CPack)

@@ -6,23 +6,25 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "io/ByteOrder.h"
 #include "io/IoError.h"
 #include "io/ReplyConvert.h"
+#include "io/ReplyReader.h"
 
 namespace cvn::io {
 namespace {
 
-// Buffered reads ask the transport for at least this much at a time.
-constexpr size_t kChunkBytes = 64 * 1024;
-// Block data arrives through a buffer of this size, small enough to stay
-// in the cache between the read and the copy into the destination.
-constexpr size_t kStageBytes = 128 * 1024;
 // How long a finished block waits for the line feed that usually follows.
 // Instruments send it right after the data; one that does not must not cost
-// a whole time-out.
+// a whole time-out. A terminator later than this is still taken as the
+// block's: the next read drops it (see skipLateTerminator).
 constexpr auto kTerminatorGrace = std::chrono::milliseconds(50);
+// An indefinite block on a byte stream ends at a line feed after which
+// nothing more arrives for this long. Data that happens to hold a line feed
+// keeps coming right behind it.
+constexpr auto kIndefiniteQuiet = std::chrono::milliseconds(100);
 
 bool isBlank(uint8_t c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -61,161 +63,10 @@ std::string showBytes(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-// Bytes received but not yet handed out, kept between operations so that
-// nothing a byte stream delivered early is lost. The message END of a
-// message-based transport can only sit at the tail of what is buffered,
-// because nothing is read past it until it has been consumed.
-class IoSession::Reader {
-public:
-    explicit Reader(Transport& transport) : transport_(transport) {}
-
-    size_t buffered() const { return end_ - begin_; }
-    const uint8_t* data() const { return buf_.data() + begin_; }
-    // True when everything up to a message END has been consumed.
-    bool atMessageEnd() const { return begin_ == end_ && ended_; }
-
-    void consume(size_t n) {
-        begin_ += n;
-        if (begin_ == end_) begin_ = end_ = 0;
-    }
-    void discardBuffered() { consume(buffered()); }
-
-    // An END already consumed by the previous operation does not end this one.
-    void startOperation() {
-        if (begin_ == end_) ended_ = false;
-    }
-
-    // One more transport read into the buffer. Must not be called while the
-    // buffered bytes run to a message END.
-    void fill(Deadline deadline) {
-        checkDeadline(deadline);
-        if (begin_ == end_) {
-            begin_ = end_ = 0;
-            ended_ = false;
-        }
-        if (buf_.size() - end_ < kChunkBytes) {
-            if (begin_ > 0) {
-                std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
-                end_ -= begin_;
-                begin_ = 0;
-            }
-            if (buf_.size() - end_ < kChunkBytes) {
-                buf_.resize(std::max(buf_.size() * 2, end_ + kChunkBytes));
-            }
-        }
-        bool end = false;
-        end_ += transport_.read(buf_.data() + end_, buf_.size() - end_, deadline, end);
-        ended_ = end;
-    }
-
-    // Makes at least n bytes available; false when the message ends first.
-    bool ensure(size_t n, Deadline deadline) {
-        while (buffered() < n) {
-            if (ended_) return false;
-            fill(deadline);
-        }
-        return true;
-    }
-
-    // Bytes up to and including the first `term` (any byte value, or -1 for
-    // none), up to a message END, or `limit` bytes, whichever comes first.
-    // Only bytes that arrived since the last look are searched. Returns the
-    // length of the unit at the front of the buffer, not yet consumed.
-    size_t scanUntil(int term, size_t limit, Deadline deadline) {
-        size_t scanned = 0;
-        for (;;) {
-            size_t avail = std::min(buffered(), limit);
-            if (term >= 0 && scanned < avail) {
-                const void* hit = std::memchr(data() + scanned, term, avail - scanned);
-                if (hit) return static_cast<size_t>(static_cast<const uint8_t*>(hit) - data()) + 1;
-            }
-            scanned = avail;
-            if (avail >= limit || ended_) return avail;
-            fill(deadline);
-        }
-    }
-
-    // Exactly n bytes into the sink: first what is buffered, then what the
-    // transport delivers. Bytes are read straight into the sink. Words that
-    // need swapping are read into a staging buffer small enough to stay in
-    // the cache and swapped on their way into the sink, so the swap needs
-    // no pass of its own over the sink's memory (measured faster than
-    // reading into the sink and swapping there). A word cut between two
-    // reads waits for its second byte. `got` counts what arrived, so a
-    // failure can say how far it came.
-    template <typename Sink>
-    void readExact(Sink& sink, size_t n, Deadline deadline, size_t& got) {
-        sink.grow(n);
-        uint8_t* out = sink.data();
-        got = 0;
-        size_t stored = 0;  // bytes in the sink (whole words when swapping)
-        bool held = false;  // the first byte of a word is waiting in `first`
-        uint8_t first = 0;
-        auto deliver = [&](const uint8_t* from, size_t count) {
-            if constexpr (Sink::kSwapsWords) {
-                if (count > 0 && held) {
-                    out[stored] = from[0];
-                    out[stored + 1] = first;
-                    stored += 2;
-                    ++from;
-                    --count;
-                    held = false;
-                }
-                const size_t even = count & ~size_t{1};
-                bigEndianWordsToHostCopy(from, out + stored, even);
-                stored += even;
-                if (count > even) {
-                    first = from[even];
-                    held = true;
-                }
-            } else {
-                if (count > 0) std::memcpy(out + stored, from, count);
-                stored += count;
-            }
-            got = stored + (held ? 1 : 0);
-        };
-
-        const size_t buffered = std::min(this->buffered(), n);
-        deliver(data(), buffered);
-        consume(buffered);
-        if constexpr (Sink::kSwapsWords) {
-            if (got < n && stage_.empty()) stage_.resize(kStageBytes);
-        }
-        while (got < n) {
-            if (ended_) throw IoError(kIoMalformed, "the message ended early");
-            checkDeadline(deadline);
-            bool end = false;
-            if constexpr (Sink::kSwapsWords) {
-                const size_t arrived =
-                    transport_.read(stage_.data(), std::min(n - got, stage_.size()), deadline, end);
-                deliver(stage_.data(), arrived);
-            } else {
-                got += transport_.read(out + got, n - got, deadline, end);
-            }
-            ended_ = end;
-        }
-        if (held) out[stored] = first;  // an odd count; the caller rejects it
-    }
-
-private:
-    // Transports that find data waiting never wait, so a steady trickle
-    // would outlast the deadline without this check.
-    static void checkDeadline(Deadline deadline) {
-        if (Clock::now() >= deadline) throw IoError(kIoTimeout, "time-out");
-    }
-
-    Transport& transport_;
-    std::vector<uint8_t> buf_;
-    std::vector<uint8_t> stage_;
-    size_t begin_ = 0;
-    size_t end_ = 0;
-    bool ended_ = false;
-};
-
 IoSession::IoSession(std::string address, std::unique_ptr<Transport> transport)
     : address_(std::move(address)), transport_(std::move(transport)) {
     if (!transport_) throw IoError(kIoNoSession, "No connection for " + address_);
-    reader_ = std::make_unique<Reader>(*transport_);
+    reader_ = std::make_unique<ReplyReader>(*transport_);
 }
 
 IoSession::~IoSession() = default;
@@ -248,40 +99,116 @@ void IoSession::WriteBytes(const uint8_t* data, size_t count) {
     try {
         transport_->write(data, count, deadline());
     } catch (const IoError& e) {
-        faulted_ = true;
+        noteFailure(e.code());
         rethrowWith(e, "Sending to " + address_);
     }
 }
 
+bool IoSession::Broken() const {
+    return linkBroken_ || outOfStep_ || stale_ || transport_->closedByPeer();
+}
+
+void IoSession::noteFailure(int code) {
+    faulted_ = true;
+    if (code == kIoClosed || code == kIoFailure || code == kIoNoSession) linkBroken_ = true;
+}
+
+void IoSession::noteReadFailure(int code) {
+    stale_ = true;
+    noteFailure(code);
+}
+
+// Every read starts here: an END consumed by the previous read does not end
+// this one, and a terminator that followed the previous block too late to be
+// read with it is dropped, so this reply starts at its own first byte.
+void IoSession::startRead(Deadline d) {
+    reader_->startOperation();
+    if (!lateTerminator_) return;
+    lateTerminator_ = false;
+    ReplyReader& r = *reader_;
+    if (!r.ensure(1, d)) return;
+    if (r.data()[0] == '\n') {
+        r.consume(1);
+    } else if (r.data()[0] == '\r') {
+        if (r.ensure(2, d) && r.data()[1] == '\n') r.consume(2);
+    }
+    r.startOperation();  // the terminator may have carried the message END
+}
+
 // After a read failed, the rest of that reply may still be on its way (a
 // scope that answered late, a block cut short by the time-out). Left alone
-// it would answer the next query, so everything that arrives before the line
-// has been quiet for a moment is thrown away before the next command.
+// it would answer the next query, so it is thrown away before the next
+// command. When the rest is known (the bytes a definite block still owes,
+// or an indefinite block's final line feed) it is waited for within the
+// time-out; otherwise everything that arrives before the line has been quiet
+// for a moment goes. A rest that does not come leaves the session out of
+// step for good, so Broken() tells callers to replace it.
 void IoSession::drainStale() {
     stale_ = false;
-    reader_->discardBuffered();
-    constexpr auto kQuiet = std::chrono::milliseconds(20);
-    constexpr size_t kMaxDrained = kMaxBlockBytes;
+    ReplyReader& r = *reader_;
     std::vector<uint8_t> scratch(kChunkBytes);
-    size_t drained = 0;
+    bool end = false;
     try {
-        while (drained < kMaxDrained) {
-            bool end = false;
-            drained += transport_->read(scratch.data(), scratch.size(), Clock::now() + kQuiet, end);
+        if (restBytes_ > 0) {
+            const Deadline d = deadline();
+            size_t left = restBytes_;
+            const size_t buffered = std::min(left, r.buffered());
+            r.consume(buffered);
+            left -= buffered;
+            while (left > 0) {
+                if (Clock::now() >= d) throw IoError(kIoTimeout, "rest of block");
+                left -= transport_->read(scratch.data(), std::min(left, scratch.size()), d, end);
+            }
+            restBytes_ = 0;
+            lateTerminator_ = true;  // the block's own terminator follows
+            return;
+        }
+        lateTerminator_ = false;
+        if (restToLineFeed_) {
+            restToLineFeed_ = false;
+            const Deadline d = deadline();
+            bool lineFeedLast = r.buffered() > 0 && r.data()[r.buffered() - 1] == '\n';
+            r.discardBuffered();
+            for (;;) {
+                const Deadline until =
+                    lineFeedLast ? std::min(d, Clock::now() + kIndefiniteQuiet) : d;
+                if (!lineFeedLast && Clock::now() >= d) throw IoError(kIoTimeout, "rest of block");
+                size_t n = 0;
+                try {
+                    n = transport_->read(scratch.data(), scratch.size(), until, end);
+                } catch (const IoError&) {
+                    if (lineFeedLast) return;
+                    throw;
+                }
+                lineFeedLast = scratch[n - 1] == '\n';
+            }
+        }
+        r.discardBuffered();
+        constexpr auto kQuiet = std::chrono::milliseconds(20);
+        size_t drained = 0;
+        try {
+            while (drained < kMaxBlockBytes) {
+                drained +=
+                    transport_->read(scratch.data(), scratch.size(), Clock::now() + kQuiet, end);
+            }
+        } catch (const IoError&) {
+            // Quiet (or closed: the write that follows reports that).
         }
     } catch (const IoError&) {
-        // Quiet (or closed: the write that follows reports that).
+        restBytes_ = 0;
+        restToLineFeed_ = false;
+        outOfStep_ = true;
     }
 }
 
 std::string IoSession::EnterText() {
     Deadline d = deadline();
-    reader_->startOperation();
     // With no terminator set, a byte stream still needs an end: text replies
     // end with a line feed. Message-based transports end at END.
     int term = termChar_;
     if (term < 0 && !transport_->messageBased()) term = '\n';
     try {
+        startRead(d);
         size_t n = reader_->scanUntil(term, kMaxBlockBytes, d);
         if (n >= kMaxBlockBytes) {
             reader_->discardBuffered();
@@ -292,7 +219,7 @@ std::string IoSession::EnterText() {
         reader_->consume(n);
         return text;
     } catch (const IoError& e) {
-        stale_ = faulted_ = true;
+        noteReadFailure(e.code());
         std::string context = "Reading a reply from " + address_;
         if (reader_->buffered() > 0) {
             context += " (" + std::to_string(reader_->buffered()) +
@@ -346,6 +273,11 @@ public:
     void grow(size_t bytes) {
         if (elements(bytes) > out_.size()) out_.resize(elements(bytes));
     }
+    // The size of an indefinite block, known once it has been read.
+    void setSize(size_t bytes) {
+        declared_ = bytes;
+        out_.resize(elements(bytes));
+    }
     uint8_t* data() { return reinterpret_cast<uint8_t*>(out_.data()); }
     void arrived(size_t) {}
 
@@ -361,12 +293,13 @@ struct RawSink {
     uint8_t* buffer;
     void grow(size_t) {}
     uint8_t* data() { return buffer; }
+    void setSize(size_t) {}
     void arrived(size_t) {}
 };
 
 // 16-bit big-endian words in host order. A definite block is swapped on
-// its way in (Reader::readExactSwapped); an indefinite one, copied whole
-// from the buffer, is swapped in place here.
+// its way in (ReplyReader::readExact); an indefinite one, read whole first,
+// is swapped in place here.
 class WordSink : public BlockSink<int16_t> {
 public:
     static constexpr bool kSwapsWords = true;
@@ -387,8 +320,7 @@ private:
 template <typename Sink>
 void IoSession::readBlock(Sink& sink) {
     Deadline d = deadline();
-    Reader& r = *reader_;
-    r.startOperation();
+    ReplyReader& r = *reader_;
     const std::string what = "Reading a binary block from " + address_;
 
     auto malformed = [&](const std::string& why) {
@@ -413,6 +345,15 @@ void IoSession::readBlock(Sink& sink) {
         }
     };
 
+    try {
+        startRead(d);
+    } catch (const IoError& e) {
+        if (e.code() == kIoTimeout) {
+            throw IoError(kIoTimeout, what + ": no block header within " +
+                                          std::to_string(timeoutMs_) + " ms, nothing received");
+        }
+        rethrowWith(e, what);
+    }
     // Leading blanks and line ends (left from an earlier reply or sent
     // before the block by some instruments) are not part of it.
     for (;;) {
@@ -427,29 +368,8 @@ void IoSession::readBlock(Sink& sink) {
     const size_t lengthDigits = digitCount - '0';
 
     if (lengthDigits == 0) {
-        // Indefinite form: the data runs to the line feed (byte stream) or
-        // to the message END.
         r.consume(2);
-        int term = transport_->messageBased() ? -1 : '\n';
-        size_t n = 0;
-        try {
-            n = r.scanUntil(term, kMaxBlockBytes + 2, d);
-        } catch (const IoError& e) {
-            rethrowWith(e, what + " (indefinite length, " + std::to_string(r.buffered()) +
-                               " bytes received)");
-        }
-        if (n > kMaxBlockBytes + 1) {
-            r.discardBuffered();
-            throw IoError(kIoBlockTooLarge, what + ": block longer than " +
-                                                std::to_string(kMaxBlockBytes) + " bytes");
-        }
-        size_t size = n;
-        if (size > 0 && r.data()[size - 1] == '\n') --size;  // the terminator
-        sink.reserve(size);
-        sink.grow(size);
-        if (size > 0) std::memcpy(sink.data(), r.data(), size);
-        sink.arrived(size);
-        r.consume(n);
+        readIndefinite(sink, d);
         return;
     }
 
@@ -469,9 +389,12 @@ void IoSession::readBlock(Sink& sink) {
 
     sink.reserve(length);
     size_t got = 0;
+    std::optional<ProgressMeter> meter;
+    if (progress_) meter.emplace(ProgressMeter{progress_, length});
     try {
-        r.readExact(sink, length, d, got);
+        r.readExact(sink, length, d, got, meter ? &*meter : nullptr);
     } catch (const IoError& e) {
+        if (e.code() == kIoTimeout) restBytes_ = length - std::min(got, length);
         std::string progress =
             std::to_string(got) + " of " + std::to_string(length) + " data bytes arrived";
         if (e.code() == kIoTimeout) {
@@ -487,26 +410,83 @@ void IoSession::readBlock(Sink& sink) {
         }
         rethrowWith(e, what + ", " + progress);
     }
+    if (meter) meter->finished(length);
     consumeBlockTerminator(d);
 }
 
+// The data of a "#0" block, whose size nobody announced. A message-based
+// bus ends it with the message END; a byte stream with a line feed after
+// which the line stays quiet, never at a line feed inside the data.
+template <typename Sink>
+void IoSession::readIndefinite(Sink& sink, Deadline d) {
+    ReplyReader& r = *reader_;
+    const std::string what = "Reading an indefinite-length block from " + address_;
+    sink.reserve(0);
+    std::optional<ProgressMeter> meter;
+    if (progress_) meter.emplace(ProgressMeter{progress_, 0});
+    size_t size = 0;
+    if (transport_->messageBased()) {
+        size_t n = 0;
+        try {
+            n = r.scanUntil(-1, kMaxBlockBytes + 2, d);
+        } catch (const IoError& e) {
+            rethrowWith(e, what + " (" + std::to_string(r.buffered()) + " bytes received)");
+        }
+        if (n > kMaxBlockBytes + 1) {
+            r.discardBuffered();
+            throw IoError(kIoBlockTooLarge,
+                          what + ": longer than " + std::to_string(kMaxBlockBytes) + " bytes");
+        }
+        size = n;
+        if (size > 0 && r.data()[size - 1] == '\n') --size;  // the terminator
+        sink.grow(size);
+        if (size > 0) std::memcpy(sink.data(), r.data(), size);
+        r.consume(n);
+    } else {
+        try {
+            size = r.readToQuietLineFeed(sink, kMaxBlockBytes + 1, d, kIndefiniteQuiet,
+                                         meter ? &*meter : nullptr);
+        } catch (const IoError& e) {
+            restToLineFeed_ = e.code() == kIoTimeout;
+            if (e.code() == kIoTimeout) {
+                throw IoError(kIoTimeout, what + ": no final line feed within " +
+                                              std::to_string(timeoutMs_) + " ms");
+            }
+            rethrowWith(e, what);
+        }
+    }
+    sink.setSize(size);
+    sink.arrived(size);
+    if (meter) meter->finished(size);
+}
+
 // The line feed (or CR LF) after a definite block belongs to the block's
-// reply; left unread it would answer the next text read.
+// reply; left unread it would answer the next text read. Most instruments
+// send it with the data; one that sends it late has it dropped by the next
+// read instead of waiting here for it.
 void IoSession::consumeBlockTerminator(Deadline d) {
-    Reader& r = *reader_;
+    ReplyReader& r = *reader_;
     if (r.atMessageEnd()) return;
     Deadline grace = std::min(d, Clock::now() + kTerminatorGrace);
+    lateTerminator_ = true;
     try {
-        if (!r.ensure(1, grace)) return;
+        if (!r.ensure(1, grace)) {
+            lateTerminator_ = false;
+            return;
+        }
         if (r.data()[0] == '\r') {
             if (!r.ensure(2, grace)) return;
             if (r.data()[1] == '\n') r.consume(2);
+            lateTerminator_ = false;
         } else if (r.data()[0] == '\n') {
             r.consume(1);
+            lateTerminator_ = false;
+        } else {
+            lateTerminator_ = false;  // no terminator: the next reply is here
         }
     } catch (const IoError&) {
-        // The block itself is complete; a missing terminator or a connection
-        // that closed after the data shows on the next operation.
+        // The block itself is complete; a terminator still on its way is
+        // dropped by the next read, a closed connection shows there too.
     }
 }
 
@@ -515,8 +495,11 @@ DataVector<uint8_t> IoSession::EnterBytes() {
     BlockSink<uint8_t> sink(out);
     try {
         readBlock(sink);
-    } catch (const IoError&) {
-        stale_ = faulted_ = true;
+    } catch (const IoError& e) {
+        noteReadFailure(e.code());
+        throw;
+    } catch (...) {
+        noteReadFailure(0);
         throw;
     }
     return out;
@@ -527,8 +510,11 @@ DataVector<int16_t> IoSession::EnterWords() {
     WordSink sink(out);
     try {
         readBlock(sink);
-    } catch (const IoError&) {
-        stale_ = faulted_ = true;
+    } catch (const IoError& e) {
+        noteReadFailure(e.code());
+        throw;
+    } catch (...) {
+        noteReadFailure(0);
         throw;
     }
     // An odd count shows only after the header; the block was still read
@@ -544,9 +530,9 @@ DataVector<int16_t> IoSession::EnterWords() {
 size_t IoSession::ReadBytes(uint8_t* data, size_t capacity) {
     if (capacity == 0) return 0;
     Deadline d = deadline();
-    Reader& r = *reader_;
-    r.startOperation();
+    ReplyReader& r = *reader_;
     try {
+        startRead(d);
         if (termChar_ < 0 && !transport_->messageBased()) {
             size_t n = readWholeReply(data, capacity, d);
             if (n > 0) return n;
@@ -560,25 +546,42 @@ size_t IoSession::ReadBytes(uint8_t* data, size_t capacity) {
         r.consume(n);
         return n;
     } catch (const IoError& e) {
-        stale_ = faulted_ = true;
+        noteReadFailure(e.code());
         if (e.code() == kIoTimeout) {
             throw IoError(kIoTimeout, "Reading from " + address_ + ": no complete reply within " +
                                           std::to_string(timeoutMs_) + " ms");
         }
         rethrowWith(e, "Reading from " + address_);
+    } catch (...) {
+        noteReadFailure(0);
+        throw;
     }
 }
 
 // A byte stream has no message end, so a raw read with no terminator can
-// only know where the reply stops when it is a definite binary block: then
-// the header, the data and the line feed after it are returned whole.
-// Returns 0 when the reply does not start with a definite block header.
+// only know where the reply stops when it is a binary block: then the
+// header, the data and the line feed after it are returned whole (a "#0"
+// block up to its final line feed). Returns 0 when the reply does not start
+// with a block header.
 size_t IoSession::readWholeReply(uint8_t* data, size_t capacity, Deadline d) {
-    Reader& r = *reader_;
+    ReplyReader& r = *reader_;
     // Byte by byte, so a short reply that is no block is not kept waiting.
     if (!r.ensure(1, d) || r.data()[0] != '#') return 0;
-    if (!r.ensure(2, d) || !isDigit(r.data()[1]) || r.data()[1] == '0') return 0;
+    if (!r.ensure(2, d) || !isDigit(r.data()[1])) return 0;
     size_t digits = r.data()[1] - '0';
+    if (digits == 0) {
+        if (capacity < 3) return 0;
+        r.consume(2);
+        data[0] = '#';
+        data[1] = '0';
+        RawSink sink{data + 2};
+        std::optional<ProgressMeter> meter;
+        if (progress_) meter.emplace(ProgressMeter{progress_, 0});
+        size_t size = r.readToQuietLineFeed(sink, capacity - 2, d, kIndefiniteQuiet,
+                                            meter ? &*meter : nullptr);
+        if (meter) meter->finished(size);
+        return 2 + size + 1;  // the line feed is in place after the data
+    }
     if (!r.ensure(2 + digits, d)) return 0;
     size_t length = 0;
     for (size_t i = 0; i < digits; ++i) {
@@ -589,17 +592,40 @@ size_t IoSession::readWholeReply(uint8_t* data, size_t capacity, Deadline d) {
     size_t total = std::min(2 + digits + length, capacity);
     size_t got = 0;
     RawSink sink{data};
-    r.readExact(sink, total, d, got);
-    if (total < capacity) {
-        Deadline grace = std::min(d, Clock::now() + kTerminatorGrace);
-        try {
-            if (r.ensure(1, grace) && r.data()[0] == '\n') {
-                data[total++] = '\n';
-                r.consume(1);
-            }
-        } catch (const IoError&) {
-            // No terminator after the data: the reply is complete without it.
+    const size_t header = 2 + digits;
+    const size_t dataBytes = total > header ? total - header : 0;
+    std::optional<ProgressMeter> meter;
+    if (progress_) meter.emplace(ProgressMeter{progress_, dataBytes, header});
+    r.readExact(sink, total, d, got, meter ? &*meter : nullptr);
+    if (meter) meter->finished(dataBytes);
+    if (total < 2 + digits + length) {
+        // The caller's buffer ended inside the block: what is left of it is
+        // dropped before the next command, so that reply is not this one's.
+        stale_ = true;
+        restBytes_ = 2 + digits + length - total;
+        return total;
+    }
+    // The terminator (LF or CR LF) is part of the raw reply when there is
+    // room for it; it is consumed either way.
+    Deadline grace = std::min(d, Clock::now() + kTerminatorGrace);
+    lateTerminator_ = true;
+    try {
+        if (!r.ensure(1, grace)) {
+            lateTerminator_ = false;
+            return total;
         }
+        if (r.data()[0] == '\r' && !r.ensure(2, grace)) return total;
+        size_t termLen = 0;
+        if (r.data()[0] == '\n') {
+            termLen = 1;
+        } else if (r.data()[0] == '\r' && r.data()[1] == '\n') {
+            termLen = 2;
+        }
+        lateTerminator_ = false;
+        for (size_t i = 0; i < termLen && total < capacity; ++i) data[total++] = r.data()[i];
+        r.consume(termLen);
+    } catch (const IoError&) {
+        // No terminator yet: the next read drops it when it comes.
     }
     return total;
 }

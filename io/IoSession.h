@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -19,6 +20,13 @@
 #include "support/DataVector.h"
 
 namespace cvn::io {
+
+class ReplyReader;
+
+// Progress of a binary block's data: bytes received so far and the
+// declared data size (0 for an indefinite "#0" block, whose size is only
+// known at its end).
+using BlockProgress = std::function<void(std::size_t received, std::size_t total)>;
 
 class IoSession {
 public:
@@ -60,6 +68,22 @@ public:
     // with the instrument (a late reply, a dead link); callers that can
     // simply connect again should do so instead of reusing it.
     bool Faulted() const { return faulted_; }
+    // True when this session should be replaced rather than reused: its
+    // link was closed, reset or failed, or a read failed and no command has
+    // been sent since, so a late rest of that reply may still be on its way
+    // and answer the next query.
+    // Asks the transport, without sending anything, whether the peer has
+    // closed the link since the last operation.
+    bool Broken() const;
+
+    // Called while the data of a binary block is read (EnterBytes,
+    // EnterWords, ReadBytes of a block): after transport reads that add
+    // data, at most once per kProgressStepBytes, and once at the end with
+    // received == total. Never called for text replies. An exception thrown
+    // by the callback fails the operation (the session resynchronises before
+    // its next command). An empty function removes the callback.
+    void SetBlockProgress(BlockProgress callback) { progress_ = std::move(callback); }
+    static constexpr size_t kProgressStepBytes = size_t{1} << 20;
 
     int Timeout() const { return timeoutMs_; }
     void SetTimeout(int milliseconds);
@@ -74,22 +98,32 @@ public:
     static constexpr size_t kMaxBlockBytes = size_t{512} << 20;
 
 private:
-    class Reader;
     Deadline deadline() const;
     template <typename Sink>
     void readBlock(Sink& sink);
+    template <typename Sink>
+    void readIndefinite(Sink& sink, Deadline deadline);
+    void startRead(Deadline deadline);
+    void noteFailure(int code);
+    void noteReadFailure(int code);
     void consumeBlockTerminator(Deadline deadline);
     size_t readWholeReply(uint8_t* data, size_t capacity, Deadline deadline);
     void drainStale();
 
     std::string address_;
     std::unique_ptr<Transport> transport_;
-    std::unique_ptr<Reader> reader_;
+    std::unique_ptr<ReplyReader> reader_;
+    BlockProgress progress_;
     int timeoutMs_ = 10000;
     int termChar_ = 10;
     int writeTermChar_ = 10;
-    bool stale_ = false;    // a read failed: leftovers of its reply may follow
-    bool faulted_ = false;  // some operation failed at some time
+    bool stale_ = false;           // a read failed: leftovers of its reply may follow
+    bool lateTerminator_ = false;  // a block's terminator has not arrived yet
+    size_t restBytes_ = 0;         // bytes a cut definite block still owes
+    bool restToLineFeed_ = false;  // a cut indefinite block still owes its end
+    bool outOfStep_ = false;       // the rest of a failed reply never came
+    bool linkBroken_ = false;      // the transport reported the link closed or failed
+    bool faulted_ = false;         // some operation failed at some time
 };
 
 using IoSessionPtr = std::shared_ptr<IoSession>;

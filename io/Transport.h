@@ -33,6 +33,9 @@ public:
     virtual void beginMessage() {}
     // True for transports whose reads carry a message end (END flag).
     virtual bool messageBased() const { return false; }
+    // True when the peer is known to have closed or reset the link, found
+    // out without sending or waiting. Transports that cannot tell say false.
+    virtual bool closedByPeer() const { return false; }
 };
 
 }  // namespace cvn::io

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "apps/host/AddinLoader.h"
+#include "apps/host/AxisLabels.h"
 #include "apps/host/Capture.h"
 #include "apps/host/CommandLine.h"
 #include "apps/host/GuiApp.h"
@@ -30,6 +31,10 @@
 namespace py = pybind11;
 
 namespace cvn::python {
+
+// Measurements, setup files, screen, raw SCPI and find (SessionTools.cpp).
+void AddSessionTools(py::module_& m, py::object session);
+
 namespace {
 
 // The number a capture that delivered nothing raises with: the automation
@@ -43,98 +48,65 @@ PyObject* gErrorType = nullptr;
     throw Error(number, text, "wavecatch");
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// The source as the add-in's settings name it: "CHAN1", "POD1", "D3", "FUNC".
-std::string SourceOf(int32_t code) {
-    const std::string name = host::SourceName(code);
-    if (host::KindOfCode(code) == host::SourceKind::Analog && name.rfind("CH", 0) == 0)
-        return "CHAN" + name.substr(2);
-    return name;
-}
-
-// One "x units,y units,x description,y description" group of XYDescription.
-struct AxisGroup {
-    std::string xUnits, yUnits, label;
-    bool used = false;
-};
-
-// The add-in appends one group per listed source, even for a source the
-// scope does not show, and nothing but the comma for one it does not know.
-// So groups are found by their labels, never by position, and empty fields
-// between groups are skipped.
-std::vector<AxisGroup> AxisGroups(const std::string& text) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t comma = text.find(',', start);
-        fields.push_back(text.substr(start, comma - start));
-        if (comma == std::string::npos) break;
-        start = comma + 1;
-    }
-    std::vector<AxisGroup> groups;
-    for (size_t i = 0; i < fields.size();) {
-        if (fields[i].empty()) {
-            ++i;
-            continue;
-        }
-        if (i + 4 > fields.size()) break;
-        groups.push_back({fields[i], fields[i + 1], fields[i + 3]});
-        i += 4;
-    }
-    return groups;
-}
-
-// The key a label and a source share: "ch1"/"CHAN1" -> "chan1", "Pod1" ->
-// "pod1", "D7" -> "d7"; anything else is the function's label.
-std::string LabelKey(const std::string& label) {
-    const std::string l = lower(label);
-    auto digitsAfter = [&](size_t n) {
-        return l.size() > n && std::all_of(l.begin() + static_cast<std::ptrdiff_t>(n), l.end(),
-                                           [](unsigned char c) { return std::isdigit(c); });
-    };
-    if (l.rfind("chan", 0) == 0 && digitsAfter(4)) return l;
-    if (l.rfind("ch", 0) == 0 && digitsAfter(2)) return "chan" + l.substr(2);
-    if (l.rfind("pod", 0) == 0 && digitsAfter(3)) return l;
-    if (l.rfind("d", 0) == 0 && digitsAfter(1)) return l;
-    return "func";
-}
-
-std::pair<std::string, std::string> UnitsOf(int32_t code, std::vector<AxisGroup>& groups) {
-    const std::string key = LabelKey(SourceOf(code));
-    for (AxisGroup& g : groups) {
-        if (!g.used && LabelKey(g.label) == key) {
-            g.used = true;
-            return {g.xUnits, g.yUnits};
-        }
-    }
-    switch (host::KindOfCode(code)) {
-        case host::SourceKind::Pod:
-        case host::SourceKind::Bit:
-            return {"sec", "byte"};
-        default:
-            return {"sec", "Volt"};
-    }
-}
-
 py::array_t<double> ArrayOf(const std::vector<double>& v) {
     py::array_t<double> a(static_cast<py::ssize_t>(v.size()));
     std::copy(v.begin(), v.end(), a.mutable_data());
     return a;
 }
 
+// The raw values as a read-only NumPy array over the add-in's own array:
+// the capsule keeps that array alive as long as NumPy needs it.
+py::array RawView(const host::RawSamples& raw) {
+    auto* keep = new host::RawSamples(raw);
+    py::capsule owner(keep, [](void* p) { delete static_cast<host::RawSamples*>(p); });
+    py::array a = keep->visit([&](auto span) {
+        using T = std::remove_const_t<typename decltype(span)::element_type>;
+        return py::array(py::dtype::of<T>(), {static_cast<py::ssize_t>(span.size())},
+                         {static_cast<py::ssize_t>(sizeof(T))}, span.data(), owner);
+    });
+    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    return a;
+}
+
+// One data set: the raw values stay as delivered; times and scaled values
+// are computed when first asked for, so a capture of millions of points
+// costs its raw size until then.
 struct DataSet {
     std::string source;
     int32_t code = 0;
     std::pair<std::string, std::string> units;
-    py::array_t<double> time, values, raw, preamble;
+    host::DataSet set;
+    py::array raw;
+    py::array_t<double> preamble;
+    std::optional<py::array_t<double>> time, values;
+
+    const py::array_t<double>& timeArray() {
+        if (!time) {
+            py::array_t<double> t(static_cast<py::ssize_t>(set.raw.size()));
+            double* out = t.mutable_data();
+            for (size_t i = 0; i < set.raw.size(); ++i) out[i] = set.Time(i);
+            time = std::move(t);
+        }
+        return *time;
+    }
+    const py::array_t<double>& valueArray() {
+        if (!values) {
+            py::array_t<double> v(static_cast<py::ssize_t>(set.raw.size()));
+            double* out = v.mutable_data();
+            const host::PreambleBlock& b = set.block;
+            set.raw.visit([&](auto raw) {
+                for (size_t i = 0; i < raw.size(); ++i)
+                    out[i] = b.Value(static_cast<double>(raw[i]));
+            });
+            values = std::move(v);
+        }
+        return *values;
+    }
 };
 
 struct Capture {
-    std::vector<DataSet> datasets;
+    std::shared_ptr<const host::CaptureResult> result;
+    py::list datasets;
     std::optional<std::string> imagePath;
     int32_t dataType = 0;
     int32_t actionType = 0;
@@ -142,22 +114,29 @@ struct Capture {
     bool cancelled = false;
     std::string warning;
     std::string xyDescription;
+
+    // The formats' files in folder, as the capture command writes them.
+    std::vector<std::string> save(const std::string& folder, const std::string& format) const {
+        const std::optional<host::OutputFormats> formats = host::ParseFormats(format);
+        if (!formats) raise(5, "format takes a list of csv, json, h5, sr, vcd: " + format);
+        host::WrittenFiles w;
+        {
+            py::gil_scoped_release release;
+            w = host::SaveFormats(*result, folder, *formats);
+        }
+        return w.files;
+    }
 };
 
-DataSet Convert(const host::DataSet& s, std::vector<AxisGroup>& groups) {
-    DataSet d;
-    d.code = s.block.sourceCode;
-    d.source = SourceOf(d.code);
-    d.units = UnitsOf(d.code, groups);
-    std::vector<double> t(s.raw.size()), v(s.raw.size());
-    for (size_t i = 0; i < s.raw.size(); ++i) {
-        t[i] = s.Time(i);
-        v[i] = s.Value(i);
-    }
-    d.time = ArrayOf(t);
-    d.values = ArrayOf(v);
-    d.raw = ArrayOf(s.raw);
-    d.preamble = ArrayOf(s.block.ToNumbers());
+std::shared_ptr<DataSet> Convert(const host::DataSet& s, std::vector<host::AxisGroup>& groups) {
+    auto d = std::make_shared<DataSet>();
+    d->code = s.block.sourceCode;
+    d->source = host::SettingsSourceName(d->code);
+    const host::AxisGroup axis = host::AxisGroupFor(d->code, groups);
+    d->units = {axis.xUnits, axis.yUnits};
+    d->set = s;
+    d->raw = RawView(s.raw);
+    d->preamble = ArrayOf(s.block.ToNumbers());
     return d;
 }
 
@@ -186,6 +165,7 @@ public:
     const std::string& address() const { return address_; }
     void setAddress(std::string a) { address_ = std::move(a); }
     const std::string& modulePath() const { return connection_.module->path(); }
+    const std::optional<std::string>& registryKey() const { return registryKey_; }
 
     // The capture profile the add-in's dialog stores, for silent captures
     // on a machine where the dialog never ran.
@@ -219,6 +199,7 @@ public:
                                   errorLog() + " say why)");
         }
         Capture c;
+        c.result = std::make_shared<const host::CaptureResult>(r);
         c.dataType = r.dataType;
         c.actionType = r.actionType;
         c.model = r.model;
@@ -226,8 +207,8 @@ public:
         c.warning = r.warning;
         c.xyDescription = r.xyDescription;
         if ((r.actionType & 1) && !r.bmpPath.empty()) c.imagePath = r.bmpPath;
-        std::vector<AxisGroup> groups = AxisGroups(r.xyDescription);
-        for (const host::DataSet& s : r.sets) c.datasets.push_back(Convert(s, groups));
+        std::vector<host::AxisGroup> groups = host::AxisGroups(r.xyDescription);
+        for (const host::DataSet& s : r.sets) c.datasets.append(py::cast(Convert(s, groups)));
         return c;
     }
 
@@ -284,13 +265,14 @@ std::string Version(const std::optional<std::string>& module) {
 
 std::string Repr(const DataSet& d) {
     return "<wavecatch.DataSet " + d.source + " code=" + std::to_string(d.code) +
-           " points=" + std::to_string(d.values.size()) + " units=" + d.units.first + "," +
+           " points=" + std::to_string(d.set.raw.size()) + " units=" + d.units.first + "," +
            d.units.second + ">";
 }
 
 std::string Repr(const Capture& c) {
     std::string sources;
-    for (const DataSet& d : c.datasets) sources += (sources.empty() ? "" : ",") + d.source;
+    for (const py::handle& d : c.datasets)
+        sources += (sources.empty() ? "" : ",") + d.cast<const DataSet&>().source;
     return "<wavecatch.Capture model=" + c.model + " data_type=" + std::to_string(c.dataType) +
            " action_type=" + std::to_string(c.actionType) + " datasets=[" + sources + "]" +
            (c.imagePath ? " image" : "") + (c.cancelled ? " cancelled" : "") + ">";
@@ -329,17 +311,23 @@ PYBIND11_MODULE(wavecatch, m) {
         }
     });
 
-    py::class_<DataSet>(m, "DataSet", "One data set: a source's samples, scaled.")
+    py::class_<DataSet, std::shared_ptr<DataSet>>(m, "DataSet",
+                                                  "One data set: a source's samples, scaled.")
         .def_readonly("source", &DataSet::source,
                       "\"CHAN1\"..\"CHAN4\", \"FUNC\", \"POD1\", \"D3\"")
         .def_readonly("code", &DataSet::code,
                       "source code of the preamble (1-5, 8, 16, 100+n, 200+n)")
         .def_readonly("units", &DataSet::units, "(x units, y units), e.g. (\"sec\", \"Volt\")")
-        .def_readonly("time", &DataSet::time, "seconds of each sample")
-        .def_readonly("values", &DataSet::values, "scaled values (volts; 0..255 for a pod)")
-        .def_readonly("raw", &DataSet::raw, "raw values as delivered")
+        .def_property_readonly("time", &DataSet::timeArray,
+                               "seconds of each sample (float64, computed on first use)")
+        .def_property_readonly("values", &DataSet::valueArray,
+                               "scaled values (volts; 0..255 for a pod; float64, computed on "
+                               "first use)")
+        .def_readonly("raw", &DataSet::raw,
+                      "raw values as delivered (int16 words or uint8 bytes), a read-only "
+                      "view of the add-in's array")
         .def_readonly("preamble", &DataSet::preamble, "the 11-number preamble block")
-        .def("__len__", [](const DataSet& d) { return d.values.size(); })
+        .def("__len__", [](const DataSet& d) { return d.set.raw.size(); })
         .def("__repr__", [](const DataSet& d) { return Repr(d); });
 
     py::class_<Capture>(m, "Capture", "What one capture delivered.")
@@ -351,30 +339,36 @@ PYBIND11_MODULE(wavecatch, m) {
         .def_readonly("cancelled", &Capture::cancelled, "True when the results are incomplete")
         .def_readonly("warning", &Capture::warning, "raw data and preambles disagree")
         .def_readonly("xy_description", &Capture::xyDescription)
+        .def("save", &Capture::save, py::arg("path"), py::arg("format") = "csv,json",
+             "Writes the capture into the folder path in the formats of the list (csv, json, "
+             "h5, sr, vcd), as 'wavecatch capture --format' does; returns the files written.")
         .def("__repr__", [](const Capture& c) { return Repr(c); });
 
-    py::class_<Session>(m, "Session",
-                        "A host of the add-in. address is stored where the add-in looks for "
-                        "the instrument before each capture (None: the stored one); module "
-                        "is the add-in module (None: the registered one, else the installed "
-                        "one); registry_key selects another settings key.")
-        .def(py::init<std::optional<std::string>, std::optional<std::string>,
-                      std::optional<std::string>>(),
-             py::arg("address") = py::none(), py::arg("module") = py::none(),
-             py::arg("registry_key") = py::none())
-        .def_property("address", &Session::address, &Session::setAddress)
-        .def_property_readonly("module_path", &Session::modulePath)
-        .def("setting", &Session::setting, py::arg("name"),
-             "A value of the stored capture profile (\"\" when unset).")
-        .def("set_setting", &Session::setSetting, py::arg("name"), py::arg("value"),
-             "Stores a value of the capture profile, as the dialog would: ActiveChannels "
-             "(\"CHAN1,CHAN2,POD1\"), Screen, Waveform, D0D7, D8D15, MakeNewAcquisition "
-             "(\"1\" or \"0\").")
-        .def("capture", &Session::capture, py::arg("dialog") = false,
-             py::arg("points") = py::none(), py::arg("registry_key") = py::none(),
-             "Fetches data with the stored capture profile (or the add-in's dialog). "
-             "points: a number of points or \"MAX\". Raises wavecatch.Error when nothing "
-             "was captured.");
+    auto session =
+        py::class_<Session>(m, "Session",
+                            "A host of the add-in. address is stored where the add-in looks for "
+                            "the instrument before each capture (None: the stored one); module "
+                            "is the add-in module (None: the registered one, else the installed "
+                            "one); registry_key selects another settings key.")
+            .def(py::init<std::optional<std::string>, std::optional<std::string>,
+                          std::optional<std::string>>(),
+                 py::arg("address") = py::none(), py::arg("module") = py::none(),
+                 py::arg("registry_key") = py::none())
+            .def_property("address", &Session::address, &Session::setAddress)
+            .def_property_readonly("module_path", &Session::modulePath)
+            .def_property_readonly("registry_key", &Session::registryKey)
+            .def("setting", &Session::setting, py::arg("name"),
+                 "A value of the stored capture profile (\"\" when unset).")
+            .def("set_setting", &Session::setSetting, py::arg("name"), py::arg("value"),
+                 "Stores a value of the capture profile, as the dialog would: ActiveChannels "
+                 "(\"CHAN1,CHAN2,POD1\"), Screen, Waveform, D0D7, D8D15, MakeNewAcquisition "
+                 "(\"1\" or \"0\").")
+            .def("capture", &Session::capture, py::arg("dialog") = false,
+                 py::arg("points") = py::none(), py::arg("registry_key") = py::none(),
+                 "Fetches data with the stored capture profile (or the add-in's dialog). "
+                 "points: a number of points or \"MAX\". Raises wavecatch.Error when nothing "
+                 "was captured.");
+    AddSessionTools(m, session);
 
     m.def("supported_instruments", &SupportedInstruments, py::arg("module") = py::none(),
           "The model identifiers the add-in supports.");

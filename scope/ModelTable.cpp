@@ -112,7 +112,10 @@ void LoadModelTable() {
         gModelList = kBuiltInModelList;
         gChannelList = kBuiltInChannelList;
     }
-    gModels = splitAtComma(gModelList);
+    // An empty list names no model at all (an override file without a
+    // "Model" value supports nothing); only an empty entry inside a list
+    // is the empty identifier that every reply contains.
+    gModels = gModelList.empty() ? std::vector<std::string>{} : splitAtComma(gModelList);
     gLoaded = true;
 }
 

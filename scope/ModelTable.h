@@ -10,8 +10,8 @@
 
 namespace cvn {
 
-extern std::string gModelList;    // comma-separated identifiers
-extern std::string gChannelList;  // comma-separated channel counts
+extern std::string gModelList;            // comma-separated identifiers
+extern std::string gChannelList;          // comma-separated channel counts
 extern std::vector<std::string> gModels;  // gModelList split at ","
 
 // Built-in lists, and the four fragments that name the newest family (the

@@ -105,6 +105,13 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             o.faults.garbagePreamble = true;
         } else if (a == "--reset-screen") {
             o.faults.resetScreen = true;
+        } else if (a == "--late-terminator-ms") {
+            o.faults.lateTerminatorMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
+        } else if (a == "--indefinite-blocks") {
+            o.faults.indefiniteBlocks = true;
+        } else if (a == "--preamble-extra") {
+            o.faults.preambleExtra = true;
+            o.faults.preambleExtraText = value();
         } else if (a.size() == 7 && a.rfind("--chan", 0) == 0 && a[6] >= '1' &&
                    a[6] < '1' + ScopeState::kMaxChannels) {
             SignalConfig& sig = o.signal[a[6] - '1'];
@@ -170,6 +177,14 @@ std::string SimUsage() {
            "  --cut-data         reset the connection in the middle of waveform data\n"
            "  --garbage-preamble answer the preamble query with meaningless bytes\n"
            "  --reset-screen     reset the connection in the middle of the screen image\n"
+           "  --late-terminator-ms N\n"
+           "                     send the line feed after each binary block N ms late\n"
+           "  --indefinite-blocks\n"
+           "                     send binary blocks as \"#0\" blocks, which run to the line\n"
+           "                     feed (their data may hold line feeds of its own)\n"
+           "  --preamble-extra TEXT\n"
+           "                     add an 11th field TEXT to the preamble reply (\"\": a\n"
+           "                     trailing comma)\n"
            "  --help             show this text\n"
            "\n"
            "Prints \"halvio-sim listening on ADDR:PORT\" when ready; SIGINT or SIGTERM stop it.\n";

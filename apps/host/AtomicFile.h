@@ -26,6 +26,9 @@ public:
     std::string& buffer() { return buffer_; }
     void flush();
     void commit();
+    // The temporary file, for a library that writes a file by its name
+    // (it may also delete and create it again): commit() still renames it.
+    const std::string& tempPath() const { return tmp_; }
 
 private:
     void writeAll(std::string_view bytes);

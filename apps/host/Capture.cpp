@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <QImage>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -13,8 +12,12 @@
 #include <set>
 
 #include "apps/host/AtomicFile.h"
+#include "apps/host/CaptureText.h"
+#include "apps/host/ChunkFormatter.h"
+#include "apps/host/Hdf5Writer.h"
 #include "apps/host/Json.h"
 #include "apps/host/Plot.h"
+#include "apps/host/SigrokWriter.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
 #include "support/AppKey.h"
@@ -112,28 +115,6 @@ std::string DefaultCaptureFolder() {
 
 namespace {
 
-// Twelve digits resolve a sample of a million-point record anywhere on the
-// time axis, without the binary noise of a round-trip form (0.00499000...05).
-// Written as printf's "%.12g" would, several times faster.
-void appendTime(std::string& out, double t) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, t, std::chars_format::general, 12);
-    out.append(buf, r.ptr);
-}
-
-void writeCsv(AtomicFileWriter& file, const DataSet& s) {
-    const bool logic = s.kind() == SourceKind::Pod || s.kind() == SourceKind::Bit;
-    file.write(logic ? "time_s,state\n" : "time_s,volts\n");
-    std::string& out = file.buffer();
-    for (size_t i = 0; i < s.raw.size(); ++i) {
-        appendTime(out, s.Time(i));
-        out += ',';
-        out += JsonNumber(s.Value(i));
-        out += '\n';
-        if ((i & 0xfff) == 0xfff) file.flush();
-    }
-}
-
 void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
     JsonWriter j(file);
     j.beginObject();
@@ -149,7 +130,8 @@ void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
         j.key("code").value(s.block.sourceCode);
         j.key("points").value(s.raw.size());
         j.key("preamble").numbers(s.block.ToNumbers());
-        j.key("raw").numbers(s.raw);
+        j.key("raw").raw("");  // the numbers follow straight into the file
+        WriteJsonNumbers(file, s.raw, FormattingThreads());
         j.endObject();
     }
     j.endArray();
@@ -167,39 +149,95 @@ bool insideTempFolder(const std::string& path) {
 
 }  // namespace
 
-WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder) {
-    WrittenFiles w;
-    w.folder = folder;
+std::optional<OutputFormats> ParseFormats(const std::string& list) {
+    OutputFormats f{false, false, false, false, false};
+    bool any = false;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        const std::string name = list.substr(start, comma - start);
+        bool* flag = name == "csv"    ? &f.csv
+                     : name == "json" ? &f.json
+                     : name == "h5"   ? &f.h5
+                     : name == "sr"   ? &f.sr
+                     : name == "vcd"  ? &f.vcd
+                                      : nullptr;
+        if (!flag) return std::nullopt;
+        *flag = any = true;
+        start = comma + 1;
+    }
+    if (!any) return std::nullopt;
+    return f;
+}
+
+namespace {
+
+// Each file is produced straight into its writer and appears when done.
+template <typename Fill>
+void produce(WrittenFiles& w, const std::string& name, const Fill& fill) {
+    const std::string path = (fs::path(w.folder) / name).string();
+    AtomicFileWriter file(path);
+    fill(file);
+    file.commit();
+    w.files.push_back(path);
+}
+
+void makeFolder(const std::string& folder) {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec)
         throw Error(75, "Cannot create the folder " + folder + ": " + ec.message(), "wavecatch");
-    // Each file is produced straight into its writer and appears when done.
-    auto produce = [&](const std::string& name, const auto& fill) {
-        const std::string path = (fs::path(folder) / name).string();
-        AtomicFileWriter file(path);
-        fill(file);
-        file.commit();
-        w.files.push_back(path);
-    };
-    auto write = [&](const std::string& name, std::string_view bytes) {
-        produce(name, [&](AtomicFileWriter& file) { file.write(bytes); });
-    };
+}
 
+void saveFormats(const CaptureResult& r, const OutputFormats& formats, WrittenFiles& w) {
     std::set<std::string> used;
     for (const DataSet& s : r.sets) {
+        if (!formats.csv) break;
         std::string stem;
         for (char c : s.name)
             stem += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         std::string name = stem + ".csv";
         for (int n = 2; used.count(name); ++n) name = stem + "-" + std::to_string(n) + ".csv";
         used.insert(name);
-        produce(name, [&](AtomicFileWriter& file) { writeCsv(file, s); });
+        produce(w, name, [&](AtomicFileWriter& file) { WriteCsv(file, s, FormattingThreads()); });
     }
-    produce("raw.json", [&](AtomicFileWriter& file) { writeRawJson(file, r); });
+    if (formats.json)
+        produce(w, "raw.json", [&](AtomicFileWriter& file) { writeRawJson(file, r); });
+    // The libraries write these themselves, into a writer's temporary file.
+    auto byLibrary = [&](const char* name,
+                         void (*writeFile)(const CaptureResult&, const std::string&)) {
+        const std::string path = (fs::path(w.folder) / name).string();
+        writeFile(r, path);
+        w.files.push_back(path);
+    };
+    if (formats.h5) byLibrary("capture.h5", WriteHdf5);
+    if (formats.sr && !r.sets.empty()) byLibrary("capture.sr", WriteSigrokSession);
+    if (formats.vcd && HasLogicLines(r)) byLibrary("capture.vcd", WriteVcd);
+}
+
+}  // namespace
+
+WrittenFiles SaveFormats(const CaptureResult& r, const std::string& folder,
+                         const OutputFormats& formats) {
+    WrittenFiles w{folder, {}};
+    makeFolder(folder);
+    saveFormats(r, formats, w);
+    return w;
+}
+
+WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
+                          const OutputFormats& formats) {
+    WrittenFiles w{folder, {}};
+    makeFolder(folder);
+    saveFormats(r, formats, w);
+    auto write = [&](const std::string& name, std::string_view bytes) {
+        produce(w, name, [&](AtomicFileWriter& file) { file.write(bytes); });
+    };
     if ((r.actionType & 1) && !r.bmpPath.empty()) {
         write("screen.bmp", ReadWholeFile(r.bmpPath));
         // The add-in leaves its temporary image to the host; the copy is ours.
+        std::error_code ec;
         if (insideTempFolder(r.bmpPath)) fs::remove(r.bmpPath, ec);
     }
     const std::string title = r.model + ": " + DataTypeMeaning(r.dataType);

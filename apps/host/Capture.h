@@ -56,13 +56,29 @@ struct WrittenFiles {
     std::vector<std::string> files;  // paths inside folder, in writing order
 };
 
+// The files a capture is saved as, besides the screen image and the plot.
+struct OutputFormats {
+    bool csv = true;   // one CSV per data set, scaled
+    bool json = true;  // raw.json: raw data and preambles
+    bool h5 = false;   // capture.h5: raw data and preambles in HDF5
+    bool sr = false;   // capture.sr: sigrok session (PulseView)
+    bool vcd = false;  // capture.vcd: the logic lines as a value change dump
+};
+// "csv,json,h5,sr,vcd" (any of them, any order); nullopt for an unknown name
+// or an empty list.
+std::optional<OutputFormats> ParseFormats(const std::string& list);
+
 // "./wavecatch-YYYYMMDD-HHMMSS" (with a suffix when that exists already).
 std::string DefaultCaptureFolder();
-// Writes one CSV per data set, raw.json, screen.bmp (when an image came)
-// and plot.png into folder (created when missing). Needs a
-// QGuiApplication for the plot. Throws cvn::Error when a file cannot be
-// written.
-WrittenFiles WriteCapture(const CaptureResult& result, const std::string& folder);
+// Writes the formats' files (a vcd only when there are logic lines),
+// screen.bmp (when an image came) and plot.png into folder (created when
+// missing). Needs a QGuiApplication for the plot. Throws cvn::Error when a
+// file cannot be written.
+WrittenFiles WriteCapture(const CaptureResult& result, const std::string& folder,
+                          const OutputFormats& formats = {});
+// Only the formats' files, without image and plot (no Qt needed).
+WrittenFiles SaveFormats(const CaptureResult& result, const std::string& folder,
+                         const OutputFormats& formats);
 
 // The summary the capture command prints, as lines or as JSON.
 std::string SummaryText(const CaptureResult& result, const WrittenFiles& files);

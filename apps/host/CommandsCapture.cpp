@@ -24,13 +24,19 @@ namespace {
 
 constexpr const char* kCaptureHelp =
     "usage: wavecatch capture [--address ADDR] [--dialog] [--registry-key KEY]\n"
-    "                         [--points N|MAX] [--out DIR] [--module PATH] [--json]\n"
+    "                         [--points N|MAX] [--out DIR] [--format LIST]\n"
+    "                         [--module PATH] [--json]\n"
     "Fetches data through the add-in (GetDataFromInstrument) and saves it in DIR\n"
-    "(default ./wavecatch-<date>-<time>): one CSV per data set (time in seconds,\n"
-    "value scaled by its preamble), raw.json (raw data and preambles), screen.bmp\n"
-    "(when an image came) and plot.png. Without --dialog the add-in uses the\n"
-    "choices its dialog stored last. --address is stored where the add-in looks\n"
-    "for the instrument address; --registry-key selects another settings key.\n"
+    "(default ./wavecatch-<date>-<time>) in the formats of LIST (default csv,json):\n"
+    "  csv   one CSV per data set (time in seconds, value scaled by its preamble)\n"
+    "  json  raw.json (raw data and preambles)\n"
+    "  h5    capture.h5: raw data, preambles, units in HDF5 (for big records)\n"
+    "  sr    capture.sr: sigrok session for PulseView (analog in volts, pods as D0-D15)\n"
+    "  vcd   capture.vcd: the logic lines (only when pods or bits were captured)\n"
+    "and always screen.bmp (when an image came) and plot.png. Without --dialog\n"
+    "the add-in uses the choices its dialog stored last. --address is stored\n"
+    "where the add-in looks for the instrument address; --registry-key selects\n"
+    "another settings key.\n"
     "Exits with 1 when the add-in reports Cancel.\n";
 constexpr const char* kDemoHelp =
     "usage: wavecatch demo [--out DIR] [--module PATH] [--json]\n"
@@ -42,14 +48,21 @@ constexpr const char* kDemoHelp =
 constexpr const char* kDemoRegistryKey = "Corvane\\Linkara\\WavecatchDemo";
 constexpr const char* kDemoModel = "MSOHX5104";
 
+OutputFormats formatsOf(const ParsedArgs& p) {
+    if (!p.hasValue("--format")) return {};
+    const std::optional<OutputFormats> f = ParseFormats(p.value("--format"));
+    if (!f) throw UsageError("--format takes a list of csv, json, h5, sr, vcd");
+    return *f;
+}
+
 int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::ostream& err) {
     if (r.cancel && r.actionType == 0) {
         err << "wavecatch: the add-in reported Cancel: no data was fetched\n";
         if (p.has("--json")) out << SummaryJson(r, {});
         return kExitFailed;
     }
-    const WrittenFiles files =
-        WriteCapture(r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder());
+    const WrittenFiles files = WriteCapture(
+        r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder(), formatsOf(p));
     out << (p.has("--json") ? SummaryJson(r, files) : SummaryText(r, files));
     if (r.cancel) {
         err << "wavecatch: the add-in reported Cancel: the results are incomplete\n";
@@ -61,20 +74,28 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
 }  // namespace
 
 int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const ParsedArgs p =
-        ParseArgs(args, {"--address", "--registry-key", "--points", "--out", "--module"},
-                  {"--help", "--dialog", "--json"});
+    const ParsedArgs p = ParseArgs(
+        args, {"--address", "--registry-key", "--points", "--out", "--module", "--format"},
+        {"--help", "--dialog", "--json"});
     if (p.has("--help")) return PrintHelp(out, kCaptureHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
+    formatsOf(p);  // a wrong list is refused before anything is fetched
     CaptureRequest req;
-    req.modulePath = p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
+    req.modulePath = ModuleToUse(CVN_PROGID_IWAVECATCH, p.value("--module"));
     req.address = p.value("--address");
     req.dialog = p.has("--dialog");
     if (p.hasValue("--registry-key")) req.registryKey = p.value("--registry-key");
     if (p.hasValue("--points")) req.points = p.value("--points");
-    // The dialog is modal: without a display it would wait for ever.
-    if (req.dialog && !CanShowWindows())
-        throw UsageError("--dialog needs a display (DISPLAY or WAYLAND_DISPLAY)");
+    // The dialog is modal: on no display, or one nobody sees, it would wait
+    // for ever. Say so at once instead.
+    if (req.dialog) {
+        const std::string problem = DisplayProblem();
+        if (!problem.empty()) {
+            err << "wavecatch: capture --dialog needs a display a person can use: " << problem
+                << "\n";
+            return kExitUsage;
+        }
+    }
     EnsureGuiApplication(req.dialog);
     return finish(RunCapture(req), p, out, err);
 }

@@ -109,7 +109,14 @@ std::vector<DataSet> SplitDataSets(const std::vector<double>& preamble, const Va
     std::vector<DataSet> sets;
     // A reset result is one element 0: no blocks at all.
     if (preamble.size() < kPreambleSize) return sets;
-    const std::vector<double> raw = NumbersOf(yData);
+    // The data sets are windows on the add-in's array; only an array of
+    // variants (not what the add-in delivers) is read into doubles first.
+    automation::Variant numbers = yData;
+    if (yData.isArray() && yData.array().elementType() == automation::VarType::Variant) {
+        const std::vector<double> read = NumbersOf(yData);
+        numbers = Variant(DataVector<double>(read.begin(), read.end()));
+    }
+    const size_t total = numbers.isArray() ? numbers.array().count() : 0;
     const size_t blocks = preamble.size() / kPreambleSize;
     size_t expected = 0;
     size_t next = 0;
@@ -119,15 +126,14 @@ std::vector<DataSet> SplitDataSets(const std::vector<double>& preamble, const Va
         s.name = SourceName(s.block.sourceCode);
         const size_t points = s.block.points > 0 ? static_cast<size_t>(s.block.points) : 0;
         expected += points;
-        const size_t take = std::min(points, raw.size() - next);
-        s.raw.assign(raw.begin() + static_cast<std::ptrdiff_t>(next),
-                     raw.begin() + static_cast<std::ptrdiff_t>(next + take));
+        const size_t take = std::min(points, total - next);
+        s.raw = RawSamples(numbers, next, take);
         next += take;
         sets.push_back(std::move(s));
     }
-    if (expected != raw.size())
+    if (expected != total)
         warning = "the preambles announce " + std::to_string(expected) +
-                  " points in all, the raw data holds " + std::to_string(raw.size());
+                  " points in all, the raw data holds " + std::to_string(total);
     return sets;
 }
 

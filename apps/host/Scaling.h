@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/host/RawSamples.h"
 #include "automation/Variant.h"
 
 namespace cvn::host {
@@ -44,10 +45,11 @@ std::string SourceName(int32_t code);
 // For a pod or bit lane: how many logic lines the raw values carry.
 int LogicLines(int32_t code);
 
-// One data set: its block, raw values and the block's scaled view.
+// One data set: its block, raw values (a view of the add-in's array) and
+// the block's scaled view of them.
 struct DataSet {
     PreambleBlock block;
-    std::vector<double> raw;
+    RawSamples raw;
     std::string name;
 
     SourceKind kind() const { return KindOfCode(block.sourceCode); }

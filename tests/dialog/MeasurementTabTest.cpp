@@ -6,11 +6,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "dialog/MeasurementTab.h"
+#include "support/QtUiServices.h"
 #include "tests/dialog/DialogTestSupport.h"
 
 namespace cvn::test {
@@ -117,6 +121,37 @@ TEST_F(MeasurementTabTest, MeasureSelectClearSaveAndPickSources) {
         EXPECT_EQ(ui_->boxes()[0].text.rfind("No connection.", 0), 0u);
         EXPECT_EQ(result(d, "Freq")->text(), "kept");
     }));
+}
+
+// "Current Acquisition" clicked while "New Acquisition" pauses: the pause
+// blocks, so the click runs after the first sequence, never inside it.
+TEST_F(MeasurementTabTest, AClickDuringThePauseRunsAfterTheSequence) {
+    setUiServices(std::make_shared<QtUiServices>());
+    ScriptedSession scope;
+    (*scope.replies)[":MEASure:SOURce?"] = "CHAN1,CHAN2\n";
+    (*scope.replies)[":CHAN2:DISP?"] = "1\n";
+    for (int k = 1; k <= 4; ++k) (*scope.replies)[":FUNCtion" + std::to_string(k) + "?"] = "OFF\n";
+    scope.install();
+    D& d = captureDialog();
+    ClearAllMeasurements(d);
+    d.show();
+    bool clicked = false;
+    QTimer::singleShot(20, &d, [&] {
+        clicked = true;
+        d.cmdMeasure->click();
+    });
+    MeasureNewAcquisition(d);
+    EXPECT_FALSE(clicked) << "the click ran inside the pause";
+    const auto stops = [&] { return std::count(scope.log->begin(), scope.log->end(), ":STOP"); };
+    EXPECT_EQ(stops(), 1);
+    ASSERT_FALSE(scope.log->empty());
+    EXPECT_EQ(scope.log->front(), ":SINGle");
+    EXPECT_EQ(scope.log->back(), ":MEASure:CLEar");
+    // Afterwards the queued click gets its own whole sequence.
+    QTRY_VERIFY(clicked);
+    EXPECT_EQ(stops(), 2);
+    EXPECT_EQ(scope.log->back(), ":MEASure:CLEar");
+    d.hide();
 }
 
 TEST_F(MeasurementTabTest, ScopeSettingsOkSavesAndSendsAndKeepsTheDialogOpen) {

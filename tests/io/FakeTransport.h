@@ -1,8 +1,10 @@
 // A scripted transport for session tests: hands out prepared chunks one read
-// at a time, then either closes or stays silent until the deadline.
+// at a time, then either closes or stays silent until the deadline. A chunk
+// can arrive late: delayMs after the chunk before it was taken.
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -17,6 +19,7 @@ namespace cvn::io::test {
 struct Chunk {
     std::string bytes;
     bool end = false;  // message END after this chunk (message-based only)
+    int delayMs = 0;   // arrives this long after the previous chunk was read
 };
 
 class FakeTransport : public Transport {
@@ -24,7 +27,10 @@ public:
     enum class AtEnd { Silent, Close };
 
     FakeTransport(std::vector<Chunk> chunks, AtEnd atEnd, bool messageBased = false)
-        : chunks_(chunks.begin(), chunks.end()), atEnd_(atEnd), messageBased_(messageBased) {}
+        : chunks_(chunks.begin(), chunks.end()),
+          atEnd_(atEnd),
+          messageBased_(messageBased),
+          since_(Clock::now()) {}
 
     void write(const uint8_t* data, size_t size, Deadline) override {
         written.append(reinterpret_cast<const char*>(data), size);
@@ -41,12 +47,22 @@ public:
             throw IoError(kIoTimeout, "no data");
         }
         Chunk& c = chunks_.front();
+        if (c.delayMs > 0) {
+            const auto ready = since_ + std::chrono::milliseconds(c.delayMs);
+            if (ready > deadline) {
+                std::this_thread::sleep_until(deadline);
+                throw IoError(kIoTimeout, "no data yet");
+            }
+            std::this_thread::sleep_until(ready);
+            c.delayMs = 0;
+        }
         size_t n = std::min(size, c.bytes.size());
         std::memcpy(data, c.bytes.data(), n);
         c.bytes.erase(0, n);
         if (c.bytes.empty()) {
             end = c.end;
             chunks_.pop_front();
+            since_ = Clock::now();
         }
         return n;
     }
@@ -59,6 +75,7 @@ private:
     std::deque<Chunk> chunks_;
     AtEnd atEnd_;
     bool messageBased_;
+    Clock::time_point since_;
 };
 
 // Every way to cut `reply` in two, plus one byte per read: the boundaries

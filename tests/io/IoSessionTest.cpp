@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "FakeTransport.h"
+#include "SessionFixture.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
 
@@ -14,38 +14,11 @@ namespace {
 using namespace std::string_literals;
 using AtEnd = test::FakeTransport::AtEnd;
 using test::Chunk;
+using test::errorOf;
 using test::everySplit;
 using test::FakeTransport;
-
-struct Fixture {
-    FakeTransport* fake;
-    IoSession session;
-};
-
-std::unique_ptr<Fixture> makeSession(std::vector<Chunk> chunks, AtEnd atEnd = AtEnd::Silent,
-                                     bool messageBased = false) {
-    auto t = std::make_unique<FakeTransport>(std::move(chunks), atEnd, messageBased);
-    FakeTransport* raw = t.get();
-    auto f = std::unique_ptr<Fixture>(new Fixture{raw, IoSession("fake", std::move(t))});
-    f->session.SetTimeout(200);
-    return f;
-}
-
-std::string str(const cvn::DataVector<uint8_t>& v) {
-    return std::string(v.begin(), v.end());
-}
-
-// Runs fn and returns the IoError it throws (fails the test if none).
-template <typename Fn>
-IoError errorOf(Fn&& fn) {
-    try {
-        fn();
-    } catch (const IoError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no IoError thrown";
-    return IoError(kIoFailure, "none");
-}
+using test::makeSession;
+using test::str;
 
 TEST(IoSessionBlock, ReadsBlocksSplitAtEveryBoundary) {
     struct Case {
@@ -53,8 +26,9 @@ TEST(IoSessionBlock, ReadsBlocksSplitAtEveryBoundary) {
         std::string data;
     };
     const std::vector<Case> cases = {
-        {"#15hello\n", "hello"}, {" \r\n#211ab\ncd\0efghi\r\n"s, "ab\ncd\0efghi"s},
-        {"#10\n", ""},           {"#0abc\n", "abc"},
+        {"#15hello\n", "hello"},
+        {" \r\n#211ab\ncd\0efghi\r\n"s, "ab\ncd\0efghi"s},
+        {"#10\n", ""},
         {"#15hello", "hello"},  // no terminator: the next reply follows at once
     };
     for (const auto& c : cases) {
@@ -192,6 +166,64 @@ TEST(IoSessionTimeout, SilentInstrumentFailsWithinTimeout) {
     EXPECT_EQ(errorOf([&] { f->session.EnterText(); }).code(), kIoTimeout);
     EXPECT_EQ(errorOf([&] { f->session.EnterBytes(); }).code(), kIoTimeout);
     EXPECT_EQ(errorOf([&] { f->session.ReadBytes(buf.data(), buf.size()); }).code(), kIoTimeout);
+}
+
+TEST(IoSessionProgress, ReportsBlockDataOncePerStepAndAtTheEnd) {
+    using Calls = std::vector<std::pair<size_t, size_t>>;
+    constexpr size_t kStep = IoSession::kProgressStepBytes;
+    const size_t size = 3 * kStep + 1000;
+    const std::string header = "#7" + std::to_string(size);
+    const std::string data(size, 'x');
+    // Data in 256 KiB reads: a report after the reads that pass 1, 2 and 3
+    // MiB, then the end.
+    std::vector<Chunk> chunks{{header}};
+    for (size_t at = 0; at < size; at += kStep / 4) chunks.push_back({data.substr(at, kStep / 4)});
+    chunks.push_back({"\nNEXT\n"});
+    auto f = makeSession(chunks);
+    Calls calls;
+    f->session.SetBlockProgress(
+        [&](size_t received, size_t total) { calls.emplace_back(received, total); });
+    EXPECT_EQ(f->session.EnterBytes().size(), size);
+    EXPECT_EQ(calls, (Calls{{kStep, size}, {2 * kStep, size}, {3 * kStep, size}, {size, size}}));
+    calls.clear();
+    EXPECT_EQ(f->session.EnterText(), "NEXT\n");  // text replies report nothing
+    EXPECT_TRUE(calls.empty());
+
+    // Words, raw reads of a block, and an indefinite block (size unknown).
+    auto w = makeSession({{"#14\x01\x02\x03\x04\n"}, {"#16abcdef\n"}});
+    auto m = makeSession({{"#0xyz\n", true}}, AtEnd::Silent, true);
+    for (IoSession* s : {&w->session, &m->session}) {
+        s->SetBlockProgress(
+            [&](size_t received, size_t total) { calls.emplace_back(received, total); });
+    }
+    EXPECT_EQ(w->session.EnterWords().size(), 2u);
+    w->session.SetTermChar(-1);
+    std::array<uint8_t, 64> buf{};
+    EXPECT_EQ(w->session.ReadBytes(buf.data(), buf.size()), 10u);
+    EXPECT_EQ(str(m->session.EnterBytes()), "xyz");
+    EXPECT_EQ(calls, (Calls{{4, 4}, {6, 6}, {3, 0}}));
+
+    // An empty function removes the callback.
+    calls.clear();
+    auto g = makeSession({{"#13abc\n"}});
+    g->session.SetBlockProgress([&](size_t r, size_t t) { calls.emplace_back(r, t); });
+    g->session.SetBlockProgress({});
+    EXPECT_EQ(str(g->session.EnterBytes()), "abc");
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST(IoSessionProgress, ACallbackThatThrowsFailsTheReadAndTheSessionResynchronises) {
+    const std::string big(2 * IoSession::kProgressStepBytes, 'x');
+    auto f = makeSession({{"#7" + std::to_string(big.size())},
+                          {big.substr(0, big.size() / 2)},
+                          {big.substr(big.size() / 2)},
+                          {"\n"}});
+    f->session.SetBlockProgress([](size_t, size_t) { throw std::runtime_error("cancelled"); });
+    EXPECT_THROW(f->session.EnterBytes(), std::runtime_error);
+    // The rest of the cut block is drained before the next command.
+    f->session.SetBlockProgress({});
+    f->session.Output("*IDN?");
+    EXPECT_EQ(errorOf([&] { f->session.EnterText(); }).code(), kIoTimeout);
 }
 
 }  // namespace

@@ -114,6 +114,38 @@ class CaptureTest(unittest.TestCase):
             self.assertEqual(f.read(2), b"BM")
         self.assertIn("D7", repr(c))
 
+    def test_raw_is_a_view_and_save_writes_the_formats(self):
+        with Simulator("--model", "MSOHX5104") as sim:
+            c = session(sim.address, "CHAN1,POD1").capture(points=1000)
+        ch1, pod = c.datasets
+        # The add-in's array itself: no copy, read-only, in the type delivered.
+        self.assertFalse(ch1.raw.flags.owndata)
+        self.assertFalse(ch1.raw.flags.writeable)
+        self.assertTrue(np.shares_memory(ch1.raw, c.datasets[0].raw))
+        self.assertIn(ch1.raw.dtype, (np.int16, np.uint8))
+        self.assertEqual(len(ch1.raw), len(ch1))
+        with self.assertRaises(ValueError):
+            ch1.raw[0] = 1
+        # Values and times are computed from it, once.
+        p = ch1.preamble
+        np.testing.assert_array_equal(ch1.values, (ch1.raw.astype(float) - p[9]) * p[7] + p[8])
+        np.testing.assert_array_equal(ch1.time, (np.arange(len(ch1)) - p[6]) * p[4] + p[5])
+        self.assertIs(ch1.values, c.datasets[0].values)
+
+        folder = os.path.join(ROOT, "saved")
+        files = c.save(folder, format="csv,h5,vcd")
+        self.assertEqual(sorted(os.path.basename(f) for f in files),
+                         ["capture.h5", "capture.vcd", "ch1.csv", "pod1.csv"])
+        try:
+            import h5py
+        except ImportError:
+            return
+        with h5py.File(os.path.join(folder, "capture.h5"), "r") as f:
+            np.testing.assert_array_equal(f["CH1/raw"][()], ch1.raw)
+            np.testing.assert_array_equal(f["POD1"].attrs["preamble"], pod.preamble)
+        with self.assertRaises(wavecatch.Error):
+            c.save(folder, format="xls")
+
 
 class ErrorTest(unittest.TestCase):
     def test_failures_raise_wavecatch_error(self):

@@ -1,0 +1,27 @@
+// Text of millions of points formatted on every core: the points are cut
+// into chunks, a batch of chunks is formatted at once (one chunk per
+// thread), and the texts are handed on in order, so the output is the same
+// bytes as a serial run, only sooner.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace cvn::host {
+
+// Points per chunk: a chunk's text (a few MB) stays small next to the data.
+inline constexpr size_t kChunkPoints = size_t{1} << 16;
+
+// The cores to format on (at least 1).
+unsigned FormattingThreads();
+
+// Calls format(begin, end, text) for consecutive ranges covering [0, count)
+// on up to `threads` threads, and sink(text) for each range's text, in
+// order, on the calling thread. An exception from format or sink stops the
+// run and propagates once every thread has finished.
+void FormatInChunks(size_t count, unsigned threads,
+                    const std::function<void(size_t begin, size_t end, std::string& text)>& format,
+                    const std::function<void(const std::string& text)>& sink);
+
+}  // namespace cvn::host
