@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -241,6 +242,23 @@ bool PtyServer::Send(const char* data, size_t size) {
     return true;
 }
 
+bool PtyServer::LineMatches() {
+    // The client end's settings, as the client set them: on a real line,
+    // bytes sent at another speed or framing reach the scope as noise.
+    termios tio{};
+    if (tcgetattr(master_, &tio) != 0) return true;
+    const bool same = cfgetospeed(&tio) == ToSpeed(baud_) && (tio.c_cflag & CSIZE) == CS8 &&
+                      (tio.c_cflag & (PARENB | CSTOPB)) == 0;
+    if (!same && !mismatchReported_) {
+        std::fprintf(stderr,
+                     "halvio-sim: the client set its line to other settings than 8N1 at %d "
+                     "baud: what it sends is noise to the scope\n",
+                     baud_);
+    }
+    mismatchReported_ = !same;
+    return same;
+}
+
 bool PtyServer::Serve() {
     MessageFramer framer;
     long received = 0;
@@ -256,6 +274,7 @@ bool PtyServer::Serve() {
             // Only when our own slave end went away; start over on a new pair.
             return true;
         }
+        if (!LineMatches()) continue;  // what arrives is noise to the scope
         framer.feed(buf.data(), static_cast<size_t>(n));
         if (framer.takeOverflow()) {
             instrument_.WithState(

@@ -1,8 +1,10 @@
 // Serial front of the simulator: a pseudo-terminal pair whose client end
 // (/dev/pts/N) a program opens as if it were the scope's RS-232 port. The
 // same SCPI and faults as over TCP, with a real line's settings and, when
-// paced, a real line's speed. A fault that ends the connection closes the
-// pty like a pulled cable; a new pair (a new path) then takes its place.
+// paced, a real line's speed. A client whose end runs at another speed or
+// framing gets no answer: the scope hears only noise then. A fault that
+// ends the connection closes the pty like a pulled cable; a new pair (a new
+// path) then takes its place.
 #pragma once
 
 #include <atomic>
@@ -59,6 +61,8 @@ private:
     // be dropped (stopping) .
     bool Send(const char* data, size_t size);
     bool Pause(int ms);
+    // Whether the client end runs at our speed and framing.
+    bool LineMatches();
 
     Instrument& instrument_;
     const int baud_;
@@ -67,6 +71,7 @@ private:
     std::string link_;
     int master_ = -1;
     int slave_ = -1;  // held open so the line never hangs up between clients
+    bool mismatchReported_ = false;
     mutable std::mutex pathMutex_;
     std::string path_;
     std::atomic<bool> stopping_{false};

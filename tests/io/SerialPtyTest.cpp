@@ -185,6 +185,12 @@ TEST(SerialPtyLine, BaudRatesAndPacedLines) {
     s.Output(":WAVeform:POINts 1000;:WAVeform:FORMat WORD;:WAVeform:DATA?");
     EXPECT_EQ(s.EnterWords().size(), 1000u);
     EXPECT_EQ(CodeOf([&] { SerialTransport(sim.ptyPath(), 12345); }), kIoOpenFailed);
+    // The address form opens at 9600 baud: the scope at 115200 hears noise
+    // and never answers.
+    auto slow = IoManager().Open(Asrl(sim.ptyPath()));
+    slow->SetTimeout(300);
+    slow->Output("*IDN?");
+    EXPECT_EQ(CodeOf([&] { slow->EnterText(); }), kIoTimeout);
     // A path that is no terminal is refused when opened, not on first use.
     EXPECT_EQ(CodeOf([] { IoManager().Open("ASRL/dev/null::INSTR"); }), kIoOpenFailed);
 }
