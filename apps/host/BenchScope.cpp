@@ -2,6 +2,7 @@
 #include <QImage>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -172,10 +173,14 @@ std::pair<int, int> SaveScreen(const std::string& address, bool invert, const st
 std::vector<FoundInstrument> FindInstruments(const FindRequest& request) {
     ensureModelTable();
     std::vector<std::string> addresses;
+    // CVN_DEVICE_ROOT moves the device and sysfs folders under another root,
+    // so tests search a folder of their own instead of the machine's buses.
+    const char* rootVar = std::getenv("CVN_DEVICE_ROOT");
+    const std::string root = rootVar != nullptr && *rootVar != 0 ? rootVar : "/";
     if (request.usb)
-        for (auto& a : UsbAddresses("/")) addresses.push_back(a);
+        for (auto& a : UsbAddresses(root)) addresses.push_back(a);
     if (request.serial)
-        for (auto& a : SerialAddresses("/")) addresses.push_back(a);
+        for (auto& a : SerialAddresses(root)) addresses.push_back(a);
     for (const std::string& h : request.hosts)
         for (auto& a : LanAddresses(h)) addresses.push_back(a);
     if (request.lan) {

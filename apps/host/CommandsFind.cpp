@@ -13,7 +13,7 @@ constexpr const char* kFindHelp =
     "usage: wavecatch find [--usb] [--serial] [--host H]... [--lan] [--json]\n"
     "Looks for instruments as the Find Instrument dialog does and asks each\n"
     "\"*IDN?\": prints address, maker, model and whether the add-in supports it.\n"
-    "Without any of these options: USB (usbtmc). --host alone asks only its hosts.\n"
+    "Without --usb, --serial or --lan: USB (usbtmc) and the hosts given.\n"
     "  --usb             USB instruments (usbtmc devices)\n"
     "  --host H          a LAN host (name, IP, host:port or a full address); may be\n"
     "                    given more than once, or as a comma-separated list\n"
@@ -51,9 +51,10 @@ int CmdFind(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     req.hosts = hostsOf(p);
     req.serial = p.has("--serial");
     req.lan = p.has("--lan");
-    // USB when asked, or when nothing else was: "find --host H" asks H
-    // alone and touches no local device.
-    req.usb = p.has("--usb") || (req.hosts.empty() && !req.serial && !req.lan);
+    // Without a bus chosen, USB is searched besides the hosts given; serial
+    // and LAN only when asked, since they write to ports and send beyond
+    // this computer.
+    req.usb = p.has("--usb") || (!req.serial && !req.lan);
     return RunBenchCommand(err, "find", [&] {
         const std::vector<FoundInstrument> found = FindInstruments(req);
         bool anySupported = false;

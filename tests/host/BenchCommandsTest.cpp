@@ -6,6 +6,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <thread>
@@ -205,6 +207,11 @@ TEST_F(BenchCommandsTest, ScreenWritesAnImageOfTheScopesSize) {
 }
 
 TEST_F(BenchCommandsTest, FindListsTheSimulatorAsSupported) {
+    // Without a bus option USB is searched too: in an empty folder here, so
+    // the machine's own devices stay untouched.
+    const std::string noDevices = ::testing::TempDir() + "/no-devices";
+    std::filesystem::create_directories(noDevices + "/dev");
+    ::setenv("CVN_DEVICE_ROOT", noDevices.c_str(), 1);
     Run r = run({"find", "--host", sim_.address(), "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     const QJsonArray found = json(r.out).array();
