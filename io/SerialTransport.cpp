@@ -112,4 +112,9 @@ size_t SerialTransport::read(uint8_t* data, size_t size, Deadline deadline, bool
     }
 }
 
+bool SerialTransport::closedByPeer() const {
+    pollfd p{fd_.get(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 }  // namespace cvn::io

@@ -18,6 +18,8 @@ public:
 
     void write(const uint8_t* data, size_t size, Deadline deadline) override;
     size_t read(uint8_t* data, size_t size, Deadline deadline, bool& end) override;
+    // A hung-up line: an adapter unplugged, a pseudo-terminal closed.
+    bool closedByPeer() const override;
 
 private:
     UniqueFd fd_;

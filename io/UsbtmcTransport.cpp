@@ -178,4 +178,10 @@ size_t UsbtmcTransport::read(uint8_t* data, size_t size, Deadline deadline, bool
     }
 }
 
+bool UsbtmcTransport::closedByPeer() const {
+    __u32 ms = 0;
+    return port_->ioctl(USBTMC_IOCTL_GET_TIMEOUT, &ms) != 0 &&
+           (errno == ENODEV || errno == ESHUTDOWN);
+}
+
 }  // namespace cvn::io

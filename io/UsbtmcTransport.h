@@ -31,6 +31,9 @@ public:
     // May return 0 with `end` set: the device sent an empty message.
     size_t read(uint8_t* data, size_t size, Deadline deadline, bool& end) override;
     bool messageBased() const override { return true; }
+    // Unplugged: the driver fails every call on the node, even the ones
+    // that do not reach the device, with ENODEV.
+    bool closedByPeer() const override;
 
 private:
     void configure();
