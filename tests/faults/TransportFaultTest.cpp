@@ -52,9 +52,23 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSessionTimeoutMs = 250;
 constexpr int kIdnDelayMs = 1000;
 constexpr int kMarginMs = 2000;
+// Late, but within the session time-out of the operation that waits for it.
+constexpr int kLateTerminatorMs = 200;
 constexpr const char* kUsbNode = "/dev/usbtmc97";  // answered by the emulation
 
-enum FaultKind { kNone, kSlowIdn, kSilent, kGarbage, kTruncate, kLie, kShort, kCut, kScreenReset };
+enum FaultKind {
+    kNone,
+    kSlowIdn,
+    kSilent,
+    kGarbage,
+    kTruncate,
+    kLie,
+    kShort,
+    kCut,
+    kScreenReset,
+    kLateTerminator,
+    kIndefinite
+};
 
 struct Fault {
     FaultKind kind;
@@ -75,6 +89,9 @@ const std::vector<Fault> kFaults = {
     {kCut, "drop-blk", ":SIMulator:FAULt:CUT ON", ":SIMulator:FAULt:CUT OFF"},
     {kScreenReset, "img-reset", ":SIMulator:FAULt:SCReenreset ON",
      ":SIMulator:FAULt:SCReenreset OFF"},
+    {kLateTerminator, "late-term", ":SIMulator:FAULt:LATEterm " + std::to_string(kLateTerminatorMs),
+     ":SIMulator:FAULt:LATEterm 0"},
+    {kIndefinite, "indef-blk", ":SIMulator:FAULt:INDefinite ON", ":SIMulator:FAULt:INDefinite OFF"},
 };
 
 struct Operation {
@@ -97,9 +114,11 @@ struct Link {
 // A serial line has no connections: gScope's session and gSession share it.
 // Identifications that come after their time-out stay owed on the line, and
 // each answers the next question asked there, whichever session asks, until
-// the scope has sent them all. Over a socket each session has a connection
-// of its own and drops its own late reply.
-const std::set<std::string> kSerialSettle = {"connect x slow-idn"};
+// the scope has sent them all; a block's late line feed likewise reaches
+// the session that asks next. What arrived before a command is dropped, so
+// once the line is quiet both sessions are in step again. Over a socket each
+// session has a connection of its own and drops its own late bytes.
+const std::set<std::string> kSerialSettle = {"connect x slow-idn", "transfer x late-term"};
 // How long the scope needs to send every identification still owed.
 constexpr int kSettleMs = 3 * kIdnDelayMs;
 
@@ -148,7 +167,7 @@ std::vector<Operation> Operations(const std::string& imagePath) {
     return {
         {"connect",
          2 * kSessionTimeoutMs + 500,
-         {kTruncate, kLie, kShort, kCut, kScreenReset},
+         {kTruncate, kLie, kShort, kCut, kScreenReset, kLateTerminator, kIndefinite},
          [](const std::string& address, FaultKind) {
              std::string model;
              bool connected = false;
