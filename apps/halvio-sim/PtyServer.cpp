@@ -16,14 +16,12 @@
 #include <system_error>
 #include <vector>
 
+#include "apps/halvio-sim/ByteStream.h"
+
 namespace cvn::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Not a reply in any format the client could expect, but ending in a line
-// feed so a client reading text gets an answer (as over TCP).
-constexpr char kGarbage[] = "\x15GARBAGE\xfe\xff,;?#x\n";
 
 // A real line does not wait for a reader: when the client end has not taken
 // bytes for this long, the rest of the reply is lost, as it would be on a
@@ -260,89 +258,50 @@ bool PtyServer::LineMatches() {
     return same;
 }
 
-bool PtyServer::Serve() {
-    MessageFramer framer;
-    long received = 0;
-    std::vector<char> buf(1 << 16);
-    while (!stopping_) {
-        pollfd p[2] = {{master_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        const int r = poll(p, 2, -1);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0 || p[1].revents != 0) return false;
-        const ssize_t n = read(master_, buf.data(), buf.size());
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) {
-            // Only when our own slave end went away; start over on a new pair.
-            return true;
-        }
-        if (!LineMatches()) continue;  // what arrives is noise to the scope
-        framer.feed(buf.data(), static_cast<size_t>(n));
-        if (framer.takeOverflow()) {
-            instrument_.WithState(
-                [](ScopeState& s) { s.PushError(scpi_error::kTooMuchData, "Too much data"); });
-        }
-        while (auto message = framer.next()) {
-            if (Trim(*message).empty()) continue;
-            const FaultConfig before = instrument_.Faults();
-            // The message after the last allowed one is neither run nor
-            // answered: the cable is pulled.
-            const bool simulatorOnly = IsSimulatorMessage(*message);
-            if (!simulatorOnly && before.dropAfter >= 0 && received >= before.dropAfter)
-                return true;
-            if (!simulatorOnly) ++received;
+// The line as the serving routine sees it.
+class PtyServer::Line final : public ByteStream {
+public:
+    explicit Line(PtyServer& server) : server_(server) {}
 
-            const Response response = instrument_.Execute(*message);
-            if (response.empty()) continue;
-            const FaultConfig f = response.simulator ? FaultConfig{} : instrument_.Faults();
-            if (response.identification && !Pause(f.idnDelayMs)) return false;
-            if (!Pause(f.delayMs)) return false;
-            if (f.silent) continue;
-            if (f.garbage) {
-                if (!Send(kGarbage, sizeof kGarbage - 1)) return false;
-                continue;
+    size_t receive(char* data, size_t size) override {
+        PtyServer& s = server_;
+        while (!s.stopping_) {
+            pollfd p[2] = {{s.master_, POLLIN, 0}, {s.wakePipe_[0], POLLIN, 0}};
+            const int r = poll(p, 2, -1);
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0 || p[1].revents != 0) return 0;
+            const ssize_t n = read(s.master_, data, size);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) {
+                // Only when our own slave end went away; start over on a new pair.
+                gone_ = true;
+                return 0;
             }
-            // The same framing faults as over TCP: blocks as "#0", and the
-            // line feed that ends a block reply sent late.
-            std::vector<std::string_view> out;
-            bool hasBlock = false;
-            bool pull = false;
-            for (const auto& part : response.parts) {
-                const std::string& bytes = *part.bytes;
-                if (f.truncateData && part.block) {
-                    out.emplace_back(bytes.data(), bytes.size() / 2);
-                    pull = true;
-                    break;
-                }
-                hasBlock = hasBlock || part.block;
-                if (part.block && f.indefiniteBlocks && bytes.size() >= 2) {
-                    const size_t skip =
-                        std::min(bytes.size(), 2 + static_cast<size_t>(bytes[1] - '0'));
-                    out.emplace_back("#0");
-                    out.emplace_back(bytes.data() + skip, bytes.size() - skip);
-                } else {
-                    out.emplace_back(bytes);
-                }
-                // Closing and resetting are the same on a serial line.
-                if (part.after != AfterSend::Continue) {
-                    pull = true;
-                    break;
-                }
-            }
-            std::string_view late;
-            if (hasBlock && f.lateTerminatorMs > 0 && !pull && !response.parts.back().block &&
-                *response.parts.back().bytes == "\n") {
-                late = out.back();
-                out.pop_back();
-            }
-            for (std::string_view piece : out) {
-                if (!Send(piece.data(), piece.size())) return false;
-            }
-            if (pull) return true;
-            if (!late.empty() && (!Pause(f.lateTerminatorMs) || !Send(late.data(), late.size())))
-                return false;
+            if (!s.LineMatches()) continue;  // what arrives is noise to the scope
+            return static_cast<size_t>(n);
         }
+        return 0;
     }
-    return false;
+    bool send(const std::vector<std::string_view>& pieces) override {
+        for (std::string_view piece : pieces) {
+            if (!server_.Send(piece.data(), piece.size())) return false;
+        }
+        return true;
+    }
+    bool pause(int ms) override { return server_.Pause(ms); }
+    // The line went away under the server.
+    bool gone() const { return gone_; }
+
+private:
+    PtyServer& server_;
+    bool gone_ = false;
+};
+
+bool PtyServer::Serve() {
+    Line line(*this);
+    // Closing and resetting are the same on a serial line: the cable is pulled.
+    const StreamEnd end = ServeByteStream(instrument_, line);
+    return end != StreamEnd::kEnded || line.gone();
 }
 
 }  // namespace cvn::sim

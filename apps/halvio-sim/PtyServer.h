@@ -1,7 +1,8 @@
 // Serial front of the simulator: a pseudo-terminal pair whose client end
-// (/dev/pts/N) a program opens as if it were the scope's RS-232 port. The
-// same SCPI and faults as over TCP, with a real line's settings and, when
-// paced, a real line's speed. A client whose end runs at another speed or
+// (/dev/pts/N) a program opens as if it were the scope's RS-232 port. Served
+// as a byte stream like a TCP connection (ServeByteStream): the same SCPI
+// and faults as over TCP, with a real line's settings and, when paced, a
+// real line's speed. A client whose end runs at another speed or
 // framing gets no answer: the scope hears only noise then. A fault that
 // ends the connection closes the pty like a pulled cable; a new pair (a new
 // path) then takes its place.
@@ -44,6 +45,8 @@ public:
     void stop();
 
 private:
+    class Line;  // the line as the serving routine sees it
+
     struct Pair {
         int master = -1;
         int slave = -1;

@@ -10,15 +10,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string_view>
 #include <vector>
+
+#include "apps/halvio-sim/ByteStream.h"
 
 namespace cvn::sim {
 namespace {
-
-// Not a reply in any format the client could expect: no block header, no
-// number, bytes outside ASCII, but a line feed so a client reading text
-// still gets an answer instead of waiting for its time-out.
-constexpr char kGarbage[] = "\x15GARBAGE\xfe\xff,;?#x\n";
 
 // Sends every byte of the given buffers; false when the peer is gone.
 bool SendAll(int fd, std::vector<iovec> iov) {
@@ -45,11 +43,34 @@ bool SendAll(int fd, std::vector<iovec> iov) {
     return true;
 }
 
-iovec Slice(const std::string& s, size_t size) {
-    return iovec{const_cast<char*>(s.data()), size};
-}
-
 }  // namespace
+
+// One connection as the serving routine sees it.
+class Server::Stream final : public ByteStream {
+public:
+    Stream(Server& server, int fd) : server_(server), fd_(fd) {}
+
+    size_t receive(char* data, size_t size) override {
+        while (!server_.stopping_) {
+            const ssize_t n = recv(fd_, data, size, 0);
+            if (n < 0 && errno == EINTR) continue;
+            return n > 0 ? static_cast<size_t>(n) : 0;
+        }
+        return 0;
+    }
+    bool send(const std::vector<std::string_view>& pieces) override {
+        std::vector<iovec> iov;
+        iov.reserve(pieces.size());
+        for (std::string_view piece : pieces)
+            iov.push_back(iovec{const_cast<char*>(piece.data()), piece.size()});
+        return SendAll(fd_, std::move(iov));
+    }
+    bool pause(int ms) override { return server_.Pause(ms); }
+
+private:
+    Server& server_;
+    const int fd_;
+};
 
 Server::Server(Instrument& instrument, const std::string& bindAddress, uint16_t port)
     : instrument_(instrument),
@@ -84,81 +105,8 @@ bool Server::Pause(int ms) {
 }
 
 bool Server::Serve(TcpListener::Connection& client) {
-    const int fd = client.fd;
-    MessageFramer framer;
-    long received = 0;
-    std::vector<char> buf(1 << 16);
-    while (!stopping_) {
-        const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        framer.feed(buf.data(), static_cast<size_t>(n));
-        if (framer.takeOverflow()) {
-            instrument_.WithState(
-                [](ScopeState& s) { s.PushError(scpi_error::kTooMuchData, "Too much data"); });
-        }
-        while (auto message = framer.next()) {
-            if (Trim(*message).empty()) continue;
-            const FaultConfig before = instrument_.Faults();
-            // The message after the last allowed one is neither run nor
-            // answered: the connection just goes away.
-            const bool simulatorOnly = IsSimulatorMessage(*message);
-            if (!simulatorOnly && before.dropAfter >= 0 && received >= before.dropAfter)
-                return false;
-            if (!simulatorOnly) ++received;
-
-            const Response response = instrument_.Execute(*message);
-            if (response.empty()) continue;
-            const FaultConfig f = response.simulator ? FaultConfig{} : instrument_.Faults();
-            if (response.identification && !Pause(f.idnDelayMs)) return false;
-            if (!Pause(f.delayMs)) return false;
-            if (f.silent) continue;
-            if (f.garbage) {
-                if (!SendAll(fd, {iovec{const_cast<char*>(kGarbage), sizeof kGarbage - 1}}))
-                    return false;
-                continue;
-            }
-            std::vector<iovec> iov;
-            bool truncated = false;
-            bool hasBlock = false;
-            AfterSend after = AfterSend::Continue;
-            for (const auto& part : response.parts) {
-                if (f.truncateData && part.block) {
-                    iov.push_back(Slice(*part.bytes, part.bytes->size() / 2));
-                    truncated = true;
-                    break;
-                }
-                hasBlock = hasBlock || part.block;
-                if (part.block && f.indefiniteBlocks) {
-                    // "#0" and the data: the header's length digits left out.
-                    const std::string& b = *part.bytes;
-                    const size_t skip = b.size() >= 2 ? 2 + static_cast<size_t>(b[1] - '0') : 0;
-                    iov.push_back(iovec{const_cast<char*>("#0"), 2});
-                    iov.push_back(iovec{const_cast<char*>(b.data()) + std::min(skip, b.size()),
-                                        b.size() - std::min(skip, b.size())});
-                } else {
-                    iov.push_back(Slice(*part.bytes, part.bytes->size()));
-                }
-                after = part.after;
-                if (after != AfterSend::Continue) break;
-            }
-            // The terminator that ends a block reply (the last part, a lone
-            // line feed) follows the block late.
-            std::vector<iovec> late;
-            if (hasBlock && f.lateTerminatorMs > 0 && after == AfterSend::Continue && !truncated &&
-                !response.parts.empty() && !response.parts.back().block &&
-                *response.parts.back().bytes == "\n") {
-                late.push_back(iov.back());
-                iov.pop_back();
-            }
-            if (!SendAll(fd, std::move(iov)) || truncated || after == AfterSend::Close)
-                return false;
-            if (!late.empty() && (!Pause(f.lateTerminatorMs) || !SendAll(fd, std::move(late))))
-                return false;
-            if (after == AfterSend::Reset) return true;
-        }
-    }
-    return false;
+    Stream stream(*this, client.fd);
+    return ServeByteStream(instrument_, stream) == StreamEnd::kReset;
 }
 
 void Server::Abort(TcpListener::Connection& client) {

@@ -1,7 +1,6 @@
 // TCP front of the simulator: takes connections on one address (each on a
-// thread of its own), cuts the stream into messages, runs them on the
-// shared Instrument and sends the replies, applying the fault switches on
-// the way.
+// thread of its own) and serves each as a byte stream (ServeByteStream), a
+// fault that ends the stream ending the connection.
 #pragma once
 
 #include <atomic>
@@ -34,6 +33,8 @@ public:
     void stop();
 
 private:
+    class Stream;  // a connection as the serving routine sees it
+
     // Serves until the peer leaves, the server stops or a fault ends the
     // connection; true when the connection must end with a reset.
     bool Serve(TcpListener::Connection& client);
