@@ -11,37 +11,12 @@
 
 #include "io/FdWait.h"
 #include "io/IoError.h"
+#include "io/SerialLine.h"
 
 namespace cvn::io {
-namespace {
-
-speed_t toSpeed(int baud) {
-    switch (baud) {
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        default:
-            return B0;
-    }
-}
-
-}  // namespace
 
 SerialTransport::SerialTransport(const std::string& devicePath, int baud) : path_(devicePath) {
-    speed_t speed = toSpeed(baud);
+    const speed_t speed = LineSpeed(baud);
     if (speed == B0) {
         throw IoError(kIoOpenFailed, "Unsupported baud rate " + std::to_string(baud));
     }
@@ -54,14 +29,10 @@ SerialTransport::SerialTransport(const std::string& devicePath, int baud) : path
     if (::tcgetattr(fd_.get(), &tio) != 0) {
         throw IoError(kIoOpenFailed, errnoMessage(devicePath + " is not a serial port", errno));
     }
-    ::cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS | CSIZE);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    MakeRawLine(tio, speed);
+    // Reads never block: every wait is a poll() against the deadline.
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    ::cfsetispeed(&tio, speed);
-    ::cfsetospeed(&tio, speed);
     if (::tcsetattr(fd_.get(), TCSANOW, &tio) != 0) {
         throw IoError(kIoOpenFailed,
                       errnoMessage("Cannot configure serial port " + devicePath, errno));

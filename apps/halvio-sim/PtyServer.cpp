@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "apps/halvio-sim/ByteStream.h"
+#include "io/SerialLine.h"
 
 namespace cvn::sim {
 namespace {
@@ -30,31 +31,6 @@ constexpr auto kStallLimit = std::chrono::seconds(2);
 // How long a pulled line waits for the client to take what was sent.
 constexpr auto kDrainLimit = std::chrono::seconds(2);
 
-speed_t ToSpeed(int baud) {
-    switch (baud) {
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        case 230400:
-            return B230400;
-        default:
-            return B0;
-    }
-}
-
 [[noreturn]] void Fail(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
 }
@@ -67,7 +43,7 @@ PtyServer::PtyServer(Instrument& instrument, int baud, bool paced, OnPath onPath
       paced_(paced),
       onPath_(std::move(onPath)),
       link_(std::move(link)) {
-    if (ToSpeed(baud) == B0) {
+    if (io::LineSpeed(baud) == B0) {
         throw std::invalid_argument("unsupported baud rate " + std::to_string(baud));
     }
     if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) Fail("pipe");
@@ -111,12 +87,7 @@ PtyServer::Pair PtyServer::OpenPair() {
     // The line as the scope's port has it: raw bytes, 8N1, no flow control.
     termios tio{};
     tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS | CSIZE);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    cfsetispeed(&tio, ToSpeed(baud_));
-    cfsetospeed(&tio, ToSpeed(baud_));
+    io::MakeRawLine(tio, io::LineSpeed(baud_));
     if (tcsetattr(slave, TCSANOW, &tio) != 0) {
         const int err = errno;
         close(slave);
@@ -246,7 +217,7 @@ bool PtyServer::LineMatches() {
     // bytes sent at another speed or framing reach the scope as noise.
     termios tio{};
     if (tcgetattr(master_, &tio) != 0) return true;
-    const bool same = cfgetospeed(&tio) == ToSpeed(baud_) && (tio.c_cflag & CSIZE) == CS8 &&
+    const bool same = cfgetospeed(&tio) == io::LineSpeed(baud_) && (tio.c_cflag & CSIZE) == CS8 &&
                       (tio.c_cflag & (PARENB | CSTOPB)) == 0;
     if (!same && !mismatchReported_) {
         std::fprintf(stderr,
