@@ -35,68 +35,20 @@
 #include "setupfile/ScopeSettingsActions.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
+#include "tests/faults/FaultCells.h"
 #include "waveform/SourceNames.h"
 #include "waveform/WaveformTransfer.h"
 
 namespace cvn {
 namespace {
 
+using namespace test;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Short session time-out for every operation that uses the session's own.
-constexpr int kSessionTimeoutMs = 250;
-// Slower than both the 500 ms identification and the session time-out.
-constexpr int kIdnDelayMs = 1000;
-constexpr int kMarginMs = 2000;
-// Late, but within the session time-out of the operation that waits for it.
-constexpr int kLateTerminatorMs = 200;
-
 const std::string kUserSetup = "the user's own setup file\n";
 const std::string kUserCsv = "the user's own measurement results\n";
-
-enum FaultKind {
-    kNone,
-    kSlowIdn,
-    kSilent,
-    kGarbage,
-    kTruncate,
-    kLie,
-    kShort,
-    kCut,
-    kDrop,
-    kScreenReset,
-    kRefused,
-    kLateTerminator,
-    kIndefinite
-};
-
-struct Fault {
-    FaultKind kind;
-    const char* name;
-    std::string on, off;  // simulator commands; a drop's count is worked out per cell
-};
-
-const std::vector<Fault> kFaults = {
-    {kNone, "none", "", ""},
-    {kSlowIdn, "slow-idn", ":SIMulator:FAULt:IDNDelay " + std::to_string(kIdnDelayMs),
-     ":SIMulator:FAULt:IDNDelay 0"},
-    {kSilent, "no-reply", ":SIMulator:FAULt:SILent ON", ":SIMulator:FAULt:SILent OFF"},
-    {kGarbage, "garbage", ":SIMulator:FAULt:GARBage ON", ":SIMulator:FAULt:GARBage OFF"},
-    {kTruncate, "trunc-blk", ":SIMulator:FAULt:TRUNcate ON", ":SIMulator:FAULt:TRUNcate OFF"},
-    {kLie, "lying-hdr", ":SIMulator:FAULt:LIE CLOSe", ":SIMulator:FAULt:LIE OFF"},
-    {kShort, "pts-count", ":SIMulator:FAULt:SHORt ON", ":SIMulator:FAULt:SHORt OFF"},
-    {kCut, "drop-blk", ":SIMulator:FAULt:CUT ON", ":SIMulator:FAULt:CUT OFF"},
-    {kDrop, "drop-seq", "", ":SIMulator:FAULt:DROP -1"},
-    {kScreenReset, "img-reset", ":SIMulator:FAULt:SCReenreset ON",
-     ":SIMulator:FAULt:SCReenreset OFF"},
-    {kRefused, "refused", "", ""},
-    // Framing: a block's line feed late (within the operation's time-out),
-    // and blocks of indefinite length whose data holds line feeds.
-    {kLateTerminator, "late-term", ":SIMulator:FAULt:LATEterm " + std::to_string(kLateTerminatorMs),
-     ":SIMulator:FAULt:LATEterm 0"},
-    {kIndefinite, "indef-blk", ":SIMulator:FAULt:INDefinite ON", ":SIMulator:FAULt:INDefinite OFF"},
-};
 
 // Faults after which the very session that met them must answer the next
 // operation: nothing about them is a reason to reconnect.
@@ -149,62 +101,14 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
     return out;
 }
 
-// A connection of its own to the simulator: simulator commands on it are
-// exempt from the faults. Returns once everything sent has run.
-std::string Side(const std::string& address, const std::string& commands,
-                 const std::string& query = ":SIMulator:LOG:COUNt?") {
-    auto s = io::IoManager().Open(address);
-    if (!commands.empty()) s->Output(commands);
-    s->Output(query);
-    return s->EnterText();
-}
-
 int LogCount(const std::string& address) {
     return std::stoi(Side(address, ""));
 }
 
-bool Answers(const io::IoSessionPtr& s) {
-    try {
-        if (!s) return false;
-        s->Output("*OPC?");
-        return s->EnterText() == "1\n";
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-// Both sessions from scratch, with the short time-out.
-bool Reconnect(const std::string& address) {
-    gSession.reset();
-    gScope.reset();
-    std::string model;
-    bool connected = false;
-    const bool ok = isConnected(address, false, model, connected);
-    if (gSession) gSession->SetTimeout(kSessionTimeoutMs);
-    if (scope().session()) scope().session()->SetTimeout(kSessionTimeoutMs);
-    return ok;
-}
-
-std::string BoxKind(const MessageBoxRequest& box) {
-    if (box.text.rfind("Error retreiving scope data.\r\n\r\n", 0) == 0) return "E202";
-    if (box.text == "No connection.\r\n\r\n") return "E115";
-    if (box.text == "Incorrect model.\r\n\r\n") return "E116";
-    if (box.text.rfind("Returned number of points incorrect.", 0) == 0) return "PTS";
-    return "?" + box.text;
-}
-
-// "ok", "quiet" (failed, nothing shown), "lost", or the boxes shown
-// ("E202x2": the same box twice).
+// "ok", "quiet" (failed, nothing shown), "lost", or the boxes shown.
 std::string Outcome(const Seen& seen, const std::vector<MessageBoxRequest>& boxes) {
     if (boxes.empty()) return seen.lost ? "lost" : seen.worked ? "ok" : "quiet";
-    std::string kinds;
-    for (const auto& b : boxes) {
-        const std::string k = BoxKind(b);
-        if (kinds.find(k) == std::string::npos) kinds += (kinds.empty() ? "" : "+") + k;
-    }
-    if (boxes.size() > 1 && kinds.find('+') == std::string::npos)
-        kinds += "x" + std::to_string(boxes.size());
-    return kinds;
+    return BoxKinds(boxes);
 }
 
 std::string StateSignature(FWCdlgHalv& dlg) {

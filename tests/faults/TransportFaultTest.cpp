@@ -40,59 +40,29 @@
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "support/SettingsStore.h"
+#include "tests/faults/FaultCells.h"
 #include "waveform/SourceNames.h"
 #include "waveform/WaveformTransfer.h"
 
 namespace cvn {
 namespace {
 
+using namespace test;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kSessionTimeoutMs = 250;
-constexpr int kIdnDelayMs = 1000;
-constexpr int kMarginMs = 2000;
-// Late, but within the session time-out of the operation that waits for it.
-constexpr int kLateTerminatorMs = 200;
 constexpr const char* kUsbNode = "/dev/usbtmc97";  // answered by the emulation
 
-enum FaultKind {
-    kNone,
-    kSlowIdn,
-    kSilent,
-    kGarbage,
-    kTruncate,
-    kLie,
-    kShort,
-    kCut,
-    kScreenReset,
-    kLateTerminator,
-    kIndefinite
-};
-
-struct Fault {
-    FaultKind kind;
-    const char* name;
-    std::string on, off;
-};
-
-// The faults of the socket matrix that do not depend on counting messages.
-const std::vector<Fault> kFaults = {
-    {kNone, "none", "", ""},
-    {kSlowIdn, "slow-idn", ":SIMulator:FAULt:IDNDelay " + std::to_string(kIdnDelayMs),
-     ":SIMulator:FAULt:IDNDelay 0"},
-    {kSilent, "no-reply", ":SIMulator:FAULt:SILent ON", ":SIMulator:FAULt:SILent OFF"},
-    {kGarbage, "garbage", ":SIMulator:FAULt:GARBage ON", ":SIMulator:FAULt:GARBage OFF"},
-    {kTruncate, "trunc-blk", ":SIMulator:FAULt:TRUNcate ON", ":SIMulator:FAULt:TRUNcate OFF"},
-    {kLie, "lying-hdr", ":SIMulator:FAULt:LIE CLOSe", ":SIMulator:FAULt:LIE OFF"},
-    {kShort, "pts-count", ":SIMulator:FAULt:SHORt ON", ":SIMulator:FAULt:SHORt OFF"},
-    {kCut, "drop-blk", ":SIMulator:FAULt:CUT ON", ":SIMulator:FAULt:CUT OFF"},
-    {kScreenReset, "img-reset", ":SIMulator:FAULt:SCReenreset ON",
-     ":SIMulator:FAULt:SCReenreset OFF"},
-    {kLateTerminator, "late-term", ":SIMulator:FAULt:LATEterm " + std::to_string(kLateTerminatorMs),
-     ":SIMulator:FAULt:LATEterm 0"},
-    {kIndefinite, "indef-blk", ":SIMulator:FAULt:INDefinite ON", ":SIMulator:FAULt:INDefinite OFF"},
-};
+// The faults of the socket matrix that do not count messages or refuse
+// the connection.
+std::vector<Fault> TransportFaults() {
+    std::vector<Fault> faults;
+    for (const Fault& f : kFaults) {
+        if (f.kind != kDrop && f.kind != kRefused) faults.push_back(f);
+    }
+    return faults;
+}
 
 struct Operation {
     const char* name;
@@ -122,45 +92,9 @@ const std::set<std::string> kSerialSettle = {"connect x slow-idn", "transfer x l
 // How long the scope needs to send every identification still owed.
 constexpr int kSettleMs = 3 * kIdnDelayMs;
 
-std::string BoxKind(const MessageBoxRequest& box) {
-    if (box.text.rfind("Error retreiving scope data.\r\n\r\n", 0) == 0) return "E202";
-    if (box.text == "No connection.\r\n\r\n") return "E115";
-    if (box.text == "Incorrect model.\r\n\r\n") return "E116";
-    if (box.text.rfind("Returned number of points incorrect.", 0) == 0) return "PTS";
-    return "?" + box.text;
-}
-
 std::string Outcome(bool worked, const std::vector<MessageBoxRequest>& boxes) {
     if (boxes.empty()) return worked ? "ok" : "quiet";
-    std::string kinds;
-    for (const auto& b : boxes) {
-        const std::string k = BoxKind(b);
-        if (kinds.find(k) == std::string::npos) kinds += (kinds.empty() ? "" : "+") + k;
-    }
-    if (boxes.size() > 1 && kinds.find('+') == std::string::npos)
-        kinds += "x" + std::to_string(boxes.size());
-    return kinds;
-}
-
-bool Answers(const io::IoSessionPtr& s) {
-    try {
-        if (!s) return false;
-        s->Output("*OPC?");
-        return s->EnterText() == "1\n";
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-bool Reconnect(const std::string& address) {
-    gSession.reset();
-    gScope.reset();
-    std::string model;
-    bool connected = false;
-    const bool ok = isConnected(address, false, model, connected);
-    if (gSession) gSession->SetTimeout(kSessionTimeoutMs);
-    if (scope().session()) scope().session()->SetTimeout(kSessionTimeoutMs);
-    return ok;
+    return BoxKinds(boxes);
 }
 
 std::vector<Operation> Operations(const std::string& imagePath) {
@@ -233,7 +167,7 @@ protected:
     std::map<std::string, std::string> RunCells(const Link& link) {
         std::map<std::string, std::string> outcomes;
         for (const Operation& op : Operations((root_ / "temp" / "screen.bmp").string())) {
-            for (const Fault& fault : kFaults) {
+            for (const Fault& fault : TransportFaults()) {
                 if (op.skipped.count(fault.kind) != 0) continue;
                 const std::string cell = std::string(op.name) + " x " + fault.name;
                 SCOPED_TRACE(std::string(link.name) + ": " + cell);
@@ -271,21 +205,13 @@ protected:
     std::shared_ptr<ScriptedUi> ui_;
 };
 
-// Simulator commands over a connection of their own, which no fault touches.
-void SocketSide(const std::string& address, const std::string& commands) {
-    auto s = io::IoManager().Open(address);
-    s->Output(commands);
-    s->Output(":SIMulator:LOG:COUNt?");
-    s->EnterText();
-}
-
 TEST_F(TransportFaultTest, SerialAndUsbtmcFailLikeTheSocket) {
     // The serial line under a name that survives a pulled cable, as a real
     // port's does.
     const std::string line = (root_ / "line").string();
     sim::SimProcess sim({"--pty-link", line});
     const std::string tcp = sim.address();
-    auto viaSocket = [&](const std::string& c) { SocketSide(tcp, c); };
+    auto viaSocket = [&](const std::string& c) { Side(tcp, c); };
 
     // The USB scope plays in this process, behind the emulated driver.
     sim::Instrument usbScope;
