@@ -12,13 +12,7 @@ namespace cvn::io {
 namespace {
 
 using namespace std::string_literals;
-using AtEnd = test::FakeTransport::AtEnd;
-using test::Chunk;
-using test::errorOf;
-using test::everySplit;
-using test::FakeTransport;
-using test::makeSession;
-using test::str;
+using namespace test;  // the scripted transport and the session over it
 
 TEST(IoSessionBlock, ReadsBlocksSplitAtEveryBoundary) {
     struct Case {

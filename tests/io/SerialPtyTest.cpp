@@ -19,11 +19,14 @@
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "io/SerialTransport.h"
+#include "tests/io/TransportChecks.h"
 
 namespace cvn::io {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Answers;
+using test::CodeOf;
 
 std::string Asrl(const std::string& path) {
     return "ASRL" + path + "::INSTR";
@@ -36,24 +39,6 @@ void Side(sim::SimProcess& sim, const std::string& commands) {
     s->Output(commands);
     s->Output(":SIMulator:LOG:COUNt?");
     s->EnterText();
-}
-
-IoErrorCode CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const IoError& e) {
-        return e.code();
-    }
-    return IoErrorCode{};
-}
-
-bool Answers(IoSession& s) {
-    try {
-        s.Output("*OPC?");
-        return s.EnterText() == "1\n";
-    } catch (const IoError&) {
-        return false;
-    }
 }
 
 class SerialPty : public ::testing::Test {

@@ -13,6 +13,8 @@
 
 namespace cvn::io::test {
 
+using AtEnd = FakeTransport::AtEnd;
+
 // A session over a scripted transport, with a short time-out.
 struct Fixture {
     FakeTransport* fake;

@@ -19,32 +19,17 @@
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "io/UsbtmcTransport.h"
+#include "tests/io/TransportChecks.h"
 
 namespace cvn::io {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Answers;
+using test::CodeOf;
 
 // A path no machine is likely to have; the emulation answers for it.
 constexpr const char* kNode = "/dev/usbtmc97";
-
-IoErrorCode CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const IoError& e) {
-        return e.code();
-    }
-    return IoErrorCode{};
-}
-
-bool Answers(IoSession& s) {
-    try {
-        s.Output("*OPC?");
-        return s.EnterText() == "1\n";
-    } catch (const IoError&) {
-        return false;
-    }
-}
 
 class UsbtmcTransportTest : public ::testing::Test {
 protected:
