@@ -12,6 +12,8 @@
 #include "scope/CScope.h"
 #include "scope/Connection.h"
 #include "support/ScriptedUi.h"
+#include "waveform/SourceNames.h"
+#include "waveform/WaveformTransfer.h"
 
 namespace cvn::test {
 
@@ -97,6 +99,30 @@ inline bool Reconnect(const std::string& address) {
     if (gSession) gSession->SetTimeout(kSessionTimeoutMs);
     if (scope().session()) scope().session()->SetTimeout(kSessionTimeoutMs);
     return ok;
+}
+
+// Channel 1 and pod 1 read over gSession as a capture reads them; true when
+// both came whole. Under the silent fault, the transfer alone: the 40 s
+// transfer time-out would only slow the table down, the session's short
+// one ends it as well.
+inline bool TransferChannelAndPod(FaultKind fault) {
+    bool all = true;
+    for (const char* source : {"CHAN1", "POD1"}) {
+        RawData data;
+        PreambleBlock pre{};
+        bool cancel = false;
+        if (fault == kSilent) {
+            std::string keyword = source;
+            int32_t code = 0;
+            SourceKeyword(keyword, code);
+            GetWaveformData(*gSession, keyword, pre, data);
+        } else {
+            ReadSourceWaveform(gSession, data, pre, source, cancel);
+        }
+        all = all && !cancel && RawDataSize(data) > 0 &&
+              static_cast<double>(RawDataSize(data)) == pre[2];
+    }
+    return all;
 }
 
 inline std::string BoxKind(const MessageBoxRequest& box) {

@@ -36,8 +36,6 @@
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "tests/faults/FaultCells.h"
-#include "waveform/SourceNames.h"
-#include "waveform/WaveformTransfer.h"
 
 namespace cvn {
 namespace {
@@ -135,25 +133,7 @@ Seen StateRead(Cell& c) {
 }
 
 Seen Transfer(Cell& c) {
-    bool all = true;
-    for (const char* source : {"CHAN1", "POD1"}) {
-        RawData data;
-        PreambleBlock pre{};
-        bool cancel = false;
-        if (c.fault.kind == kSilent) {
-            // The 40 s transfer time-out would only slow the matrix down: the
-            // transfer itself, with the session's short one.
-            std::string keyword = source;
-            int32_t code = 0;
-            SourceKeyword(keyword, code);
-            GetWaveformData(*gSession, keyword, pre, data);
-        } else {
-            ReadSourceWaveform(gSession, data, pre, source, cancel);
-        }
-        all = all && !cancel && RawDataSize(data) > 0 &&
-              static_cast<double>(RawDataSize(data)) == pre[2];
-    }
-    return {all};
+    return {TransferChannelAndPod(c.fault.kind)};
 }
 
 Seen Image(Cell& c) {

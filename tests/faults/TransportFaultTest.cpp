@@ -41,8 +41,6 @@
 #include "support/ScriptedUi.h"
 #include "support/SettingsStore.h"
 #include "tests/faults/FaultCells.h"
-#include "waveform/SourceNames.h"
-#include "waveform/WaveformTransfer.h"
 
 namespace cvn {
 namespace {
@@ -110,26 +108,7 @@ std::vector<Operation> Operations(const std::string& imagePath) {
         {"transfer",
          2 * 40000,
          {kScreenReset},
-         [](const std::string&, FaultKind fault) {
-             bool all = true;
-             for (const char* source : {"CHAN1", "POD1"}) {
-                 RawData data;
-                 PreambleBlock pre{};
-                 bool cancel = false;
-                 if (fault == kSilent) {
-                     // The transfer alone, with the session's short time-out.
-                     std::string keyword = source;
-                     int32_t code = 0;
-                     SourceKeyword(keyword, code);
-                     GetWaveformData(*gSession, keyword, pre, data);
-                 } else {
-                     ReadSourceWaveform(gSession, data, pre, source, cancel);
-                 }
-                 all = all && !cancel && RawDataSize(data) > 0 &&
-                       static_cast<double>(RawDataSize(data)) == pre[2];
-             }
-             return all;
-         }},
+         [](const std::string&, FaultKind fault) { return TransferChannelAndPod(fault); }},
         {"image",
          210000,
          {kSlowIdn, kLie, kShort, kCut, kSilent},
