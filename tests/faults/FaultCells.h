@@ -4,13 +4,21 @@
 // and how the boxes a cell showed are written in the tables.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "io/IoSession.h"
 #include "scope/CScope.h"
 #include "scope/Connection.h"
+#include "scope/ModelTable.h"
+#include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "waveform/SourceNames.h"
 #include "waveform/WaveformTransfer.h"
@@ -145,5 +153,34 @@ inline std::string BoxKinds(const std::vector<MessageBoxRequest>& boxes) {
         kinds += "x" + std::to_string(boxes.size());
     return kinds;
 }
+
+// A table's surroundings: a private folder (the user's "files", "temp" as
+// TMPDIR so screen images land where leftovers show, "log" for the error
+// log), the built-in model table and the scripted UI; no session is left
+// over afterwards.
+class FaultTableTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tmp_ = std::getenv("TMPDIR");
+        root_ = std::filesystem::path(tmp_) / ("fault-cells-" + std::to_string(::getpid()));
+        for (const char* sub : {"files", "temp", "log"})
+            std::filesystem::create_directories(root_ / sub);
+        ::setenv("TMPDIR", (root_ / "temp").c_str(), 1);
+        LoadModelTable();
+        ui_ = ScriptedUi::install();
+        gErrorHandler = std::make_shared<CErrorHandler>((root_ / "log").string());
+    }
+    void TearDown() override {
+        gSession.reset();
+        gScope.reset();
+        ScriptedUi::uninstall();
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
+        std::filesystem::remove_all(root_);
+    }
+
+    std::string tmp_;
+    std::filesystem::path root_;
+    std::shared_ptr<ScriptedUi> ui_;
+};
 
 }  // namespace cvn::test

@@ -262,30 +262,7 @@ std::vector<Operation> Operations() {
     };
 }
 
-class FaultMatrixTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        tmp_ = std::getenv("TMPDIR");
-        root_ = fs::path(tmp_) / ("matrix-" + std::to_string(::getpid()));
-        for (const char* sub : {"files", "temp", "log"}) fs::create_directories(root_ / sub);
-        // Screen images land in a folder of their own, so leftovers show.
-        ::setenv("TMPDIR", (root_ / "temp").c_str(), 1);
-        LoadModelTable();
-        ui_ = ScriptedUi::install();
-        gErrorHandler = std::make_shared<CErrorHandler>((root_ / "log").string());
-    }
-    void TearDown() override {
-        gSession.reset();
-        gScope.reset();
-        ScriptedUi::uninstall();
-        ::setenv("TMPDIR", tmp_.c_str(), 1);
-        fs::remove_all(root_);
-    }
-
-    std::string tmp_;
-    fs::path root_;
-    std::shared_ptr<ScriptedUi> ui_;
-};
+class FaultMatrixTest : public FaultTableTest {};
 
 TEST_F(FaultMatrixTest, EveryFaultAgainstEveryOperation) {
     sim::SimProcess sim;

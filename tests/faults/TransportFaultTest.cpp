@@ -121,25 +121,11 @@ std::vector<Operation> Operations(const std::string& imagePath) {
     };
 }
 
-class TransportFaultTest : public ::testing::Test {
+class TransportFaultTest : public FaultTableTest {
 protected:
-    void SetUp() override {
-        tmp_ = std::getenv("TMPDIR");
-        root_ = fs::path(tmp_) / ("transport-faults-" + std::to_string(::getpid()));
-        fs::create_directories(root_ / "log");
-        fs::create_directories(root_ / "temp");
-        ::setenv("TMPDIR", (root_ / "temp").c_str(), 1);
-        LoadModelTable();
-        ui_ = ScriptedUi::install();
-        gErrorHandler = std::make_shared<CErrorHandler>((root_ / "log").string());
-    }
     void TearDown() override {
-        gSession.reset();
-        gScope.reset();
+        FaultTableTest::TearDown();
         io::SetUsbtmcPortFactory({});
-        ScriptedUi::uninstall();
-        ::setenv("TMPDIR", tmp_.c_str(), 1);
-        fs::remove_all(root_);
     }
 
     // Every cell of one link: the outcome shown, keyed "operation x fault".
@@ -178,10 +164,6 @@ protected:
         }
         return outcomes;
     }
-
-    std::string tmp_;
-    fs::path root_;
-    std::shared_ptr<ScriptedUi> ui_;
 };
 
 TEST_F(TransportFaultTest, SerialAndUsbtmcFailLikeTheSocket) {
