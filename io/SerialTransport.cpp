@@ -112,4 +112,13 @@ size_t SerialTransport::read(uint8_t* data, size_t size, Deadline deadline, bool
     }
 }
 
+void SerialTransport::beginMessage() {
+    ::tcflush(fd_.get(), TCIFLUSH);
+}
+
+bool SerialTransport::closedByPeer() const {
+    pollfd p{fd_.get(), POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 }  // namespace cvn::io

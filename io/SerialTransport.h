@@ -18,6 +18,13 @@ public:
 
     void write(const uint8_t* data, size_t size, Deadline deadline) override;
     size_t read(uint8_t* data, size_t size, Deadline deadline, bool& end) override;
+    // Drops what the line delivered since the last read: a serial scope
+    // speaks only when asked, so bytes waiting before a command are the late
+    // rest of an answer to someone else (the line is shared by every session
+    // that opened the port).
+    void beginMessage() override;
+    // A hung-up line: an adapter unplugged, a pseudo-terminal closed.
+    bool closedByPeer() const override;
 
 private:
     UniqueFd fd_;

@@ -158,6 +158,10 @@ void UsbtmcTransport::write(const uint8_t* data, size_t size, Deadline deadline)
 }
 
 size_t UsbtmcTransport::read(uint8_t* data, size_t size, Deadline deadline, bool& end) {
+    if (aborted_) {
+        throw IoError(kIoTimeout, "The reply from " + path_ +
+                                      " was aborted after a time-out; nothing more follows");
+    }
     for (;;) {
         setDriverTimeout(deadline);
         ssize_t n = port_->read(data, size);
@@ -172,10 +176,17 @@ size_t UsbtmcTransport::read(uint8_t* data, size_t size, Deadline deadline, bool
             // The device may still hold the rest of its message; left there
             // it would answer the next query.
             abortTransfer(USBTMC_IOCTL_ABORT_BULK_IN);
+            aborted_ = true;
             throw IoError(kIoTimeout, "No reply from " + path_ + " within the time-out");
         }
         fail(err, "Reading from");
     }
+}
+
+bool UsbtmcTransport::closedByPeer() const {
+    __u32 ms = 0;
+    return port_->ioctl(USBTMC_IOCTL_GET_TIMEOUT, &ms) != 0 &&
+           (errno == ENODEV || errno == ESHUTDOWN);
 }
 
 }  // namespace cvn::io

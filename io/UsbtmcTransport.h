@@ -31,6 +31,11 @@ public:
     // May return 0 with `end` set: the device sent an empty message.
     size_t read(uint8_t* data, size_t size, Deadline deadline, bool& end) override;
     bool messageBased() const override { return true; }
+    // A new command: the device answers again after an aborted transfer.
+    void beginMessage() override { aborted_ = false; }
+    // Unplugged: the driver fails every call on the node, even the ones
+    // that do not reach the device, with ENODEV.
+    bool closedByPeer() const override;
 
 private:
     void configure();
@@ -43,6 +48,10 @@ private:
     std::unique_ptr<UsbtmcPort> port_;
     std::string path_;
     bool haveMsgInAttr_ = true;  // until the driver says it lacks the ioctl
+    // A read timed out and its transfer was aborted: the rest of that
+    // message will never come, so reads fail at once until the next command
+    // instead of waiting for it.
+    bool aborted_ = false;
 };
 
 }  // namespace cvn::io

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -300,16 +301,45 @@ bool PtyServer::Serve() {
                 if (!Send(kGarbage, sizeof kGarbage - 1)) return false;
                 continue;
             }
+            // The same framing faults as over TCP: blocks as "#0", and the
+            // line feed that ends a block reply sent late.
+            std::vector<std::string_view> out;
+            bool hasBlock = false;
+            bool pull = false;
             for (const auto& part : response.parts) {
                 const std::string& bytes = *part.bytes;
                 if (f.truncateData && part.block) {
-                    if (!Send(bytes.data(), bytes.size() / 2)) return false;
-                    return true;
+                    out.emplace_back(bytes.data(), bytes.size() / 2);
+                    pull = true;
+                    break;
                 }
-                if (!Send(bytes.data(), bytes.size())) return false;
+                hasBlock = hasBlock || part.block;
+                if (part.block && f.indefiniteBlocks && bytes.size() >= 2) {
+                    const size_t skip =
+                        std::min(bytes.size(), 2 + static_cast<size_t>(bytes[1] - '0'));
+                    out.emplace_back("#0");
+                    out.emplace_back(bytes.data() + skip, bytes.size() - skip);
+                } else {
+                    out.emplace_back(bytes);
+                }
                 // Closing and resetting are the same on a serial line.
-                if (part.after != AfterSend::Continue) return true;
+                if (part.after != AfterSend::Continue) {
+                    pull = true;
+                    break;
+                }
             }
+            std::string_view late;
+            if (hasBlock && f.lateTerminatorMs > 0 && !pull && !response.parts.back().block &&
+                *response.parts.back().bytes == "\n") {
+                late = out.back();
+                out.pop_back();
+            }
+            for (std::string_view piece : out) {
+                if (!Send(piece.data(), piece.size())) return false;
+            }
+            if (pull) return true;
+            if (!late.empty() && (!Pause(f.lateTerminatorMs) || !Send(late.data(), late.size())))
+                return false;
         }
     }
     return false;

@@ -24,39 +24,54 @@ constexpr unsigned kMinTimeoutMs = 100;
 
 // One reply: pieces shared with the instrument's waveform cache.
 struct Reply {
-    std::vector<std::pair<std::shared_ptr<const std::string>, size_t>> pieces;  // bytes, length
+    struct Piece {
+        std::shared_ptr<const std::string> bytes;
+        size_t offset;
+        size_t length;
+    };
+    std::vector<Piece> pieces;
     size_t size = 0;
     size_t pos = 0;
     size_t stallAt = kNone;
     size_t unplugAt = kNone;
     Clock::time_point readyAt;
+    // The bytes from lateFrom on follow lateMs after the ones before it.
+    size_t lateFrom = kNone;
+    int lateMs = 0;
+    Clock::time_point lateAt = Clock::time_point::max();
 
-    void add(std::shared_ptr<const std::string> bytes, size_t length) {
+    void add(std::shared_ptr<const std::string> bytes, size_t offset, size_t length) {
         size += length;
-        pieces.emplace_back(std::move(bytes), length);
+        pieces.push_back({std::move(bytes), offset, length});
     }
     // Copies `n` bytes from pos on.
     void copy(uint8_t* to, size_t n) {
         size_t skip = pos;
-        for (const auto& [bytes, length] : pieces) {
+        for (const auto& p : pieces) {
             if (n == 0) break;
-            if (skip >= length) {
-                skip -= length;
+            if (skip >= p.length) {
+                skip -= p.length;
                 continue;
             }
-            const size_t take = std::min(length - skip, n);
-            std::memcpy(to, bytes->data() + skip, take);
+            const size_t take = std::min(p.length - skip, n);
+            std::memcpy(to, p.bytes->data() + p.offset + skip, take);
             to += take;
             n -= take;
             skip = 0;
         }
     }
     uint8_t at(size_t i) const {
-        for (const auto& [bytes, length] : pieces) {
-            if (i < length) return static_cast<uint8_t>((*bytes)[i]);
-            i -= length;
+        for (const auto& p : pieces) {
+            if (i < p.length) return static_cast<uint8_t>((*p.bytes)[p.offset + i]);
+            i -= p.length;
         }
         return 0;
+    }
+    // When the next byte may go, or max() while the device holds it back.
+    Clock::time_point nextByteAt() const {
+        if (pos >= stallAt) return Clock::time_point::max();
+        if (pos == lateFrom) return lateAt;
+        return readyAt;
     }
 };
 
@@ -105,20 +120,40 @@ struct UsbtmcEmulation::Device {
         if (f.garbage) {
             static const auto garbage =
                 std::make_shared<const std::string>(kGarbage, sizeof kGarbage - 1);
-            reply.add(garbage, garbage->size());
+            reply.add(garbage, 0, garbage->size());
         } else {
+            static const auto indefinite = std::make_shared<const std::string>("#0");
+            bool hasBlock = false;
+            bool pulled = false;
             for (const auto& part : response.parts) {
+                const std::string& bytes = *part.bytes;
                 if (f.truncateData && part.block) {
-                    reply.add(part.bytes, part.bytes->size() / 2);
+                    reply.add(part.bytes, 0, bytes.size() / 2);
                     reply.unplugAt = reply.size;
+                    pulled = true;
                     break;
                 }
-                reply.add(part.bytes, part.bytes->size());
+                hasBlock = hasBlock || part.block;
+                if (part.block && f.indefiniteBlocks && bytes.size() >= 2) {
+                    const size_t skip =
+                        std::min(bytes.size(), 2 + static_cast<size_t>(bytes[1] - '0'));
+                    reply.add(indefinite, 0, 2);
+                    reply.add(part.bytes, skip, bytes.size() - skip);
+                } else {
+                    if (hasBlock && !part.block && f.lateTerminatorMs > 0 && bytes == "\n" &&
+                        &part == &response.parts.back()) {
+                        reply.lateFrom = reply.size;
+                        reply.lateMs = f.lateTerminatorMs;
+                    }
+                    reply.add(part.bytes, 0, bytes.size());
+                }
                 if (part.after != AfterSend::Continue) {
                     reply.unplugAt = reply.size;
+                    pulled = true;
                     break;
                 }
             }
+            if (pulled) reply.lateFrom = kNone;
         }
         reply.stallAt = stallNext;
         stallNext = kNone;
@@ -148,16 +183,16 @@ public:
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
         for (;;) {
             if (d.unplugged) return fail(ENODEV);
-            const Reply* head = d.replies.empty() ? nullptr : &d.replies.front();
             const auto now = Clock::now();
-            if (head && head->readyAt <= now && head->pos < head->stallAt) break;
+            const auto next =
+                d.replies.empty() ? Clock::time_point::max() : d.replies.front().nextByteAt();
+            if (next <= now) break;
             if (now >= deadline) return fail(ETIMEDOUT);
-            auto until = deadline;
-            if (head && head->pos < head->stallAt) until = std::min(until, head->readyAt);
-            d.changed.wait_until(lock, until);
+            d.changed.wait_until(lock, std::min(deadline, next));
         }
         Reply& r = d.replies.front();
         size_t n = std::min({size, r.size - r.pos, r.stallAt - r.pos, r.unplugAt - r.pos});
+        if (r.pos < r.lateFrom) n = std::min(n, r.lateFrom - r.pos);
         if (d.maxTransfer > 0) n = std::min(n, d.maxTransfer);
         uint8_t attr = 0;
         if (termEnabled_) {
@@ -171,6 +206,7 @@ public:
         }
         r.copy(static_cast<uint8_t*>(data), n);
         r.pos += n;
+        if (r.pos == r.lateFrom) r.lateAt = Clock::now() + std::chrono::milliseconds(r.lateMs);
         if (r.pos == r.unplugAt) {
             // The cable goes before the message could end: no EOM.
             d.Unplug();

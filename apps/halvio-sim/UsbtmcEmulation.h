@@ -17,7 +17,8 @@
 //  - an unplugged device fails every call of every port with ENODEV; a port
 //    opened after that is a device plugged in again.
 // Faults that close or reset a TCP connection unplug the device at that
-// byte, as a pulled cable would.
+// byte, as a pulled cable would; "#0" blocks and a block's late line feed
+// come as over TCP, the late line feed after a pause within the message.
 #pragma once
 
 #include <chrono>

@@ -206,6 +206,32 @@ TEST_F(UsbtmcTransportTest, AnOldDriverWithoutEndReportsStillFramesReplies) {
     EXPECT_TRUE(Answers(*s));
 }
 
+TEST_F(UsbtmcTransportTest, IndefiniteBlocksAndLateTerminators) {
+    auto s = Open();
+    s->SetTimeout(2000);
+    Points(*s, 1000);
+    s->Output(":WAVeform:DATA?");
+    const auto expected = s->EnterWords();
+    // "#0" blocks end at the message END, whatever line feeds the data holds.
+    usb_.setMaxTransfer(333);
+    s->Output(":SIMulator:FAULt:INDefinite ON");
+    s->Output(":WAVeform:DATA?");
+    auto words = s->EnterWords();
+    ASSERT_EQ(words.size(), expected.size());
+    EXPECT_TRUE(std::equal(words.begin(), words.end(), expected.begin()));
+    s->Output(":SIMulator:FAULt:INDefinite OFF");
+    EXPECT_TRUE(Answers(*s));
+    // The block's line feed comes after its data, late, in the same message.
+    s->Output(":SIMulator:FAULt:LATEterm 300");
+    for (int i = 0; i < 2; ++i) {
+        s->Output(":WAVeform:DATA?");
+        words = s->EnterWords();
+        EXPECT_TRUE(std::equal(words.begin(), words.end(), expected.begin()));
+    }
+    s->Output(":SIMulator:FAULt:LATEterm 0");
+    EXPECT_TRUE(Answers(*s));
+}
+
 TEST_F(UsbtmcTransportTest, GarbageAndLyingHeadersAreClearErrors) {
     auto s = Open();
     s->SetTimeout(500);
