@@ -13,9 +13,10 @@ namespace cvn::bigblocks {
 
 // Blocks from this size on are big.
 inline constexpr size_t kMinBytes = size_t{256} << 10;
-// Freed blocks kept for reuse: at most this many, this many bytes in all.
+// Freed blocks kept for reuse: at most this many, this many bytes in all
+// (one 8M-point word block; more would only add to a capture's peak).
 inline constexpr size_t kKeptBlocks = 4;
-inline constexpr size_t kKeptBytes = size_t{64} << 20;
+inline constexpr size_t kKeptBytes = size_t{20} << 20;
 
 // At least `bytes` bytes, aligned to 64; throws std::bad_alloc.
 void* Allocate(size_t bytes);

@@ -12,7 +12,7 @@ namespace cvn {
 namespace {
 
 TEST(BigBlocks, FreedBlocksServeTheNextTransferAndStayFew) {
-    const size_t size = size_t{4} << 20;
+    const size_t size = size_t{4} << 20;  // within the bytes kept
     void* first = bigblocks::Allocate(size);
     static_cast<char*>(first)[size - 1] = 7;  // all of it is there
     bigblocks::Free(first);
