@@ -31,13 +31,10 @@ constexpr const char* kPointsKey = "Number Points";
 }  // namespace
 
 IWavecatch::IWavecatch() {
-    // The settings key and the scope belong to the server: the first object
-    // sets them up, later ones find them.
-    static bool serverStateReady = false;
-    if (!serverStateReady) {
-        SettingsAppKey() = kDefaultAppKey;
-        serverStateReady = true;
-    }
+    // The settings key belongs to the server, yet every new object starts
+    // from the default: a host that wants its own key sets RegistryKey after
+    // creating the object. The scope is created once and then shared.
+    SettingsAppKey() = kDefaultAppKey;
     scope();
 }
 
@@ -92,10 +89,13 @@ std::string IWavecatch::SupportedInstruments() const {
 }
 
 void IWavecatch::AppendPreamble(const Variant& block) {
-    const Array& source = block.array();
+    // The field grows first; an argument that is no array, or whose indices
+    // land past the new end, fails afterwards and leaves the field grown
+    // (and, when the top index is the one that does not fit, untouched).
     const int32_t upperBound = preamble_.upperBound();
     const int32_t newUpper = upperBound != 0 ? upperBound + 11 : 10;
     preamble_.redimPreserve(newUpper);
+    const Array source = block.array();
     for (int32_t i = source.upperBound(); i >= source.lowerBound(); --i)
         preamble_.set(newUpper - 10 + i, Variant(source.get(i).toDouble()));
 }
@@ -105,7 +105,33 @@ void IWavecatch::AppendData(const Variant& data) {
         yData_ = data;
         return;
     }
-    yData_.array().append(data.array());
+    Array& field = yData_.array();
+    // A copy shares the elements and keeps them when data is the field itself.
+    const Array source = data.array();
+    const int64_t oldCount = static_cast<int64_t>(field.count());
+    const int64_t newCount = static_cast<int64_t>(source.count());
+    if (field.lowerBound() == 0 && source.lowerBound() == 0 &&
+        field.elementType() == source.elementType()) {
+        // Same element type, both from 0: a plain append gives the same
+        // elements, and no element can fail on the way.
+        field.append(source);
+        return;
+    }
+    // Element by element, the way the field's subscripts say: an argument
+    // that does not start at 0 writes past the end or over earlier data, and
+    // an element that does not convert fails with the elements before it
+    // already stored.
+    const int64_t newUpper = oldCount + newCount - 1;
+    if (newUpper > std::numeric_limits<int32_t>::max())
+        throw automation::AutomationError(automation::ErrorNumber::Overflow);
+    field.redimPreserve(static_cast<int32_t>(newUpper));
+    for (int32_t i = source.lowerBound(); i <= source.upperBound(); ++i) {
+        const int64_t target = oldCount + i;
+        if (target < std::numeric_limits<int32_t>::min() ||
+            target > std::numeric_limits<int32_t>::max())
+            throw automation::AutomationError(automation::ErrorNumber::SubscriptOutOfRange);
+        field.set(static_cast<int32_t>(target), source.get(i));
+    }
 }
 
 int16_t IWavecatch::LShiftWord(int16_t w, int16_t c) {

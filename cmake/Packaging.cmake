@@ -16,6 +16,10 @@ install(FILES ${PROJECT_BINARY_DIR}/cvnwchalv.pc
 install(FILES ${PROJECT_SOURCE_DIR}/README.md
               ${PROJECT_SOURCE_DIR}/docs/architecture.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# An example udev rule for the scope's USB device node, with made-up USB ids
+# the user replaces (see the README's USB section).
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/udev/60-cvnwchalv-usbtmc.rules
+        DESTINATION lib/udev/rules.d)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
         USE_SOURCE_PERMISSIONS)
@@ -55,4 +59,5 @@ if(TARGET wavecatch_py)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-matplotlib, python3-h5py, pulseview")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+include(${CMAKE_CURRENT_LIST_DIR}/PackageFiles.cmake)
 include(CPack)

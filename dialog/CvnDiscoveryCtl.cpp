@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -139,7 +140,20 @@ void CvnDiscoveryCtl::buildForm() {
     connect(cmdCancelSearch, &QPushButton::clicked, this, [this] { cancelSearch(); });
     connect(cmdLanDiscovery, &QPushButton::clicked, this, [this] { startLanDiscovery(); });
     connect(cmdConnect, &QPushButton::clicked, this, [this] { testSelected(); });
-    connect(txtLanHosts, &QLineEdit::returnPressed, this, [this] { startSearch(); });
+    txtLanHosts->installEventFilter(this);
+}
+
+bool CvnDiscoveryCtl::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtLanHosts && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+        const auto modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if (enter && modifiers == Qt::NoModifier) {
+            startSearch();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void CvnDiscoveryCtl::setConnectButtonsVisible(bool visible) {

@@ -82,6 +82,11 @@ public:
     QTreeWidget* lstInstruments = nullptr;
     QPushButton* cmdConnect = nullptr;
 
+protected:
+    // Enter in the host field starts the search and goes no further: the
+    // dialog around the control must not take it for its default button.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildForm();
     void probe(std::vector<std::string> addresses);

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -16,7 +17,10 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QWindow>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "dialog/LocalizeForm.h"
 #include "dialog/MeasurementTab.h"
@@ -66,6 +70,8 @@ std::string checkText(const QCheckBox* box) {
 FWCdlgHalv::FWCdlgHalv(QWidget* parent) : QDialog(parent) {
     buildForm();
     connectReactions();
+    // The reactions follow changes only: start from the state they keep.
+    chkInvert->setEnabled(chkBitMap->isChecked());
     // Loading: localisation is due again, and the supported-instruments
     // sentence comes from the model table that is built here.
     dialogLocalized_ = false;
@@ -152,11 +158,10 @@ void FWCdlgHalv::onTabChanged(int index) {
 }
 
 void FWCdlgHalv::CheckCmdOK() {
-    const int tab = SSTab1->currentIndex();
-    if (tab != kTabWaveform) {
-        cmdOK->setEnabled(tab == kTabScopeSettings);
-        return;
-    }
+    // The capture rule, whichever tab is selected: the check boxes' reactions
+    // run it also when code changes them on another tab (a Find Instrument
+    // on the I/O tab re-reads the scope there). Selecting a tab applies
+    // that tab's own rule.
     int n = 0;
     for (auto* box : chkChan) n += box->isChecked() ? 1 : 0;
     for (auto* box : chkPod) n += box->isChecked() ? 1 : 0;
@@ -238,9 +243,9 @@ void FWCdlgHalv::showDialog(bool doShow, const std::string& /*address*/) {
         runModal();
     } else if (doShow) {
         SkipOnError([this] { localizeOnce(); });
-        // On screen with the busy pointer while the scope is asked.
+        // On screen, painted, with the busy pointer while the scope is asked.
         show();
-        SkipOnError([] { ui().processPendingEvents(); });
+        SkipOnError([this] { paintNow(); });
         bool ok = false;
         SkipOnError([&] { ok = connectTo(lblAddress->text().toStdString(), false); });
         if (ok) {
@@ -264,6 +269,24 @@ void FWCdlgHalv::showDialog(bool doShow, const std::string& /*address*/) {
         runModal();
     }
     SkipOnError([] { ui().setBusyCursor(false); });
+}
+
+void FWCdlgHalv::paintNow() {
+    // The queries that follow block the thread, so whatever is not painted
+    // now stays black until they end (a second and more with a slow scope).
+    // A new window can paint only once the window system has mapped it
+    // (later still under a reparenting window manager): run window events,
+    // never input, until it is, within a short bound; then paint.
+    constexpr auto kMapBound = std::chrono::milliseconds(500);
+    const auto bound = std::chrono::steady_clock::now() + kMapBound;
+    constexpr auto flags = QEventLoop::ExcludeUserInputEvents | QEventLoop::ExcludeSocketNotifiers;
+    QCoreApplication::processEvents(flags);
+    QWindow* window = windowHandle();
+    while (window && !window->isExposed() && std::chrono::steady_clock::now() < bound) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        QCoreApplication::processEvents(flags);
+    }
+    repaint();
 }
 
 void FWCdlgHalv::runModal() {
@@ -331,10 +354,16 @@ void FWCdlgHalv::LoadAddressAndChannels() {
 
 void FWCdlgHalv::LoadSettings() {
     SkipOnError([this] {
+        // The stored place is the top-left corner of the dialog's own area
+        // (inside the window manager's frame), written and read back the
+        // same way. A hidden window has no frame on X11: a reparenting window
+        // manager takes it away on hiding, so converting a frame position
+        // while hidden is off by the title bar, once more on every use.
         auto left = SettingAsNumber(setting(kKeyLeft, "800"));
         auto top = SettingAsNumber(setting(kKeyTop, "800"));
-        const int x = left ? static_cast<int>(std::lround(*left / kTwipsPerPixel)) : pos().x();
-        const int y = top ? static_cast<int>(std::lround(*top / kTwipsPerPixel)) : pos().y();
+        const QPoint here = geometry().topLeft();
+        const int x = left ? static_cast<int>(std::lround(*left / kTwipsPerPixel)) : here.x();
+        const int y = top ? static_cast<int>(std::lround(*top / kTwipsPerPixel)) : here.y();
         std::vector<Rect> screens;
         if (QScreen* primary = QGuiApplication::primaryScreen()) {
             const QRect g = primary->availableGeometry();
@@ -346,7 +375,13 @@ void FWCdlgHalv::LoadSettings() {
         }
         const int width = isVisible() ? frameGeometry().width() : sizeHint().width();
         auto [px, py] = PlaceOnScreens(x, y, width, screens);
-        move(px, py);
+        // setGeometry places the area itself and never goes through a frame
+        // size; a window first placed this way is also told to the window
+        // manager by its area, so later placings mean the same. A dialog
+        // never sized still gets its natural size when it is first shown.
+        const bool sized = testAttribute(Qt::WA_Resized);
+        setGeometry(QRect(QPoint(px, py), size()));
+        if (!sized) setAttribute(Qt::WA_Resized, false);
     });
     SkipOnError([this] { lblAddress->setText(qs(setting(kKeyAddress, kDefaultAddress))); });
     SkipOnError([this] { chkBitMap->setChecked(checkValue(kKeyScreen, "1")); });
@@ -363,8 +398,10 @@ void FWCdlgHalv::LoadSettings() {
 
 void FWCdlgHalv::SaveSettings() {
     SkipOnError([this] {
-        store(kKeyLeft, std::to_string(pos().x() * kTwipsPerPixel));
-        store(kKeyTop, std::to_string(pos().y() * kTwipsPerPixel));
+        // The same corner that LoadSettings places (see there).
+        const QPoint here = geometry().topLeft();
+        store(kKeyLeft, std::to_string(here.x() * kTwipsPerPixel));
+        store(kKeyTop, std::to_string(here.y() * kTwipsPerPixel));
     });
     SkipOnError([this] { store(kKeyActiveChannels, activeChannels_); });
     SkipOnError([this] { store(kKeyScreen, checkText(chkBitMap)); });

@@ -65,8 +65,10 @@ public:
     // Sets Cancel and hides the dialog; stores nothing. Esc and the close
     // box end here too.
     void cmdCancel_Click();
-    // Whether OK is available: on the waveform tab by the capture rule,
-    // on the Scope Settings tab always, on the other two tabs never.
+    // Whether OK is available by the capture rule (an image, or waveform
+    // data with at least one source). Selecting a tab sets OK by that tab:
+    // this rule on the waveform tab, always on Scope Settings, never on the
+    // other two.
     void CheckCmdOK();
     // Source selection, measurement sources and point count from the
     // scope over gSession; failing queries leave their controls as they were.
@@ -169,6 +171,8 @@ private:
     void onWaveformChanged();
     bool connectTo(const std::string& address, bool showMessages);
     void localizeOnce();
+    // Paints the shown dialog now, before the thread blocks on the scope.
+    void paintNow();
     void runModal();
 
     bool cancel_ = false;

@@ -120,6 +120,11 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
             }
         });
     }
+    // A list shows only what the scope measures: filling a list makes its
+    // first entry current, which the scope never chose. With no entry
+    // shown the scope's own setting applies (the note beside the lists).
+    cboSource1->setCurrentIndex(-1);
+    cboSource2->setCurrentIndex(-1);
 
     if (resetSelection) {
         SkipOnError([&] {
@@ -155,7 +160,8 @@ void FWCdlgHalv::ReadScopeState(bool resetSelection) {
         txtWFNumberPoints->setText(QString::number(points));
         txtWFNumberPoints->repaint();
     });
-    CheckCmdOK();
+    // OK follows the boxes through their own reactions, which ran for every
+    // box changed above; with nothing changed it stays as it was.
 }
 
 void FWCdlgHalv::UpdateMeasurementChoices() {

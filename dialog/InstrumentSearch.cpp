@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -110,6 +111,10 @@ std::vector<std::string> UsbAddresses(const std::string& root) {
 
 std::vector<std::string> SerialAddresses(const std::string& root) {
     std::vector<std::string> out;
+    if (const char* listed = std::getenv("CVN_SERIAL_PORTS"); listed != nullptr) {
+        for (const auto& path : SplitHostList(listed)) out.push_back("ASRL" + path + "::INSTR");
+        return out;
+    }
     for (const auto& name : Entries(Under(root, "/dev"), {"ttyS", "ttyUSB", "ttyACM"})) {
         out.push_back("ASRL/dev/" + name + "::INSTR");
     }

@@ -28,7 +28,10 @@ std::vector<std::string> LanAddresses(const std::string& entry);
 // and serial number where sysfs tells them, else by device node.
 std::vector<std::string> UsbAddresses(const std::string& root);
 
-// Serial ports below root: ttyS*, ttyUSB* and ttyACM* in /dev.
+// Serial ports below root: ttyS*, ttyUSB* and ttyACM* in /dev. When the
+// environment variable CVN_SERIAL_PORTS is set, its paths (separated by
+// commas or blanks) are asked instead, and none when it is empty: a port
+// with another name, or tests that must never open the machine's ports.
 std::vector<std::string> SerialAddresses(const std::string& root);
 
 struct ProbeResult {

@@ -45,7 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(cvn::gChannelList.size() <= kValueLimit);
     }
 
-    FUZZ_CHECK(!cvn::gModels.empty());
+    // An empty list names no model at all, so nothing is supported.
+    FUZZ_CHECK(cvn::gModels.empty() == cvn::gModelList.empty());
+    if (cvn::gModels.empty()) FUZZ_CHECK(!cvn::IsSupportedModel(model));
     std::string joined;
     for (size_t i = 0; i < cvn::gModels.size(); ++i) joined += (i ? "," : "") + cvn::gModels[i];
     FUZZ_CHECK(joined == cvn::gModelList);

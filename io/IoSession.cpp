@@ -25,6 +25,9 @@ constexpr auto kTerminatorGrace = std::chrono::milliseconds(50);
 // nothing more arrives for this long. Data that happens to hold a line feed
 // keeps coming right behind it.
 constexpr auto kIndefiniteQuiet = std::chrono::milliseconds(100);
+// The rest of a failed block is waited for while it keeps coming; a pause
+// this long means it is not coming (a dead link, a scope that lied).
+constexpr auto kRestGap = std::chrono::milliseconds(500);
 
 bool isBlank(uint8_t c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -104,6 +107,10 @@ void IoSession::WriteBytes(const uint8_t* data, size_t count) {
     }
 }
 
+bool IoSession::Broken() const {
+    return linkBroken_ || outOfStep_ || stale_ || transport_->closedByPeer();
+}
+
 void IoSession::noteFailure(int code) {
     faulted_ = true;
     if (code == kIoClosed || code == kIoFailure || code == kIoNoSession) linkBroken_ = true;
@@ -136,9 +143,10 @@ void IoSession::startRead(Deadline d) {
 // it would answer the next query, so it is thrown away before the next
 // command. When the rest is known (the bytes a definite block still owes,
 // or an indefinite block's final line feed) it is waited for within the
-// time-out; otherwise everything that arrives before the line has been quiet
-// for a moment goes. A rest that does not come leaves the session out of
-// step for good, so Broken() tells callers to replace it.
+// time-out, as long as it keeps coming (a gap of kRestGap ends the wait);
+// otherwise everything that arrives before the line has been quiet for a
+// moment goes. A rest that does not come leaves the session out of step for
+// good, so Broken() tells callers to replace it.
 void IoSession::drainStale() {
     stale_ = false;
     ReplyReader& r = *reader_;
@@ -152,8 +160,9 @@ void IoSession::drainStale() {
             r.consume(buffered);
             left -= buffered;
             while (left > 0) {
-                if (Clock::now() >= d) throw IoError(kIoTimeout, "rest of block");
-                left -= transport_->read(scratch.data(), std::min(left, scratch.size()), d, end);
+                const Deadline until = std::min(d, Clock::now() + kRestGap);
+                left -=
+                    transport_->read(scratch.data(), std::min(left, scratch.size()), until, end);
             }
             restBytes_ = 0;
             lateTerminator_ = true;  // the block's own terminator follows
@@ -167,8 +176,8 @@ void IoSession::drainStale() {
             r.discardBuffered();
             for (;;) {
                 const Deadline until =
-                    lineFeedLast ? std::min(d, Clock::now() + kIndefiniteQuiet) : d;
-                if (!lineFeedLast && Clock::now() >= d) throw IoError(kIoTimeout, "rest of block");
+                    std::min(d, Clock::now() + (lineFeedLast ? Clock::duration(kIndefiniteQuiet)
+                                                             : Clock::duration(kRestGap)));
                 size_t n = 0;
                 try {
                     n = transport_->read(scratch.data(), scratch.size(), until, end);

@@ -72,7 +72,9 @@ public:
     // link was closed, reset or failed, or a read failed and no command has
     // been sent since, so a late rest of that reply may still be on its way
     // and answer the next query.
-    bool Broken() const { return linkBroken_ || outOfStep_ || stale_; }
+    // Asks the transport, without sending anything, whether the peer has
+    // closed the link since the last operation.
+    bool Broken() const;
 
     // Called while the data of a binary block is read (EnterBytes,
     // EnterWords, ReadBytes of a block): after transport reads that add

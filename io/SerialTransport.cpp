@@ -87,6 +87,10 @@ void SerialTransport::write(const uint8_t* data, size_t size, Deadline deadline)
             }
             continue;
         }
+        if (errno == EIO || errno == ENXIO) {
+            // The line hung up: an adapter unplugged, a pseudo-terminal closed.
+            throw IoError(kIoClosed, "Serial port " + path_ + " was closed or unplugged");
+        }
         throw IoError(kIoFailure, errnoMessage("Writing to " + path_ + " failed", errno));
     }
 }
@@ -99,8 +103,9 @@ size_t SerialTransport::read(uint8_t* data, size_t size, Deadline deadline, bool
         ssize_t n = ::read(fd_.get(), data, size);
         if (n > 0) return static_cast<size_t>(n);
         if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-        if (n == 0 || (ev & (POLLHUP | POLLERR))) {
-            // A USB serial adapter that was unplugged reads as hang-up.
+        if (n == 0 || (ev & (POLLHUP | POLLERR)) || errno == EIO) {
+            // A USB serial adapter that was unplugged, or a pseudo-terminal
+            // whose other end closed, reads as hang-up.
             throw IoError(kIoClosed, "Serial port " + path_ + " was closed or unplugged");
         }
         throw IoError(kIoFailure, errnoMessage("Reading from " + path_ + " failed", errno));

@@ -131,4 +131,14 @@ size_t TcpSocketTransport::read(uint8_t* data, size_t size, Deadline deadline, b
     }
 }
 
+bool TcpSocketTransport::closedByPeer() const {
+    pollfd p{fd_.get(), POLLIN | POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    if (p.revents & (POLLHUP | POLLERR)) return true;
+    if (!(p.revents & POLLRDHUP)) return false;
+    // The peer sent its FIN; bytes it sent before are still readable and
+    // belong to an unread reply, but no new reply can follow.
+    return true;
+}
+
 }  // namespace cvn::io

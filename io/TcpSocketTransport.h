@@ -19,6 +19,7 @@ public:
 
     void write(const uint8_t* data, size_t size, Deadline deadline) override;
     size_t read(uint8_t* data, size_t size, Deadline deadline, bool& end) override;
+    bool closedByPeer() const override;
 
 private:
     UniqueFd fd_;

@@ -6,7 +6,8 @@
 //  - write() sends every byte or throws IoError; it never returns early.
 //  - read() blocks until at least one byte is there, the deadline passes
 //    (IoError kIoTimeout) or the peer closes (IoError kIoClosed); it returns
-//    the number of bytes stored, never 0. `end` is set when the transport
+//    the number of bytes stored, never 0 unless `end` is set (an empty
+//    message of a message-based transport). `end` is set when the transport
 //    knows the message is complete (VXI-11 and USBTMC END); byte streams
 //    leave it false.
 //  - Nothing blocks past the deadline.
@@ -32,6 +33,9 @@ public:
     virtual void beginMessage() {}
     // True for transports whose reads carry a message end (END flag).
     virtual bool messageBased() const { return false; }
+    // True when the peer is known to have closed or reset the link, found
+    // out without sending or waiting. Transports that cannot tell say false.
+    virtual bool closedByPeer() const { return false; }
 };
 
 }  // namespace cvn::io

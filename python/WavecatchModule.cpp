@@ -32,6 +32,10 @@
 namespace py = pybind11;
 
 namespace cvn::python {
+
+// Measurements, setup files, screen, raw SCPI and find (SessionTools.cpp).
+void AddSessionTools(py::module_& m, py::object session);
+
 namespace {
 
 // The number a capture that delivered nothing raises with: the automation
@@ -162,6 +166,7 @@ public:
     const std::string& address() const { return address_; }
     void setAddress(std::string a) { address_ = std::move(a); }
     const std::string& modulePath() const { return connection_.module->path(); }
+    const std::optional<std::string>& registryKey() const { return registryKey_; }
 
     // The capture profile the add-in's dialog stores, for silent captures
     // on a machine where the dialog never ran.
@@ -367,6 +372,7 @@ PYBIND11_MODULE(wavecatch, m) {
              py::arg("registry_key") = py::none())
         .def_property("address", &Session::address, &Session::setAddress)
         .def_property_readonly("module_path", &Session::modulePath)
+        .def_property_readonly("registry_key", &Session::registryKey, "the settings key given")
         .def("setting", &Session::setting, py::arg("name"),
              "A value of the stored capture profile (\"\" when unset).")
         .def("set_setting", &Session::setSetting, py::arg("name"), py::arg("value"),
@@ -380,6 +386,7 @@ PYBIND11_MODULE(wavecatch, m) {
              "points: a number of points or \"MAX\". progress: called as progress(source, "
              "received, total) while each source's data arrives (bytes; the last call has "
              "received == total). Raises wavecatch.Error when nothing was captured.");
+    AddSessionTools(m, m.attr("Session"));
 
     m.def("supported_instruments", &SupportedInstruments, py::arg("module") = py::none(),
           "The model identifiers the add-in supports.");

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <vector>
 
 #include "io/IoError.h"
 #include "io/ReplyConvert.h"
@@ -83,7 +85,9 @@ void CScope::SaveChanState() {
             // A channel that does not answer keeps its last known state.
         }
     };
-    for (int i = 1; i <= channelCount_ && i <= 4; ++i)
+    if (channelStates_.size() < static_cast<size_t>(channelCount_) + 1)
+        channelStates_.resize(static_cast<size_t>(channelCount_) + 1);
+    for (int i = 1; i <= channelCount_; ++i)
         query(":CHAN" + std::to_string(i) + ":DISP?", channelStates_[static_cast<size_t>(i)]);
     if (isMSO_)
         for (int i = 1; i <= 2; ++i)
@@ -97,7 +101,9 @@ void CScope::RestoreChanState() {
     auto restore = [this](const std::string& head, const std::string& state) {
         session_->Output(head + std::string(io::trimReply(state)));
     };
-    for (int i = 1; i <= channelCount_ && i <= 4; ++i)
+    if (channelStates_.size() < static_cast<size_t>(channelCount_) + 1)
+        channelStates_.resize(static_cast<size_t>(channelCount_) + 1);
+    for (int i = 1; i <= channelCount_; ++i)
         restore(":CHAN" + std::to_string(i) + ":DISP ", channelStates_[static_cast<size_t>(i)]);
     if (isMSO_)
         for (int i = 1; i <= 2; ++i)
@@ -109,42 +115,33 @@ void CScope::Disconnect() {
 }
 
 bool CScope::Connect(const std::string& conn) {
-    auto open = [&] {
+    // A session is replaced only when it cannot be trusted: none yet, a new
+    // address, or a link that is closed or out of step. The scope is asked
+    // once; a scope that does not answer is not asked again here, the
+    // caller's retry prompt is the only retry.
+    if (!session_ || conn != address_ || session_->Broken()) {
+        const bool sameAddress = session_ && conn == address_;
         address_ = conn;
         // A failed open drops the old session, so the next Connect with the
-        // same address tries again instead of talking to the old scope.
-        // A reconnection keeps the time-out the caller gave the old session.
-        const int timeout = session_ ? session_->Timeout() : 0;
+        // same address tries again instead of talking to the old scope. A
+        // replaced link keeps the time-out the caller gave it; a new address
+        // starts with the I/O library's default.
+        const int timeout = sameAddress ? session_->Timeout() : 0;
         session_.reset();
         try {
             session_ = manager_.Open(conn);
             if (timeout > 0) session_->SetTimeout(timeout);
-            return true;
         } catch (const std::exception&) {
             return false;
         }
-    };
-    std::string reply;
-    auto identify = [&] {
-        try {
-            session_->Output("*IDN?");
-            reply = session_->EnterText();
-            return true;
-        } catch (const std::exception&) {
-            return false;
-        }
-    };
-
-    // A session that failed before may be out of step with the scope.
-    bool fresh = false;
-    if (!session_ || conn != address_ || session_->Faulted()) {
-        if (!open()) return false;
-        fresh = true;
     }
-    bool identified = identify();
-    // A reused link can have died quietly since its last use.
-    if (!identified && !fresh && open()) identified = identify();
-    if (!identified) return false;
+    std::string reply;
+    try {
+        session_->Output("*IDN?");
+        reply = session_->EnterText();
+    } catch (const std::exception&) {
+        return false;
+    }
     if (reply.empty()) return false;
 
     size_t first = reply.find(',');
@@ -208,11 +205,16 @@ void CScope::GetBitMap(std::string& filePath, bool& error, bool invert) {
 bool CScope::WriteImageFile(const std::string& path, std::span<const uint8_t> data) {
     if (path.empty()) return false;
     // Written beside the target and renamed over it, so the host never sees
-    // a half-written image. The part file is new (O_EXCL, never a link
-    // someone planted) and readable by its owner only, like the target.
-    const std::string part = path + ".part";
-    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // a half-written image. The part file gets a name of its own each time
+    // (mkstemp: new, never a link someone planted, readable by its owner
+    // only, like the target), so a part file a crashed run left behind
+    // never blocks the fixed fallback path.
+    std::vector<char> partName(path.begin(), path.end());
+    for (char c : std::string_view(".XXXXXX.part")) partName.push_back(c);
+    partName.push_back('\0');
+    const int fd = ::mkostemps(partName.data(), 5, O_CLOEXEC);
     if (fd < 0) return false;
+    const std::string part(partName.data());
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "io/IoSession.h"
 
@@ -55,7 +56,7 @@ private:
     io::IoSessionPtr session_;
     io::IoManager manager_;
     std::string model_;
-    std::array<std::string, 5> channelStates_{};
+    std::vector<std::string> channelStates_ = std::vector<std::string>(5);  // [1..ChannelCount]
     std::array<std::string, 3> podStates_{};
     bool wasRunning_ = false;
 };

@@ -34,53 +34,44 @@ bool isConnected(const std::string& address, bool showMessages, std::string& mod
     scope().Connect(address);
 
     ErrorInfo why;
-    auto open = [&]() {
+    // A session is replaced only when it cannot be trusted: none yet, a new
+    // address, or a link that is closed or out of step. A failed open keeps
+    // the previous session and manager as they were.
+    if (!gSession || gSession->Address() != address || gSession->Broken()) {
         try {
-            // A reconnection keeps the time-out the caller gave the old session.
-            const int timeout = gSession ? gSession->Timeout() : 0;
-            gSession.reset();
-            gIoManager = std::make_shared<io::IoManager>();
-            gSession = gIoManager->Open(address);
-            if (timeout > 0) gSession->SetTimeout(timeout);
-            return true;
+            const bool sameAddress = gSession && gSession->Address() == address;
+            auto manager = std::make_shared<io::IoManager>();
+            auto session = manager->Open(address);
+            // A replaced link keeps the time-out the caller gave it; a new
+            // address starts with the I/O library's default.
+            if (sameAddress) session->SetTimeout(gSession->Timeout());
+            gIoManager = std::move(manager);
+            gSession = std::move(session);
         } catch (...) {
             why = ErrorInfo::current();
-            return false;
-        }
-    };
-    std::string reply;
-    auto identify = [&]() {
-        bool identified = false;
-        try {
-            const int previous = gSession->Timeout();
-            gSession->SetTimeout(kIdentifyTimeoutMs);
-            try {
-                gSession->Output("*IDN?");
-                reply = gSession->EnterText();
-                identified = true;
-            } catch (...) {
-                why = ErrorInfo::current();
-            }
-            gSession->SetTimeout(previous);
-        } catch (...) {
-        }
-        return identified;
-    };
-
-    // A session that failed before may be out of step with the scope (a late
-    // reply, a dropped link): connect afresh rather than reuse it.
-    bool fresh = false;
-    if (!gSession || gSession->Address() != address || gSession->Faulted()) {
-        if (!open()) {
             if (showMessages) errorHandler().HandleError(why, kConnectProcedure, 1, 115);
             return false;
         }
-        fresh = true;
     }
-    bool identified = identify();
-    // A reused link can have died quietly since its last use (the scope was
-    // switched off, a cable pulled): one fresh connection settles it.
-    if (!identified && !fresh && open()) identified = identify();
+
+    // Asked once: a scope that does not say who it is within the short
+    // time-out is not connected, and the caller's retry prompt is the only
+    // retry.
+    std::string reply;
+    bool identified = false;
+    try {
+        const int previous = gSession->Timeout();
+        gSession->SetTimeout(kIdentifyTimeoutMs);
+        try {
+            gSession->Output("*IDN?");
+            reply = gSession->EnterText();
+            identified = true;
+        } catch (...) {
+            why = ErrorInfo::current();
+        }
+        gSession->SetTimeout(previous);
+    } catch (...) {
+    }
     if (!identified) {
         if (showMessages) errorHandler().HandleError(why, kConnectProcedure, 1, 115);
         return false;

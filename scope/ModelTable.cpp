@@ -103,7 +103,10 @@ std::string ModelOverridePath() {
 }
 
 void LoadModelTable() {
-    const std::string path = ModelOverridePath();
+    LoadModelTableFrom(ModelOverridePath());
+}
+
+void LoadModelTableFrom(const std::string& path) {
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
         gModelList = readIniValue(path, kOverrideSection, "Model");
@@ -112,7 +115,10 @@ void LoadModelTable() {
         gModelList = kBuiltInModelList;
         gChannelList = kBuiltInChannelList;
     }
-    gModels = splitAtComma(gModelList);
+    // An empty list names no model at all (an override file without a
+    // "Model" value supports nothing); only an empty entry inside a list
+    // is the empty identifier that every reply contains.
+    gModels = gModelList.empty() ? std::vector<std::string>{} : splitAtComma(gModelList);
     gLoaded = true;
 }
 

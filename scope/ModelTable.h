@@ -10,8 +10,8 @@
 
 namespace cvn {
 
-extern std::string gModelList;    // comma-separated identifiers
-extern std::string gChannelList;  // comma-separated channel counts
+extern std::string gModelList;            // comma-separated identifiers
+extern std::string gChannelList;          // comma-separated channel counts
 extern std::vector<std::string> gModels;  // gModelList split at ","
 
 // Built-in lists, and the four fragments that name the newest family (the
@@ -24,6 +24,9 @@ extern const char* const kFamilyFragments[4];
 std::string ModelOverridePath();
 // Rebuilds the three lists (override file if present, else built-in).
 void LoadModelTable();
+// The same with the override file at path: a host that links this code
+// reads the file of the module it stands in for.
+void LoadModelTableFrom(const std::string& path);
 // True when text contains one of the identifiers, ignoring case. Throws
 // cvn::Error when the table has never been loaded.
 bool IsSupportedModel(std::string_view text);

@@ -304,10 +304,8 @@ CSetupFile CSetupFile::parse(std::span<const uint8_t> bytes, std::string_view na
                                 " is not supported (only version 1 is)");
         }
     }
-    if (!EqualsIgnoringCase(field[8], kIdentityText)) {
-        badFormat(name, "its identity text is " + quoted(field[8]) + ", expected '" +
-                            std::string(kIdentityText) + "'");
-    }
+    // Field 9 (the header text) is read and not judged: other writers put
+    // their own text there, and the type, version and lengths decide.
     if (reader.consumed() != *headerLength) {
         badFormat(name, "the header length says " + std::to_string(*headerLength) +
                             " bytes but the header takes " + std::to_string(reader.consumed()));
@@ -324,10 +322,8 @@ CSetupFile CSetupFile::parse(std::span<const uint8_t> bytes, std::string_view na
         badFormat(name, "the file is cut short: it holds " + std::to_string(present) + " of the " +
                             std::to_string(*dataLength) + " setup bytes");
     }
-    if (present > *dataLength) {
-        badFormat(name, std::to_string(present - *dataLength) + " unexpected bytes follow the " +
-                            std::to_string(*dataLength) + " setup bytes");
-    }
+    // Bytes after the setup (a line end an editor or a transfer added) are
+    // not part of it and are left alone.
 
     CSetupFile record;
     record.model_ = field[3];
@@ -338,7 +334,7 @@ CSetupFile CSetupFile::parse(std::span<const uint8_t> bytes, std::string_view na
     record.reserved1_ = field[9];
     record.reserved2_ = field[10];
     record.reserved3_ = field[11];
-    const auto setup = bytes.subspan(reader.consumed());
+    const auto setup = bytes.subspan(reader.consumed(), *dataLength);
     record.learnString_.assign(setup.begin(), setup.end());
     return record;
 }

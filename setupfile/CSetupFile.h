@@ -14,7 +14,8 @@
 //
 // Reading never trusts the file: every field, both lengths and the size are
 // checked against the bytes actually present, and anything wrong is a
-// cvn::Error that names the file and the fault. A failed read leaves the
+// cvn::Error that names the file and the fault. The header text (field 9)
+// is read and not judged, and bytes after the setup data are ignored. A failed read leaves the
 // record as it was; a failed write leaves an existing file as it was.
 #pragma once
 
@@ -80,7 +81,8 @@ public:
     std::vector<uint8_t> serialize(std::string_view name = "(in memory)") const;
 
     // Reads a complete file image. Throws cvn::Error naming `name` and the
-    // fault when the bytes are not a sound setup file of format version 1.
+    // fault when the bytes are not a sound setup file of format version 1
+    // (whatever its header text; bytes after the setup data are ignored).
     static CSetupFile parse(std::span<const uint8_t> bytes, std::string_view name = "(in memory)");
 
     // True when the bytes start like a setup file of type "scp" and format

@@ -4,14 +4,12 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QEventLoop>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
 #include <QThread>
-#include <QTimer>
 #include <cstdio>
 #include <thread>
 
@@ -204,19 +202,16 @@ void QtUiServices::setBusyCursor(bool busy) {
 }
 
 void QtUiServices::processPendingEvents() {
+    // One pass over what is queued now; events posted meanwhile wait for the
+    // next pass or the caller's own event loop.
     if (onAppThread()) QCoreApplication::processEvents();
 }
 
 void QtUiServices::wait(std::chrono::milliseconds duration) {
-    if (duration.count() <= 0) return;
-    if (!onAppThread()) {
-        std::this_thread::sleep_for(duration);
-        return;
-    }
-    // Windows stay painted and responsive while we wait for the instrument.
-    QEventLoop loop;
-    QTimer::singleShot(duration, &loop, [&loop] { loop.quit(); });
-    loop.exec();
+    // The wait blocks the calling thread, window or not: no timer, click or
+    // paint of the host runs inside it, so nothing re-enters the add-in
+    // while it waits for the instrument. Input meanwhile stays queued.
+    if (duration.count() > 0) std::this_thread::sleep_for(duration);
 }
 
 }  // namespace cvn

@@ -5,7 +5,8 @@
 // widgets: boxes are printed to stderr and answered with the button that
 // does the least, so nothing proceeds that nobody agreed to (OK for an OK or
 // OK/Help box, Cancel where there is one, No for Yes/No); file dialogs
-// answer "cancelled"; the busy cursor is ignored; waits sleep.
+// answer "cancelled"; the busy cursor is ignored. Waits always block the
+// thread: events are processed only where processPendingEvents is called.
 #pragma once
 
 #include "support/TransferProgressView.h"

@@ -44,7 +44,11 @@ public:
     virtual std::optional<std::string> showOpen(const FileDialogRequest& request) = 0;
     virtual std::optional<std::string> showSave(const FileDialogRequest& request) = 0;
     virtual void setBusyCursor(bool busy) = 0;
+    // Runs the window events queued now, once (repaints, input). The only
+    // place where events run while the add-in holds the thread.
     virtual void processPendingEvents() = 0;
+    // Blocks the calling thread for the duration. Runs no events: a timer,
+    // a click or a paint queued meanwhile runs after the add-in's call.
     virtual void wait(std::chrono::milliseconds duration) = 0;
     // A waveform transfer's progress: bytes of the source's data received
     // so far of total (0 while an indefinite block's size is unknown);

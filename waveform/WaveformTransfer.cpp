@@ -73,7 +73,10 @@ void GetWaveformData(io::IoSession& session, const std::string& sourceKeyword, P
         }
         session.Output(":WAVeform:SOURce " + sourceKeyword);
         session.Output(":WAVeform:PREamble?");
-        session.EnterNumbers(std::span<double>(block.data(), block.size()));
+        // Only the first ten fields are ours to read: index 10 takes the
+        // source code afterwards, and scopes that add fields of their own
+        // (text, or an empty one after a trailing comma) are still read.
+        session.EnterNumbers(std::span<double>(block.data(), 10));
         session.Output(":WAVeform:DATA?");
         // The block's progress goes to the UI services while it is read,
         // and only then: the session serves other reads afterwards.

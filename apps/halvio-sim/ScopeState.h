@@ -57,9 +57,13 @@ struct FaultConfig {
     bool truncateData = false;                   // send half of each data block, then close
     bool shortData = false;                      // waveform data one point short of its preamble
     LyingHeader lyingHeader = LyingHeader::Off;  // header declares more than is sent
-    bool cutData = false;          // reset the connection in the middle of waveform data
-    bool garbagePreamble = false;  // the preamble reply is meaningless bytes
-    bool resetScreen = false;      // reset the connection in the middle of the screen image
+    bool cutData = false;           // reset the connection in the middle of waveform data
+    bool garbagePreamble = false;   // the preamble reply is meaningless bytes
+    bool resetScreen = false;       // reset the connection in the middle of the screen image
+    int lateTerminatorMs = 0;       // send the line feed after a binary block this much later
+    bool indefiniteBlocks = false;  // send binary blocks as "#0" (data runs to the line feed)
+    bool preambleExtra = false;     // the preamble reply carries one more field...
+    std::string preambleExtraText;  // ...with this text (empty: a trailing comma)
 };
 
 struct ScopeState {

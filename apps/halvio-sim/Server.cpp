@@ -120,6 +120,7 @@ bool Server::Serve(TcpListener::Connection& client) {
             }
             std::vector<iovec> iov;
             bool truncated = false;
+            bool hasBlock = false;
             AfterSend after = AfterSend::Continue;
             for (const auto& part : response.parts) {
                 if (f.truncateData && part.block) {
@@ -127,11 +128,32 @@ bool Server::Serve(TcpListener::Connection& client) {
                     truncated = true;
                     break;
                 }
-                iov.push_back(Slice(*part.bytes, part.bytes->size()));
+                hasBlock = hasBlock || part.block;
+                if (part.block && f.indefiniteBlocks) {
+                    // "#0" and the data: the header's length digits left out.
+                    const std::string& b = *part.bytes;
+                    const size_t skip = b.size() >= 2 ? 2 + static_cast<size_t>(b[1] - '0') : 0;
+                    iov.push_back(iovec{const_cast<char*>("#0"), 2});
+                    iov.push_back(iovec{const_cast<char*>(b.data()) + std::min(skip, b.size()),
+                                        b.size() - std::min(skip, b.size())});
+                } else {
+                    iov.push_back(Slice(*part.bytes, part.bytes->size()));
+                }
                 after = part.after;
                 if (after != AfterSend::Continue) break;
             }
+            // The terminator that ends a block reply (the last part, a lone
+            // line feed) follows the block late.
+            std::vector<iovec> late;
+            if (hasBlock && f.lateTerminatorMs > 0 && after == AfterSend::Continue && !truncated &&
+                !response.parts.empty() && !response.parts.back().block &&
+                *response.parts.back().bytes == "\n") {
+                late.push_back(iov.back());
+                iov.pop_back();
+            }
             if (!SendAll(fd, std::move(iov)) || truncated || after == AfterSend::Close)
+                return false;
+            if (!late.empty() && (!Pause(f.lateTerminatorMs) || !SendAll(fd, std::move(late))))
                 return false;
             if (after == AfterSend::Reset) return true;
         }

@@ -1,7 +1,9 @@
 // Command line of halvio-sim.
 #include "apps/halvio-sim/SimOptions.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <stdexcept>
 
 namespace cvn::sim {
@@ -57,6 +59,23 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
         } else if (a == "--vxi11-port") {
             o.vxi11 = true;
             o.vxi11Port = static_cast<uint16_t>(ToNumber(a, value(), 0, 65535));
+        } else if (a == "--pty") {
+            o.pty = true;
+        } else if (a == "--pty-link") {
+            o.pty = true;
+            o.ptyLink = value();
+            if (o.ptyLink.empty()) throw std::invalid_argument("--pty-link needs a path");
+        } else if (a == "--baud") {
+            o.baud = static_cast<int>(ToNumber(a, value(), 1, 4000000));
+            static constexpr int kRates[] = {1200,  2400,  4800,   9600,  19200,
+                                             38400, 57600, 115200, 230400};
+            if (std::find(std::begin(kRates), std::end(kRates), o.baud) == std::end(kRates)) {
+                throw std::invalid_argument(
+                    "--baud needs one of 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, "
+                    "230400");
+            }
+        } else if (a == "--paced") {
+            o.paced = true;
         } else if (a == "--delay-ms") {
             o.faults.delayMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
         } else if (a == "--idn-delay-ms") {
@@ -86,6 +105,13 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             o.faults.garbagePreamble = true;
         } else if (a == "--reset-screen") {
             o.faults.resetScreen = true;
+        } else if (a == "--late-terminator-ms") {
+            o.faults.lateTerminatorMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
+        } else if (a == "--indefinite-blocks") {
+            o.faults.indefiniteBlocks = true;
+        } else if (a == "--preamble-extra") {
+            o.faults.preambleExtra = true;
+            o.faults.preambleExtraText = value();
         } else if (a.size() == 7 && a.rfind("--chan", 0) == 0 && a[6] >= '1' &&
                    a[6] < '1' + ScopeState::kMaxChannels) {
             SignalConfig& sig = o.signal[a[6] - '1'];
@@ -123,6 +149,14 @@ std::string SimUsage() {
            "                     through port 111: rpcbind when it runs, else the\n"
            "                     simulator's own portmapper (needs root)\n"
            "  --vxi11-port N     VXI-11 channel port (default: a free one); implies --vxi11\n"
+           "  --pty              also serve on a pseudo-terminal, as on a serial port; prints\n"
+           "                     \"halvio-sim serial on /dev/pts/N\" (ASRL/dev/pts/N::INSTR);\n"
+           "                     a fault that drops the connection pulls the cable, and a\n"
+           "                     new line (a new path, printed again) takes its place\n"
+           "  --pty-link PATH    keep a symbolic link at PATH to the current line, so the\n"
+           "                     line keeps one name across pulled cables; implies --pty\n"
+           "  --baud N           that line's speed (default 9600; 8N1, no flow control)\n"
+           "  --paced            send no faster than the line would (N/10 bytes a second)\n"
            "Signals:\n"
            "  --chanN SIGNAL     input of channel N (1-4), e.g. sine:1kHz:2Vpp:0V:noise=0.01\n"
            "                     shapes sine, square, triangle, pulse, dc; then frequency,\n"
@@ -143,6 +177,14 @@ std::string SimUsage() {
            "  --cut-data         reset the connection in the middle of waveform data\n"
            "  --garbage-preamble answer the preamble query with meaningless bytes\n"
            "  --reset-screen     reset the connection in the middle of the screen image\n"
+           "  --late-terminator-ms N\n"
+           "                     send the line feed after each binary block N ms late\n"
+           "  --indefinite-blocks\n"
+           "                     send binary blocks as \"#0\" blocks, which run to the line\n"
+           "                     feed (their data may hold line feeds of its own)\n"
+           "  --preamble-extra TEXT\n"
+           "                     add an 11th field TEXT to the preamble reply (\"\": a\n"
+           "                     trailing comma)\n"
            "  --help             show this text\n"
            "\n"
            "Prints \"halvio-sim listening on ADDR:PORT\" when ready; SIGINT or SIGTERM stop it.\n";

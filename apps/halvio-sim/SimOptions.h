@@ -21,6 +21,10 @@ struct SimOptions {
     PodConfig pod[ScopeState::kPods] = {DefaultPod(1), DefaultPod(2)};
     bool vxi11 = false;      // also serve VXI-11 (portmapper on port 111)
     uint16_t vxi11Port = 0;  // VXI-11 core channel; 0 picks a free port
+    bool pty = false;        // also serve on a pseudo-terminal (a serial line)
+    std::string ptyLink;     // non-empty: a symbolic link that names the current line
+    int baud = 9600;         // that line's speed
+    bool paced = false;      // replies on the line no faster than the baud rate allows
     bool help = false;
 };
 

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -29,6 +30,7 @@ namespace {
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 constexpr auto kStopGrace = std::chrono::seconds(5);
 constexpr const char* kListenPrefix = "halvio-sim listening on ";
+constexpr const char* kSerialPrefix = "halvio-sim serial on ";
 
 std::string DescribeStatus(int status) {
     if (WIFEXITED(status)) return "exited with code " + std::to_string(WEXITSTATUS(status));
@@ -106,37 +108,21 @@ SimProcess::SimProcess(std::vector<std::string> args) {
     pid_ = pid;
     stdoutFd_ = fds[0];
 
-    std::string line;
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
     std::string failure;
-    while (line.find('\n') == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
+    std::string line;
+    if (!readLine(line, deadline)) {
+        int status = 0;
+        if (std::chrono::steady_clock::now() >= deadline) {
             failure = "no listening line within 10 s";
-            break;
+        } else if (ReapWithin(pid_, std::chrono::seconds(2), &status)) {
+            pid_ = -1;
+            failure = "simulator " + DescribeStatus(status) + " before listening";
+        } else {
+            failure = "simulator closed its output before listening";
         }
-        pollfd p{stdoutFd_, POLLIN, 0};
-        const int r = poll(&p, 1, static_cast<int>(left.count()));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) continue;
-        char buf[256];
-        const ssize_t n = read(stdoutFd_, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            int status = 0;
-            if (ReapWithin(pid_, std::chrono::seconds(2), &status)) {
-                pid_ = -1;
-                failure = "simulator " + DescribeStatus(status) + " before listening";
-            } else {
-                failure = "simulator closed its output before listening";
-            }
-            break;
-        }
-        line.append(buf, static_cast<size_t>(n));
     }
     if (failure.empty()) {
-        line.erase(line.find('\n'));
         const size_t at = line.find(kListenPrefix);
         const size_t colon = line.rfind(':');
         if (at != 0 || colon == std::string::npos || colon < std::strlen(kListenPrefix)) {
@@ -151,10 +137,69 @@ SimProcess::SimProcess(std::vector<std::string> args) {
             }
         }
     }
+    const bool pty = std::any_of(args.begin(), args.end(), [](const std::string& a) {
+        return a == "--pty" || a == "--pty-link";
+    });
+    while (failure.empty() && pty && ptyPath_.empty()) {
+        if (!readLine(line, deadline)) {
+            failure = "no serial line printed within 10 s";
+        } else if (line.rfind(kSerialPrefix, 0) == 0) {
+            ptyPath_ = line.substr(std::strlen(kSerialPrefix));
+        }
+    }
     if (!failure.empty()) {
         stop();
         throw std::runtime_error("SimProcess: " + failure + " (executable " + exe + ")");
     }
+}
+
+bool SimProcess::readLine(std::string& line, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const size_t eol = pending_.find('\n');
+        if (eol != std::string::npos) {
+            line = pending_.substr(0, eol);
+            pending_.erase(0, eol + 1);
+            return true;
+        }
+        if (stdoutFd_ < 0) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{stdoutFd_, POLLIN, 0};
+        const int r = poll(&p, 1, static_cast<int>(std::max<long>(left.count(), 0)));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        char buf[256];
+        const ssize_t n = read(stdoutFd_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        pending_.append(buf, static_cast<size_t>(n));
+    }
+}
+
+void SimProcess::takePrintedLines() {
+    std::string line;
+    while (readLine(line, std::chrono::steady_clock::now())) {
+        if (line.rfind(kSerialPrefix, 0) == 0) ptyPath_ = line.substr(std::strlen(kSerialPrefix));
+    }
+}
+
+std::string SimProcess::ptyPath() {
+    takePrintedLines();
+    return ptyPath_;
+}
+
+std::string SimProcess::waitNewPtyPath(const std::string& old, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    takePrintedLines();
+    std::string line;
+    while (ptyPath_ == old) {
+        if (!readLine(line, deadline)) {
+            throw std::runtime_error("SimProcess: no new serial line within " +
+                                     std::to_string(limit.count()) + " ms");
+        }
+        if (line.rfind(kSerialPrefix, 0) == 0) ptyPath_ = line.substr(std::strlen(kSerialPrefix));
+    }
+    return ptyPath_;
 }
 
 SimProcess::~SimProcess() {

@@ -110,6 +110,24 @@ void RegisterSimulatorCommands(CommandTable& t) {
     AddSwitch(t, ":SIMulator:FAULt:CUT", &FaultConfig::cutData);
     AddSwitch(t, ":SIMulator:FAULt:BADPreamble", &FaultConfig::garbagePreamble);
     AddSwitch(t, ":SIMulator:FAULt:SCReenreset", &FaultConfig::resetScreen);
+    AddLimitSetting(t, ":SIMulator:FAULt:LATEterm", &FaultConfig::lateTerminatorMs, 0, 600000);
+    AddSwitch(t, ":SIMulator:FAULt:INDefinite", &FaultConfig::indefiniteBlocks);
+    // A quoted text switches the extra preamble field on ("" gives a
+    // trailing comma); OFF switches it off.
+    t.add(":SIMulator:FAULt:PREXtra", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        std::string a = c.arg(0);
+        if (a.size() >= 2 && (a.front() == '"' || a.front() == '\'') && a.back() == a.front()) {
+            c.state.faults.preambleExtra = true;
+            c.state.faults.preambleExtraText = a.substr(1, a.size() - 2);
+        } else if (auto b = c.boolArg(0)) {
+            c.state.faults.preambleExtra = *b;
+        }
+    });
+    t.add(":SIMulator:FAULt:PREXtra?", [](CommandContext& c) {
+        c.reply(c.state.faults.preambleExtra ? "\"" + c.state.faults.preambleExtraText + "\""
+                                             : "0");
+    });
     t.add(":SIMulator:FAULt:LIE", [](CommandContext& c) {
         if (!c.expectArgs(1, 1)) return;
         if (auto v = c.choiceArg(0, {"OFF", "CLOSe", "WAIT"}))

@@ -130,7 +130,9 @@ void RegisterWaveformCommands(CommandTable& t) {
             c.reply(std::string(kGarbagePreamble.substr(0, kGarbagePreamble.size() - 1)));
             return;
         }
-        c.reply(MakePreamble(c.state).ToText());
+        std::string text = MakePreamble(c.state).ToText();
+        if (c.state.faults.preambleExtra) text += "," + c.state.faults.preambleExtraText;
+        c.reply(std::move(text));
     });
     t.add(":WAVeform:COUNt?",
           [](CommandContext& c) { c.reply(std::to_string(MakePreamble(c.state).count)); });

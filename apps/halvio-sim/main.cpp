@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "apps/halvio-sim/Instrument.h"
+#include "apps/halvio-sim/PtyServer.h"
 #include "apps/halvio-sim/Server.h"
 #include "apps/halvio-sim/SimOptions.h"
 #include "apps/halvio-sim/Vxi11Server.h"
@@ -67,9 +68,22 @@ int main(int argc, char** argv) {
                         static_cast<unsigned>(vxi11->port()), vxi11->portmapperMode().c_str());
         }
         std::fflush(stdout);
+        // After the listening line, which launchers read first.
+        std::unique_ptr<PtyServer> pty;
+        if (options.pty) {
+            pty = std::make_unique<PtyServer>(
+                instrument, options.baud, options.paced,
+                [](const std::string& path) {
+                    std::printf("halvio-sim serial on %s\n", path.c_str());
+                    std::fflush(stdout);
+                },
+                options.ptyLink);
+            pty->start();
+        }
         int sig = 0;
         while (sigwait(&stopSignals, &sig) != 0) {
         }
+        if (pty) pty->stop();
         if (vxi11) vxi11->stop();
         server.stop();
     } catch (const std::exception& e) {

@@ -137,6 +137,24 @@ std::string DefaultModulePath() {
     return {};
 }
 
+std::string ModuleToUse(const std::string& progId, const std::string& explicitPath) {
+    if (!explicitPath.empty()) {
+        std::error_code ec;
+        const std::filesystem::path p = std::filesystem::absolute(explicitPath, ec);
+        return ec ? explicitPath : std::filesystem::weakly_canonical(p, ec).string();
+    }
+    if (automation::LookUpClass(progId)) return {};
+    // A fresh machine has registered nothing: use the module built or
+    // installed beside us, as the demo does.
+    std::string module = DefaultModulePath();
+    if (module.empty())
+        throw Error(429,
+                    "The add-in is not registered and no module was found beside wavecatch; "
+                    "pass --module PATH",
+                    kSource);
+    return module;
+}
+
 automation::ClassRegistration RegisteredClass(const std::string& progId) {
     if (auto entry = automation::LookUpClass(progId)) return *entry;
     throw Error(kHostError,

@@ -59,6 +59,11 @@ std::string FindModule(const std::string& progId, const std::string& explicitPat
 // installed one by its absolute path.
 std::string DefaultModulePath();
 std::vector<std::string> DefaultModuleCandidates();
+// The module path a command should use: the one the user named (made
+// absolute), "" when progId is registered (CreateObject then follows the
+// registration), else DefaultModulePath(). Throws cvn::Error 429 saying
+// what to do when there is none.
+std::string ModuleToUse(const std::string& progId, const std::string& explicitPath);
 
 // The loaded module and the object of one class, ready to be driven.
 struct Connection {

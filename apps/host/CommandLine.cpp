@@ -18,6 +18,11 @@ std::string ParsedArgs::value(const std::string& option, const std::string& def)
     return it == values.end() ? def : it->second;
 }
 
+std::vector<std::string> ParsedArgs::all(const std::string& option) const {
+    auto it = repeated.find(option);
+    return it == repeated.end() ? std::vector<std::string>{} : it->second;
+}
+
 ParsedArgs ParseArgs(const std::vector<std::string>& args,
                      const std::set<std::string>& valueOptions,
                      const std::set<std::string>& flagOptions) {
@@ -49,6 +54,7 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
             } else {
                 throw UsageError(name + " needs a value");
             }
+            p.repeated[name].push_back(p.values[name]);
         } else if (flagOptions.count(name) && !hasInline) {
             p.flags.insert(name);
         } else {

@@ -21,13 +21,16 @@ public:
 };
 
 struct ParsedArgs {
-    std::map<std::string, std::string> values;  // "--out" -> "DIR"
-    std::set<std::string> flags;                // "--json"
+    std::map<std::string, std::string> values;  // "--out" -> "DIR" (the last one given)
+    std::map<std::string, std::vector<std::string>> repeated;  // every value, in order
+    std::set<std::string> flags;                               // "--json"
     std::vector<std::string> operands;
 
     bool has(const std::string& flag) const { return flags.count(flag) != 0; }
     std::string value(const std::string& option, const std::string& def = "") const;
     bool hasValue(const std::string& option) const { return values.count(option) != 0; }
+    // Every value of an option that may be given more than once.
+    std::vector<std::string> all(const std::string& option) const;
 };
 
 // Options are recognised anywhere before "--"; everything after it is an

@@ -16,6 +16,11 @@ constexpr const char* kUsage =
     "  demo        capture from the built-in simulator and save the results\n"
     "  capture     fetch data from a scope through the add-in and save it\n"
     "  scope       drive a scope through the add-in's CScope object\n"
+    "  measure     read the scope's quick measurements (the Measurement tab)\n"
+    "  setup       save the scope's setup to a file, or send a file back\n"
+    "  screen      save the scope's screen image as PNG or BMP\n"
+    "  find        look for instruments on USB and given hosts\n"
+    "  scpi        send SCPI commands and show the replies (a prompt without any)\n"
     "  get         read a property of an add-in object\n"
     "  let         write a property of an add-in object\n"
     "  call        call a method of an add-in object\n"
@@ -35,7 +40,10 @@ const std::map<std::string, Command>& commands() {
         {"info", CmdInfo},         {"scope", CmdScope},
         {"get", CmdGet},           {"let", CmdLet},
         {"call", CmdCall},         {"capture", CmdCapture},
-        {"demo", CmdDemo},         {"doctor", CmdDoctor}};
+        {"demo", CmdDemo},         {"doctor", CmdDoctor},
+        {"measure", CmdMeasure},   {"setup", CmdSetup},
+        {"screen", CmdScreen},     {"find", CmdFind},
+        {"scpi", CmdScpi}};
     return table;
 }
 

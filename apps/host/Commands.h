@@ -38,5 +38,11 @@ int CmdCall(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdDoctor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The bench commands: the add-in's own routines without its dialog.
+int CmdMeasure(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int CmdSetup(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int CmdScreen(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int CmdFind(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int CmdScpi(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace cvn::host

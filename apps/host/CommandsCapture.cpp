@@ -83,14 +83,21 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     formatsOf(p);  // a wrong list is refused before anything is fetched
     CaptureRequest req;
-    req.modulePath = p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
+    req.modulePath = ModuleToUse(CVN_PROGID_IWAVECATCH, p.value("--module"));
     req.address = p.value("--address");
     req.dialog = p.has("--dialog");
     if (p.hasValue("--registry-key")) req.registryKey = p.value("--registry-key");
     if (p.hasValue("--points")) req.points = p.value("--points");
-    // The dialog is modal: without a display it would wait for ever.
-    if (req.dialog && !CanShowWindows())
-        throw UsageError("--dialog needs a display (DISPLAY or WAYLAND_DISPLAY)");
+    // The dialog is modal: on no display, or one nobody sees, it would wait
+    // for ever. Say so at once instead.
+    if (req.dialog) {
+        const std::string problem = DisplayProblem();
+        if (!problem.empty()) {
+            err << "wavecatch: capture --dialog needs a display a person can use: " << problem
+                << "\n";
+            return kExitUsage;
+        }
+    }
     EnsureGuiApplication(req.dialog);
     // Long transfers show their progress on a terminal, never in a log.
     ProgressLine line(STDERR_FILENO);

@@ -146,8 +146,6 @@ int CmdScope(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!p.hasValue("--address")) throw UsageError("needs --address ADDR");
     if (p.operands.empty()) throw UsageError("needs an action");
     const std::string address = p.value("--address");
-    const std::string module =
-        p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
     const std::string& action = p.operands[0];
     auto operands = [&](size_t n) {
         if (p.operands.size() != n + 1)
@@ -158,6 +156,7 @@ int CmdScope(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (std::find(std::begin(kActions), std::end(kActions), action) == std::end(kActions))
         throw UsageError("unknown action " + action);
 
+    const std::string module = ModuleToUse(CVN_PROGID_IWAVECATCH, p.value("--module"));
     // The scope learns its channel count from the add-in's model table,
     // which the add-in loads when asked for its supported instruments.
     Connection wc = CreateObject(CVN_PROGID_IWAVECATCH, module);

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QtGlobal>
 #include <cstdlib>
+#include <string>
 
 namespace cvn::host {
 namespace {
@@ -27,7 +28,37 @@ bool hasDisplay() {
 }  // namespace
 
 bool CanShowWindows() {
-    return hasDisplay() || std::getenv("QT_QPA_PLATFORM") != nullptr;
+    return DisplayProblem().empty();
+}
+
+std::string DisplayProblem() {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const bool x11 = display && *display;
+    const bool waylandSet = wayland && *wayland;
+    // The platform already running wins over the one the environment names.
+    std::string platform;
+    std::string origin = "QT_QPA_PLATFORM=";
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (!qobject_cast<QApplication*>(app))
+            return "this process started Qt without widgets, so no dialog can be shown";
+        platform = QGuiApplication::platformName().toStdString();
+        origin = "the Qt platform ";
+    } else if (const char* chosen = std::getenv("QT_QPA_PLATFORM")) {
+        platform = chosen;
+        // Options follow the name: "offscreen:size=800x600".
+        platform = platform.substr(0, platform.find(':'));
+    }
+    if (platform.empty())
+        return x11 || waylandSet ? std::string()
+                                 : "no display is set (neither DISPLAY nor WAYLAND_DISPLAY)";
+    if (platform == "offscreen" || platform == "minimal" || platform == "minimalegl")
+        return origin + platform + " shows no window to anybody";
+    if (platform == "xcb" && !x11) return origin + platform + " needs DISPLAY, which is not set";
+    if (platform.rfind("wayland", 0) == 0 && !waylandSet)
+        return origin + platform + " needs WAYLAND_DISPLAY, which is not set";
+    // eglfs, linuxfb, vnc and the like draw on a screen of their own.
+    return {};
 }
 
 void EnsureGuiApplication(bool widgets) {

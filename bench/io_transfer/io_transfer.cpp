@@ -1,5 +1,6 @@
 // Waveform block transfer over loopback: IoSession against a plain blocking
-// recv() loop, both reading the same 16 MB "I2BE" reply (8,000,000 points).
+// recv() loop, both reading the same 16 MB "I2BE" reply (8,000,000 points);
+// then the USBTMC and serial paths (TransportPaths.cpp).
 //
 // The peer is an in-process server thread that answers ":WAVeform:DATA?"
 // from a prepared buffer, so the figures measure the client side only and
@@ -20,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "TransportPaths.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
 
@@ -293,6 +295,7 @@ int main(int argc, char** argv) {
     if (gRatio > 0) {
         std::printf("IoSession/plain, paired median: %.2f (target >= 0.90)\n", gRatio);
     }
+    iotransfer::PrintTransportFigures(gSessionRate);
     gServer = nullptr;
     return 0;
 }

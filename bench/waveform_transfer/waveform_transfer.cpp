@@ -11,6 +11,7 @@
 //               against the same query over the blocking socket;
 //   pyvisa    - the data query through Debian's pyvisa-py
 //               (pyvisa_transfer.py beside this file, /usr/bin/python3).
+// With CVN_BENCH_PROGRESS=1 gSession has a block progress callback set.
 // Ours and the plain socket run in turn within each iteration. At the end
 // it prints MB/s per case, the ratios, and the peak memory of one 8M-point
 // word transfer, measured in a child process. Targets from 1M points up:
@@ -375,6 +376,13 @@ int main(int argc, char** argv) {
     }
 
     gStreamingCommands = cvn::FamilyFragmentCount(model);
+    // CVN_BENCH_PROGRESS=1 times the transfers with a block progress
+    // callback set (one that does nothing), to show it costs nothing.
+    if (const char* p = std::getenv("CVN_BENCH_PROGRESS"); p && std::string(p) == "1") {
+        size_t calls = 0;
+        cvn::gSession->SetBlockProgress(
+            [calls](size_t, size_t) mutable { benchmark::DoNotOptimize(++calls); });
+    }
 
     std::vector<Case> cases;
     for (long points : kSizes) {

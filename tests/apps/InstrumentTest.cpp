@@ -404,6 +404,11 @@ TEST(SimOptions, ParsesTheCommandLine) {
     EXPECT_THROW(ParseSimOptions({"--chan5", "sine"}), std::invalid_argument);
     EXPECT_THROW(ParseSimOptions({"--pod1", "walk:0"}), std::invalid_argument);
     EXPECT_THROW(ParseSimOptions({"--lying-header", "maybe"}), std::invalid_argument);
+    const auto line = ParseSimOptions({"--pty", "--baud", "115200", "--paced"});
+    EXPECT_TRUE(line.pty && line.paced);
+    EXPECT_EQ(line.baud, 115200);
+    EXPECT_EQ(ParseSimOptions({"--pty"}).baud, 9600);
+    EXPECT_THROW(ParseSimOptions({"--baud", "12345"}), std::invalid_argument);
 
     // Noise is bounded and the same every time.
     SignalConfig noisy = ParseSignal("dc:offset=1:noise=0.1");

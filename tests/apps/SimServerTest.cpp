@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 
+#include "apps/halvio-sim/SimOptions.h"
 #include "apps/halvio-sim/SimProcess.h"
 
 namespace cvn::sim {
@@ -195,6 +197,53 @@ TEST(SimServer, FaultsDropDelayGarbageSilenceAndShortBlocks) {
         EXPECT_LT(got.size(), 2006u);
         EXPECT_TRUE(c.closed());
     }
+}
+
+TEST(SimServer, FramingFaultsByOptionAndByCommand) {
+    {
+        // The line feed after a block comes late; nothing else changes.
+        SimProcess sim({"--late-terminator-ms", "300"});
+        Client c(sim.port());
+        c.Send(":WAV:FORM BYTE;:WAV:POIN 1000\n:WAV:DATA?\n");
+        EXPECT_EQ(c.Read(6), "#41000");
+        EXPECT_EQ(c.Read(1000).size(), 1000u);
+        EXPECT_EQ(c.Read(1, 100), "");  // not yet
+        EXPECT_EQ(c.Read(1), "\n");
+        EXPECT_EQ(c.Query(":OPER?"), "8\n");  // text replies keep theirs
+        c.Send(":SIM:FAULt:LATE 0\n");
+        EXPECT_EQ(c.Query(":SIM:FAULt:LATE?"), "0\n");
+        EXPECT_EQ(c.Block(":WAV:DATA?").size(), 1000u);
+    }
+    {
+        // "#0" blocks: the data runs to the line feed, whatever it holds.
+        SimProcess sim({"--indefinite-blocks"});
+        Client c(sim.port());
+        c.Send(":WAV:FORM BYTE;:WAV:POIN 1000\n:WAV:DATA?\n");
+        EXPECT_EQ(c.Read(2), "#0");
+        EXPECT_EQ(c.Read(1001).size(), 1001u);
+        EXPECT_EQ(c.Read(1, 100), "");
+        c.Send(":SIM:FAULt:INDefinite OFF\n");
+        EXPECT_EQ(c.Query(":SIM:FAULt:INDefinite?"), "0\n");
+        EXPECT_EQ(c.Block(":WAV:DATA?").size(), 1000u);
+    }
+    {
+        // An 11th preamble field: text, then an empty one, then none.
+        SimProcess sim({"--preamble-extra", "CHANNEL1"});
+        Client c(sim.port());
+        std::string reply = c.Query(":WAV:PRE?");
+        EXPECT_EQ(reply.substr(reply.rfind(',')), ",CHANNEL1\n");
+        EXPECT_EQ(std::count(reply.begin(), reply.end(), ','), 10);
+        c.Send(":SIM:FAULt:PREXtra \"\"\n");
+        reply = c.Query(":WAV:PRE?");
+        EXPECT_EQ(reply.substr(reply.size() - 2), ",\n");
+        c.Send(":SIM:FAULt:PREXtra OFF\n");
+        reply = c.Query(":WAV:PRE?");
+        EXPECT_EQ(std::count(reply.begin(), reply.end(), ','), 9);
+    }
+    EXPECT_THROW(SimProcess({"--late-terminator-ms", "x"}), std::runtime_error);
+    EXPECT_NE(SimUsage().find("--late-terminator-ms N"), std::string::npos);
+    EXPECT_NE(SimUsage().find("--indefinite-blocks"), std::string::npos);
+    EXPECT_NE(SimUsage().find("--preamble-extra TEXT"), std::string::npos);
 }
 
 TEST(SimServer, ServesParallelTransfersAndTrickledInput) {

@@ -1,4 +1,9 @@
 // The capture dialog driven as a user would, against the simulator.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -10,6 +15,9 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTest>
+#include <atomic>
+#include <functional>
+#include <thread>
 
 #include "tests/dialog/DialogTestSupport.h"
 
@@ -17,6 +25,21 @@ namespace cvn::test {
 namespace {
 
 using D = FWCdlgHalv;
+
+// Counts the events of one type that reach the object it filters.
+class EventCounter : public QObject {
+public:
+    EventCounter(QObject* parent, QEvent::Type type, std::function<void()> seen)
+        : QObject(parent), type_(type), seen_(std::move(seen)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == type_) seen_();
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+    std::function<void()> seen_;
+};
 
 class CaptureDialogTest : public DialogTest {};
 
@@ -182,7 +205,7 @@ TEST_F(CaptureDialogTest, CaptureBoxesDriveInvertSelectionTabsAndOk) {
         d.optNewAcq->setChecked(true);
         EXPECT_FALSE(d.optCurAcq->isChecked());
         d.chkChan[3]->setChecked(true);  // not displayed, but a value all the same
-        d.move(100, 200);
+        d.setGeometry(QRect(QPoint(100, 200), d.size()));
         QTest::mouseClick(d.cmdOK, Qt::LeftButton);
     }));
     FWCdlgHalv& dlg = captureDialog();
@@ -198,7 +221,7 @@ TEST_F(CaptureDialogTest, CaptureBoxesDriveInvertSelectionTabsAndOk) {
     ASSERT_TRUE(show([&](D& d) {
         EXPECT_TRUE(d.optNewAcq->isChecked());
         EXPECT_FALSE(d.chkInvert->isChecked());
-        EXPECT_EQ(d.pos(), QPoint(100, 200));
+        EXPECT_EQ(d.geometry().topLeft(), QPoint(100, 200));
         // Channel 4 is not displayed, so the stored choice cannot return.
         EXPECT_FALSE(d.chkChan[3]->isChecked());
         d.close();  // the close box is Cancel
@@ -349,6 +372,137 @@ TEST_F(CaptureDialogTest, KeyboardAloneOperatesTheDialog) {
     EXPECT_EQ(stored(kKeyActiveChannels), "CHAN1");
 }
 
+// "Invert" goes with "Get Screen Image" from the first show on, whatever
+// the stored profile holds.
+TEST_F(CaptureDialogTest, InvertIsAvailableExactlyWhileTheScreenImageIsChecked) {
+    sim::SimProcess sim({"--model", "HV1014"});
+    store(kKeyAddress, sim.address());
+    EXPECT_EQ(D::isAvailable(captureDialog().chkInvert), captureDialog().chkBitMap->isChecked());
+    for (const char* screen : {"0", "1", "0", "not a number"}) {
+        unloadCaptureDialog();
+        store(kKeyScreen, screen);
+        store(kKeyInvertColor, "1");
+        ASSERT_TRUE(show([&](D& d) {
+            EXPECT_EQ(d.chkBitMap->isChecked(), std::string(screen) == "1") << screen;
+            EXPECT_EQ(D::isAvailable(d.chkInvert), d.chkBitMap->isChecked()) << screen;
+            QTest::mouseClick(d.chkBitMap, Qt::LeftButton);
+            EXPECT_EQ(D::isAvailable(d.chkInvert), d.chkBitMap->isChecked()) << screen;
+            d.cmdCancel_Click();
+        }));
+        // The second show of the same dialog reads the profile again.
+        ASSERT_TRUE(show([&](D& d) {
+            EXPECT_EQ(D::isAvailable(d.chkInvert), d.chkBitMap->isChecked()) << screen;
+            d.cmdCancel_Click();
+        }));
+    }
+}
+
+// OK stores where the dialog is and the next show puts it back there, use
+// after use: the corner written is the corner read back, with no frame size
+// in between (a reparenting window manager drops the frame of a hidden
+// window, so a frame-based place read back while hidden moves each time).
+TEST_F(CaptureDialogTest, PositionSurvivesManyOkAndReopenCycles) {
+    sim::SimProcess sim({"--model", "HV1014"});
+    store(kKeyAddress, sim.address());
+    // Once with the window made by the first show, once with a native
+    // window that existed before the dialog was first placed.
+    for (bool early : {false, true}) {
+        SCOPED_TRACE(early ? "window made early" : "window made by the first show");
+        unloadCaptureDialog();
+        if (early) captureDialog().winId();
+        store(kKeyLeft, "3000");
+        store(kKeyTop, "4500");
+        QRect firstFrame;
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            ASSERT_TRUE(show([&](D& d) {
+                EXPECT_EQ(d.geometry().topLeft(), QPoint(200, 300)) << "cycle " << cycle;
+                if (cycle == 0) {
+                    firstFrame = d.frameGeometry();
+                    EXPECT_EQ(d.size(), d.sizeHint());  // its natural size
+                }
+                EXPECT_EQ(d.frameGeometry(), firstFrame) << "cycle " << cycle;
+                d.cmdOK_Click();
+            }));
+            EXPECT_EQ(stored(kKeyLeft), "3000") << "cycle " << cycle;
+            EXPECT_EQ(stored(kKeyTop), "4500") << "cycle " << cycle;
+        }
+        // Moved by the user: the new place is kept from then on.
+        for (int cycle = 0; cycle < 5; ++cycle) {
+            ASSERT_TRUE(show([&](D& d) {
+                if (cycle == 0) d.move(d.pos() + QPoint(40, 60));
+                EXPECT_EQ(d.geometry().topLeft(), QPoint(240, 360)) << "cycle " << cycle;
+                d.cmdOK_Click();
+            }));
+            EXPECT_EQ(stored(kKeyLeft), "3600") << "cycle " << cycle;
+            EXPECT_EQ(stored(kKeyTop), "5400") << "cycle " << cycle;
+        }
+    }
+}
+
+// A scope on 127.0.0.1 that notes whether the dialog had been painted when
+// the first command arrived, then hangs up (the check fails at once).
+class PaintWitness {
+public:
+    explicit PaintWitness(const std::atomic<int>& paints) : paints_(paints) {
+        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+            ::listen(listen_, 4) != 0 ||
+            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            ADD_FAILURE() << "cannot listen on 127.0.0.1";
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] {
+            // Bounded: the dialog connects a few times at most.
+            for (int i = 0; i < 16; ++i) {
+                const int fd = ::accept(listen_, nullptr, nullptr);
+                if (fd < 0) return;
+                char c;
+                if (::recv(fd, &c, 1, 0) == 1 && paintsAtFirstCommand_ < 0)
+                    paintsAtFirstCommand_ = paints_.load();
+                ::close(fd);
+            }
+        });
+    }
+    ~PaintWitness() {
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+    }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    int paintsAtFirstCommand() const { return paintsAtFirstCommand_; }
+
+private:
+    const std::atomic<int>& paints_;
+    int listen_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<int> paintsAtFirstCommand_{-1};
+    std::thread thread_;
+};
+
+// While the dialog asks the scope it is on screen, painted, with the busy
+// pointer: the queries block the thread, so nothing paints during them.
+TEST_F(CaptureDialogTest, DialogIsPaintedBeforeTheScopeIsAsked) {
+    std::atomic<int> paints{0};
+    bool busyWhenPainted = false;
+    PaintWitness scope(paints);
+    store(kKeyAddress, scope.address());
+    FWCdlgHalv& dlg = captureDialog();
+    auto* filter = new EventCounter(&dlg, QEvent::Paint, [&] {
+        if (paints++ == 0) busyWhenPainted = ui_->busy();
+    });
+    dlg.installEventFilter(filter);
+    ASSERT_TRUE(show([&](D& d) {
+        EXPECT_EQ(d.SSTab1->currentIndex(), D::kTabIo);  // that scope hung up
+        d.cmdCancel_Click();
+    }));
+    EXPECT_GE(scope.paintsAtFirstCommand(), 1);
+    EXPECT_TRUE(busyWhenPainted);
+    EXPECT_FALSE(ui_->busy());
+}
+
 TEST_F(CaptureDialogTest, StoredPositionOffEveryScreenComesBackToThePrimaryScreen) {
     store(kKeyAddress, "127.0.0.1:1");
     store(kKeyLeft, "900000");
@@ -360,7 +514,7 @@ TEST_F(CaptureDialogTest, StoredPositionOffEveryScreenComesBackToThePrimaryScree
     store(kKeyLeft, "1500");
     store(kKeyTop, "750");
     show(nullptr, false);
-    EXPECT_EQ(captureDialog().pos(), QPoint(100, 50));
+    EXPECT_EQ(captureDialog().geometry().topLeft(), QPoint(100, 50));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QThread>
 #include <QTreeWidget>
 #include <chrono>
@@ -142,6 +143,7 @@ TEST_F(FindInstrumentTest, SearchListsLoopbackScopesAndOkConnectsToThePick) {
         EXPECT_EQ(d.lblConnected->text(), "");
         for (int t = 0; t < 3; ++t) EXPECT_TRUE(d.SSTab1->isTabEnabled(t)) << t;
         EXPECT_EQ(d.SSTab1->currentIndex(), D::kTabIo);  // the tab stays
+        EXPECT_TRUE(d.cmdOK->isEnabled());               // and OK can take the profile there
         EXPECT_TRUE(D::isAvailable(d.chkBitMap));
         EXPECT_TRUE(D::isAvailable(d.chkWaveform));
         ASSERT_TRUE(gSession);
@@ -152,6 +154,42 @@ TEST_F(FindInstrumentTest, SearchListsLoopbackScopesAndOkConnectsToThePick) {
         d.cmdCancel_Click();
     }));
     EXPECT_EQ(stored(kKeyAddress), supported.address());
+}
+
+// Enter in the host field searches the hosts typed there; the dialog's own
+// default button (OK into a list still empty) is not pressed with it.
+TEST_F(FindInstrumentTest, EnterInTheHostFieldOnlySearches) {
+    sim::SimProcess scope({"--model", "HV1014"});
+    typeHosts("");
+    bool reached = false;
+    frmFindInstrument::modalHook = [&](frmFindInstrument& form) {
+        reached = true;
+        CvnDiscoveryCtl* ctl = form.CvnDiscoveryCtl1;
+        ASSERT_TRUE(waitFor([&] { return !ctl->isSearching(); }));
+        EXPECT_EQ(ctl->lstInstruments->topLevelItemCount(), 0);
+        ui_->reset();
+        ctl->txtLanHosts->setFocus();
+        ctl->txtLanHosts->setText(QString::fromStdString(scope.address()));
+        QTest::keyClick(ctl->txtLanHosts, Qt::Key_Return);
+        EXPECT_TRUE(ui_->boxes().empty()) << ui_->boxes().front().text;
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_TRUE(form.Cancel());
+        ASSERT_TRUE(waitFor([&] { return !ctl->isSearching(); }));
+        ASSERT_EQ(ctl->lstInstruments->topLevelItemCount(), 1);
+        EXPECT_EQ(
+            ctl->lstInstruments->topLevelItem(0)->text(CvnDiscoveryCtl::kColAddress).toStdString(),
+            scope.address());
+        // The keypad's Enter too.
+        QTest::keyClick(ctl->txtLanHosts, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_TRUE(ui_->boxes().empty());
+        EXPECT_TRUE(form.isVisible());
+        ASSERT_TRUE(waitFor([&] { return !ctl->isSearching(); }));
+        form.cmdCancel->click();
+    };
+    frmFindInstrument form;
+    form.showModal();
+    EXPECT_TRUE(reached);
+    EXPECT_TRUE(form.Cancel());
 }
 
 TEST_F(FindInstrumentTest, CancelLeavesTheScopeDisconnected) {

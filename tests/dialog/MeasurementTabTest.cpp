@@ -2,15 +2,20 @@
 // simulator: buttons, lists, result boxes, the export and the setup file.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "dialog/MeasurementTab.h"
+#include "support/QtUiServices.h"
 #include "tests/dialog/DialogTestSupport.h"
 
 namespace cvn::test {
@@ -117,6 +122,80 @@ TEST_F(MeasurementTabTest, MeasureSelectClearSaveAndPickSources) {
         EXPECT_EQ(ui_->boxes()[0].text.rfind("No connection.", 0), 0u);
         EXPECT_EQ(result(d, "Freq")->text(), "kept");
     }));
+}
+
+// The source lists are filled with what the scope offers and show no entry
+// until the scope names one: the scope's own setting applies meanwhile,
+// and a pick in the second list sends only what the user chose.
+TEST_F(MeasurementTabTest, SourceListsShowNothingTheScopeDidNotChoose) {
+    sim::SimProcess sim({"--model", "MSOHX5104"});
+    store(kKeyAddress, sim.address());
+    ASSERT_TRUE(show([&](D& d) {
+        ASSERT_TRUE(items(d.cboSource1).contains("DIG0"));
+        ASSERT_TRUE(items(d.cboSource2).contains("CHAN2"));
+        for (QComboBox* list : {d.cboSource1, d.cboSource2}) {
+            EXPECT_EQ(list->currentIndex(), -1);
+            EXPECT_EQ(list->currentText(), "");
+        }
+        EXPECT_TRUE(D::isShown(d.Label10));  // the note on what applies now
+        EXPECT_EQ(ask(sim, ":MEASure:SOURce?"), "CHAN1,CHAN2\n");
+
+        // Only the second list picked: the first list's (empty) text goes
+        // with it, never an entry the user did not choose.
+        auto real = gSession;
+        ScriptedSession scripted;
+        (*scripted.replies)[":MEASure:SOURce?"] = "CHAN2\n";
+        for (int k = 1; k <= 4; ++k)
+            (*scripted.replies)[":FUNCtion" + std::to_string(k) + "?"] = "OFF\n";
+        scripted.install();
+        pick(d.cboSource2, "CHAN2");
+        ASSERT_FALSE(scripted.log->empty());
+        EXPECT_EQ(scripted.log->front(), ":MEASure:SOURce ,CHAN2");
+        gSession = real;
+
+        // A measurement shows what the scope measures.
+        d.cmdMeasure->click();
+        EXPECT_EQ(d.cboSource1->currentText(), "CHAN1");
+        EXPECT_EQ(d.cboSource2->currentText(), "CHAN2");
+        d.cmdCancel_Click();
+    }));
+    // Shown again: the lists are filled anew, and again nothing is shown.
+    ASSERT_TRUE(show([&](D& d) {
+        EXPECT_EQ(d.cboSource1->currentIndex(), -1);
+        EXPECT_EQ(d.cboSource2->currentIndex(), -1);
+        d.cmdCancel_Click();
+    }));
+}
+
+// "Current Acquisition" clicked while "New Acquisition" pauses: the pause
+// blocks, so the click runs after the first sequence, never inside it.
+TEST_F(MeasurementTabTest, AClickDuringThePauseRunsAfterTheSequence) {
+    setUiServices(std::make_shared<QtUiServices>());
+    ScriptedSession scope;
+    (*scope.replies)[":MEASure:SOURce?"] = "CHAN1,CHAN2\n";
+    (*scope.replies)[":CHAN2:DISP?"] = "1\n";
+    for (int k = 1; k <= 4; ++k) (*scope.replies)[":FUNCtion" + std::to_string(k) + "?"] = "OFF\n";
+    scope.install();
+    D& d = captureDialog();
+    ClearAllMeasurements(d);
+    d.show();
+    bool clicked = false;
+    QTimer::singleShot(20, &d, [&] {
+        clicked = true;
+        d.cmdMeasure->click();
+    });
+    MeasureNewAcquisition(d);
+    EXPECT_FALSE(clicked) << "the click ran inside the pause";
+    const auto stops = [&] { return std::count(scope.log->begin(), scope.log->end(), ":STOP"); };
+    EXPECT_EQ(stops(), 1);
+    ASSERT_FALSE(scope.log->empty());
+    EXPECT_EQ(scope.log->front(), ":SINGle");
+    EXPECT_EQ(scope.log->back(), ":MEASure:CLEar");
+    // Afterwards the queued click gets its own whole sequence.
+    QTRY_VERIFY(clicked);
+    EXPECT_EQ(stops(), 2);
+    EXPECT_EQ(scope.log->back(), ":MEASure:CLEar");
+    d.hide();
 }
 
 TEST_F(MeasurementTabTest, ScopeSettingsOkSavesAndSendsAndKeepsTheDialogOpen) {

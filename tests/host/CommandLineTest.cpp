@@ -2,7 +2,9 @@
 // host-side pieces that turn results into numbers.
 #include <QImage>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +74,54 @@ TEST_F(HostTest, InfoListsEveryMemberAndRegisterRoundTrips) {
     EXPECT_EQ(run({"get", CVN_PROGID_IWAVECATCH, "version"}).out, "0.0.126\n");
     EXPECT_EQ(run({"unregister", m}).status, 0);
     EXPECT_EQ(run({"get", CVN_PROGID_IWAVECATCH, "version"}).status, kExitNoModule);
+}
+
+// A modal dialog nobody can see would wait for ever: without a display a
+// person can use, capture --dialog ends at once, says why and writes nothing.
+TEST_F(HostTest, DialogWithoutAUsableDisplayEndsAtOnce) {
+    struct Env {
+        const char* platform;
+        const char* display;
+        const char* wayland;
+    };
+    const Env cases[] = {
+        {"offscreen", nullptr, nullptr},
+        {"offscreen", ":0", nullptr},
+        {"minimal:enable_fonts", nullptr, "wayland-0"},
+        {nullptr, nullptr, nullptr},
+        {"xcb", nullptr, nullptr},
+    };
+    auto saved = [](const char* name) -> std::optional<std::string> {
+        const char* v = std::getenv(name);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    auto put = [](const char* name, const char* value) {
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    };
+    const auto platform = saved("QT_QPA_PLATFORM");
+    const auto display = saved("DISPLAY");
+    const auto wayland = saved("WAYLAND_DISPLAY");
+    const std::string out = home_.root() + "/never";
+    for (const Env& e : cases) {
+        put("QT_QPA_PLATFORM", e.platform);
+        put("DISPLAY", e.display);
+        put("WAYLAND_DISPLAY", e.wayland);
+        const Run r = run({"capture", "--dialog", "--module", kModulePath, "--address",
+                           "127.0.0.1:1", "--out", out});
+        EXPECT_EQ(r.status, 2) << (e.platform ? e.platform : "(none)") << r.err;
+        EXPECT_EQ(r.err.rfind("wavecatch: capture --dialog needs a display a person can use: ", 0),
+                  0u)
+            << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    put("QT_QPA_PLATFORM", platform ? platform->c_str() : nullptr);
+    put("DISPLAY", display ? display->c_str() : nullptr);
+    put("WAYLAND_DISPLAY", wayland ? wayland->c_str() : nullptr);
 }
 
 TEST(HostValues, ArgumentsBecomeTheNarrowestFittingValue) {

@@ -67,6 +67,54 @@ TEST_F(HostTest, PreambleAndDataAccumulateInOrder) {
     for (int32_t i = 0; i < 7; ++i) EXPECT_EQ(data.array().get(i).toLong(), i + 1);
 }
 
+// An argument whose subscripts do not fit fails the way the field's own
+// subscripts say, after the field has grown; what was written stays.
+TEST_F(HostTest, AppendingGrowsFirstAndFailsOnSubscriptsThatDoNotFit) {
+    using automation::Array;
+    using automation::VarType;
+    Connection c = create();
+    auto append = [&](const char* name, Variant v) { call(*c.object, name, Args{Arg(v)}); };
+    auto preamble = [&] { return getProperty(*c.object, "Preamble").array(); };
+
+    // Twelve numbers: the field grows by eleven, the top one has no place.
+    Array twelve(VarType::Double, 0, 12);
+    for (int32_t i = 0; i < 12; ++i) twelve.set(i, Variant(double(i + 1)));
+    EXPECT_EQ(errorOf([&] { append("AppendPreamble", twelve); }), 9);
+    ASSERT_EQ(preamble().count(), 11u);
+    for (int32_t i = 0; i < 11; ++i) EXPECT_EQ(preamble().get(i).toDouble(), 0) << i;
+    // Not an array at all: the field has grown before the argument is read.
+    EXPECT_EQ(errorOf([&] { append("AppendPreamble", Variant(3.5)); }), 13);
+    EXPECT_EQ(preamble().count(), 22u);
+    // Ten numbers from 1: they land at the top ten places of the new block.
+    Array fromOne(VarType::Double, 1, 10);
+    for (int32_t i = 1; i <= 10; ++i) fromOne.set(i, Variant(double(100 + i)));
+    append("AppendPreamble", fromOne);
+    ASSERT_EQ(preamble().count(), 33u);
+    EXPECT_EQ(preamble().get(22).toDouble(), 0);
+    for (int32_t i = 1; i <= 10; ++i) EXPECT_EQ(preamble().get(22 + i).toDouble(), 100 + i);
+
+    append("AppendData", Variant(cvn::DataVector<int16_t>{1, 2, 3, 4}));
+    // Three values from subscript 1: the field grows to seven places, the
+    // first two values land at 5 and 6, the third has no place.
+    Array three(VarType::Integer, 1, 3);
+    for (int32_t i = 1; i <= 3; ++i) three.set(i, Variant(int32_t(4 + i)));
+    EXPECT_EQ(errorOf([&] { append("AppendData", three); }), 9);
+    Variant data = getProperty(*c.object, "YData");
+    ASSERT_EQ(data.array().count(), 7u);
+    const int16_t expected[] = {1, 2, 3, 4, 0, 5, 6};
+    for (int32_t i = 0; i < 7; ++i) EXPECT_EQ(data.array().get(i).toLong(), expected[i]) << i;
+    // An element that does not fit the field's type fails where it stands.
+    Array mixed(VarType::Variant, 0, 3);
+    mixed.set(0, Variant(int32_t{8}));
+    mixed.set(1, Variant(int32_t{70000}));
+    mixed.set(2, Variant(int32_t{9}));
+    EXPECT_EQ(errorOf([&] { append("AppendData", mixed); }), 6);
+    data = getProperty(*c.object, "YData");
+    ASSERT_EQ(data.array().count(), 10u);
+    EXPECT_EQ(data.array().get(7).toLong(), 8);
+    EXPECT_EQ(data.array().get(8).toLong(), 0);
+}
+
 TEST_F(HostTest, PlainMembersAnswerAsAHostExpects) {
     Connection c = create();
     EXPECT_EQ(getProperty(*c.object, "ModifiedMenuName").toString(), "Corvane Halvio Series");
@@ -94,9 +142,20 @@ TEST_F(HostTest, RegistryKeyMovesThePerUserSettings) {
     EXPECT_EQ(GetSetting("Corvane\\Linkara\\Wavecatch\\Corvane Halvio Series", "Settings",
                          "Number Points", "absent"),
               "absent");
-    // The key belongs to the server: a second object uses it too.
+    // The key belongs to the server: set through one object, every object
+    // uses it...
     Connection other = create();
-    EXPECT_EQ(getProperty(*other.object, "numberPoints").toString(), " 250");
+    EXPECT_EQ(getProperty(*other.object, "numberPoints").toString(), "");
+    letProperty(*other.object, "RegistryKey", Variant("A\\B"));
+    EXPECT_EQ(getProperty(*c.object, "numberPoints").toString(), " 250");
+    // ... and every new object starts again from the default key, however
+    // many objects came before it.
+    for (int i = 0; i < 3; ++i) {
+        letProperty(*c.object, "RegistryKey", Variant("A\\B"));
+        Connection another = create();
+        EXPECT_EQ(getProperty(*c.object, "numberPoints").toString(), "") << i;
+        EXPECT_EQ(getProperty(*another.object, "numberPoints").toString(), "") << i;
+    }
     letProperty(*c.object, "RegistryKey", Variant("Corvane\\Linkara\\Wavecatch"));
     EXPECT_EQ(getProperty(*other.object, "numberPoints").toString(), "");
 }

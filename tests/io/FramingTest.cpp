@@ -135,6 +135,13 @@ TEST(IoFramingAfterFailure, TheNextReplyStartsOnItsOwnBoundary) {
     small->session.SetTermChar('\n');
     EXPECT_EQ(small->session.EnterText(), "1\n");
 
+    // A block whose rest never comes: the next command goes out, and the
+    // session says it is out of step so that a connection check replaces it.
+    auto lied = makeSession({{"#210abc"}});
+    EXPECT_EQ(errorOf([&] { lied->session.EnterBytes(); }).code(), kIoTimeout);
+    lied->session.Output("*IDN?");
+    EXPECT_TRUE(lied->session.Broken());
+
     // A closed link is broken for good.
     auto closed = makeSession({{"#15ab"}}, AtEnd::Close);
     EXPECT_EQ(errorOf([&] { closed->session.EnterBytes(); }).code(), kIoClosed);

@@ -9,8 +9,10 @@
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "scope/CScope.h"
+#include "scope/Connection.h"
 #include "scope/ModelTable.h"
 #include "support/ErrorHandler.h"
+#include "support/ModuleInfo.h"
 #include "support/ScriptedUi.h"
 
 namespace cvn {
@@ -32,6 +34,25 @@ protected:
         auto session = io::IoManager().Open(sim.address());
         session->Output(query);
         return session->EnterText();
+    }
+
+    // Sends commands on a connection of its own; done once they have run.
+    static void control(const sim::SimProcess& sim, const std::string& commands) {
+        auto session = io::IoManager().Open(sim.address());
+        session->Output(commands);
+        session->Output(":SIMulator:LOG:COUNt?");
+        session->EnterText();
+    }
+    // How often "*IDN?" reached the simulator since its log was cleared.
+    static int identifications(const sim::SimProcess& sim) {
+        auto session = io::IoManager().Open(sim.address());
+        session->Output(":SIMulator:LOG?");
+        const auto bytes = session->EnterBytes();
+        const std::string log(bytes.begin(), bytes.end());
+        int n = 0;
+        for (size_t at = log.find("*IDN?"); at != std::string::npos; at = log.find("*IDN?", at + 1))
+            ++n;
+        return n;
     }
 
     std::shared_ptr<ScriptedUi> ui_;
@@ -166,6 +187,111 @@ TEST_F(CScopeTest, ScreenImageIsWrittenUnchangedToANewFile) {
         std::filesystem::remove(path);
     }
     EXPECT_EQ(scope.session()->Timeout(), 10000);
+}
+
+TEST_F(CScopeTest, TheConnectionCheckAsksOnceAndReplacesOnlyBrokenSessions) {
+    sim::SimProcess sim({"--model", "HV1014"});
+    std::string model;
+    bool connected = false;
+    gSession.reset();
+    gScope.reset();
+    ASSERT_TRUE(isConnected(sim.address(), true, model, connected));
+    const auto scopeSession = scope().session();
+    const auto session = gSession;
+    scopeSession->SetTimeout(300);
+
+    // A scope that stops answering: each session asks once, no reopening.
+    control(sim, ":SIMulator:LOG:CLEar;:SIMulator:FAULt:SILent ON");
+    EXPECT_FALSE(isConnected(sim.address(), true, model, connected));
+    EXPECT_EQ(identifications(sim), 2);
+    ASSERT_EQ(ui_->boxes().size(), 1u);
+    EXPECT_EQ(ui_->boxes()[0].text, "No connection.\r\n\r\n");
+    EXPECT_EQ(scope().session(), scopeSession);
+    EXPECT_EQ(gSession, session);
+    EXPECT_TRUE(gSession->Broken());  // its reply may still come
+
+    // Back again: the sessions that failed are replaced, once each.
+    control(sim, ":SIMulator:FAULt:SILent OFF;:SIMulator:LOG:CLEar");
+    ASSERT_TRUE(isConnected(sim.address(), true, model, connected));
+    EXPECT_EQ(model, "HV1014");
+    EXPECT_NE(gSession, session);
+    EXPECT_NE(scope().session(), scopeSession);
+    // One question from gScope, one check and one for the model field.
+    EXPECT_EQ(identifications(sim), 3);
+    const auto healthy = gSession;
+    ASSERT_TRUE(isConnected(sim.address(), true, model, connected));
+    EXPECT_EQ(gSession, healthy);  // a working session is kept
+
+    // A slow first identification is "not connected", asked once; its late
+    // reply does not answer the next check.
+    control(sim, ":SIMulator:LOG:CLEar;:SIMulator:FAULt:IDNDelay 700");
+    scope().session()->SetTimeout(1500);
+    EXPECT_FALSE(isConnected(sim.address(), true, model, connected));
+    EXPECT_EQ(identifications(sim), 2);
+    control(sim, ":SIMulator:FAULt:IDNDelay 0");
+    ASSERT_TRUE(isConnected(sim.address(), true, model, connected));
+    EXPECT_EQ(model, "HV1014");
+    gSession->Output(":CHAN1:DISP?");
+    EXPECT_EQ(gSession->EnterText(), "1\n");
+}
+
+TEST_F(CScopeTest, ANewAddressStartsWithTheDefaultTimeoutAndAFailedOpenKeepsTheOldSession) {
+    sim::SimProcess first;
+    sim::SimProcess second;
+    std::string refused;
+    {
+        sim::SimProcess gone;
+        refused = gone.address();
+    }
+    std::string model;
+    bool connected = false;
+    gSession.reset();
+    gScope.reset();
+    ASSERT_TRUE(isConnected(first.address(), false, model, connected));
+    const int fresh = gSession->Timeout();
+    gSession->SetTimeout(1234);
+    scope().session()->SetTimeout(1234);
+    ASSERT_TRUE(isConnected(second.address(), false, model, connected));
+    EXPECT_EQ(gSession->Timeout(), fresh);
+    EXPECT_EQ(scope().session()->Timeout(), fresh);
+
+    const auto session = gSession;
+    const auto manager = gIoManager;
+    EXPECT_FALSE(isConnected(refused, false, model, connected));
+    EXPECT_EQ(gSession, session);
+    EXPECT_EQ(gIoManager, manager);
+    gSession->Output("*OPC?");
+    EXPECT_EQ(gSession->EnterText(), "1\n");
+}
+
+TEST_F(CScopeTest, AStalePartFileDoesNotBlockTheFallbackImagePath) {
+    // No temporary folder: the image goes to the fixed fallback beside the
+    // module, where a crashed run left its part file.
+    const std::string fallback = ModuleFolder() + "~cvnWC.tmp";
+    std::filesystem::remove(fallback);
+    std::ofstream(fallback + ".part") << "left over";
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string saved = tmp ? tmp : "";
+    ::setenv("TMPDIR", "/nonexistent-cvn-folder", 1);
+
+    sim::SimProcess sim;
+    CScope scope;
+    ASSERT_TRUE(scope.Connect(sim.address()));
+    std::string path;
+    bool error = false;
+    scope.GetBitMap(path, error, false);
+    if (saved.empty())
+        ::unsetenv("TMPDIR");
+    else
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    EXPECT_EQ(path, fallback);
+    EXPECT_FALSE(error);
+    std::ifstream in(fallback, std::ios::binary);
+    char magic[2] = {};
+    in.read(magic, 2);
+    EXPECT_EQ(std::string(magic, 2), "BM");
+    std::filesystem::remove(fallback);
+    std::filesystem::remove(fallback + ".part");
 }
 
 }  // namespace

@@ -191,16 +191,15 @@ TEST_F(SetupFileTest, RefusesEveryDamagedFileAndKeepsTheRecord) {
         {"75|txt" + kNewRecord.substr(6), "file type is 'txt'"},
         {"75|scp|2" + kNewRecord.substr(8), "format version '2'"},
         {"30|scp|1||Corvane Technologies||||RVM", "ends inside the identity text field"},
-        {kNewRecord.substr(0, 68) + "2||||0|", "identity text is 'RVM Standard"},
         {"74" + kNewRecord.substr(2) + "x", "header length says 74 bytes but the header takes 75"},
         {"76" + kNewRecord.substr(2) + "x", "header length says 76"},
+        // A "|" inside a text shifts every later field.
         {withLength("scp|1|HX|4204|Corvane Technologies||||" + rest.substr(31) + "0|"),
-         "identity text"},
+         "header length says 82 bytes but the header takes 80"},
         {withLength(rest + "x|"), "data length 'x'"},
         {withLength(rest + "-1|"), "data length '-1'"},
         {withLength(rest + "16777217|") + "abc", "setup of 16777217 bytes is larger"},
         {good.substr(0, good.size() - 1), "holds 8 of the 9 setup bytes"},
-        {good + "\r\n", "2 unexpected bytes follow the 9 setup bytes"},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
@@ -210,6 +209,39 @@ TEST_F(SetupFileTest, RefusesEveryDamagedFileAndKeepsTheRecord) {
         EXPECT_EQ(record, sample()) << c.reason;
         expectError([&] { CSetupFile::parse(bytesOf(c.content), "mem"); }, kSetupFileBadFormat,
                     "\"mem\"", c.reason);
+    }
+}
+
+// Other writers put their own text in the header text field, and editors or
+// transfers add a line end after the setup: the record is read all the same,
+// and the setup is exactly the bytes the data length names.
+TEST_F(SetupFileTest, TakesAnyHeaderTextAndIgnoresBytesAfterTheSetup) {
+    const CSetupFile original = sample();
+    const std::string good = textOf(original.serialize());
+    const std::string identity(CSetupFile::kIdentityText);
+    auto withHeaderText = [&](const std::string& text) {
+        const std::size_t bar = good.find('|');
+        const std::size_t headerLength = std::stoul(good.substr(0, bar));
+        std::string after = good.substr(bar + 1, headerLength - bar - 1);
+        after.replace(after.find(identity), identity.size(), text);
+        return std::to_string(SetupHeaderLength(after.size())) + "|" + after +
+               good.substr(headerLength);
+    };
+    const std::string cases[] = {
+        good + "\r\n",
+        good + "\n",
+        good + std::string(5000, '\0'),
+        withHeaderText("Other Setup File, Version: 2"),
+        withHeaderText(""),
+        withHeaderText("RVM Standard Setup File, Version: 1 ") + "\n",
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string file = put("other" + std::to_string(i) + ".scp", cases[i]);
+        EXPECT_TRUE(CSetupFile::IsACompatibleFile(file)) << i;
+        CSetupFile read;
+        ASSERT_NO_THROW(read.ReadFile(file)) << i;
+        EXPECT_EQ(read, original) << i;
+        EXPECT_EQ(read.LearnString(), original.LearnString()) << i;
     }
 }
 

@@ -7,9 +7,11 @@
 #include <QCursor>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "TempHome.h"
 #include "support/QtUiServices.h"
@@ -89,7 +91,7 @@ TEST(QtUiServices, SaveDialogReturnsTheChosenFile) {
     EXPECT_EQ(services.showOpen(request), std::nullopt);
 }
 
-TEST(QtUiServices, BusyCursorIsAStateAndWaitsKeepEventsFlowing) {
+TEST(QtUiServices, BusyCursorIsAState) {
     QtUiServices services;
     services.setBusyCursor(true);
     services.setBusyCursor(true);
@@ -97,11 +99,45 @@ TEST(QtUiServices, BusyCursorIsAStateAndWaitsKeepEventsFlowing) {
     EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
     services.setBusyCursor(false);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
 
-    bool fired = false;
-    QTimer::singleShot(0, qApp, [&fired] { fired = true; });
-    services.wait(std::chrono::milliseconds(50));
-    EXPECT_TRUE(fired);
+// A wait blocks: a host timer due during it, and an event posted during it,
+// run only after the call; processing pending events runs what is queued once.
+TEST(QtUiServices, WaitsBlockAndPendingEventsRunOnce) {
+    QtUiServices services;
+    int timerFired = 0;
+    int posted = 0;
+    QTimer::singleShot(0, qApp, [&] { ++timerFired; });
+    QTimer::singleShot(10, qApp, [&] { ++timerFired; });
+    // An event posted from another thread while we wait, as input arrives.
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        QMetaObject::invokeMethod(
+            qApp, [&] { ++posted; }, Qt::QueuedConnection);
+    });
+    services.wait(std::chrono::milliseconds(120));
+    poster.join();
+    EXPECT_EQ(timerFired, 0) << "a timer fired inside the wait";
+    EXPECT_EQ(posted, 0) << "an event ran inside the wait";
+    QTRY_COMPARE(timerFired, 2);
+    QTRY_COMPARE(posted, 1);
+
+    // Events queued by the events being processed wait for the next pass.
+    int first = 0;
+    int second = 0;
+    QMetaObject::invokeMethod(
+        qApp,
+        [&] {
+            ++first;
+            QMetaObject::invokeMethod(
+                qApp, [&] { ++second; }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    services.processPendingEvents();
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 0);
+    services.processPendingEvents();
+    EXPECT_EQ(second, 1);
 }
 
 }  // namespace

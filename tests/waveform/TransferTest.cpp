@@ -85,6 +85,25 @@ TEST_F(TransferTest, ChannelAndPodTransfersSendTheExactCommands) {
     EXPECT_TRUE(ui_->boxes().empty());
 }
 
+TEST_F(TransferTest, APreambleWithFieldsOfItsOwnAfterTheTenthIsRead) {
+    sim::SimProcess sim({"--preamble-extra", "CHANNEL1"});
+    Connect(sim);
+    for (std::string extra : {"", "\"\"", "\"+1.5,MAIN\""}) {
+        SCOPED_TRACE(extra);
+        if (!extra.empty()) Control(sim, ":SIMulator:FAULt:PREXtra " + extra);
+        PreambleBlock block{};
+        block.fill(-7);
+        RawData data;
+        bool cancel = false;
+        ReadSourceWaveform(gSession, data, block, "CHAN1", cancel);
+        EXPECT_FALSE(cancel);
+        EXPECT_TRUE(ui_->boxes().empty());
+        EXPECT_EQ(static_cast<double>(RawDataSize(data)), block[2]);
+        EXPECT_EQ(block[10], 1);
+        for (size_t i = 0; i < 10; ++i) EXPECT_NE(block[i], -7) << i;
+    }
+}
+
 // A long block reports its progress to the UI services while it arrives:
 // in order, named by its source, ending at its total; afterwards the
 // session's other replies report nothing.

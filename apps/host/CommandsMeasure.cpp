@@ -1,0 +1,116 @@
+// measure: the Measurement tab's sequence from the command line.
+#include <iomanip>
+
+#include "apps/host/BenchCommand.h"
+#include "apps/host/Commands.h"
+#include "apps/host/Json.h"
+
+namespace cvn::host {
+
+namespace {
+
+constexpr const char* kMeasureHelp =
+    "usage: wavecatch measure [--address ADDR] [--source S1[,S2]] [--new]\n"
+    "                         [--only NAME,...] [--csv FILE] [--json]\n"
+    "Reads the scope's quick measurements as the capture dialog's Measurement tab\n"
+    "does: stops the scope, asks its measurement sources, and queries each\n"
+    "measurement, shown with a metric prefix and unit (+1.00000kHz) or \"No edges\".\n"
+    "  --source S1[,S2]  measure these sources first (CHAN1..CHAN4, DIG0.., MATH)\n"
+    "  --new             take one new acquisition first (\"New Acquisition\");\n"
+    "                    otherwise the current one (\"Current Acquisition\")\n"
+    "  --only NAME,...   only these, by the tab's names (\"Duty Cycle\", \"RMS\",\n"
+    "                    \"Rise Time\") or row names (Freq, P2P), ignoring case and\n"
+    "                    blanks; default: all 24 the source allows\n"
+    "  --csv FILE        also write the tab's \"Save Data\" file\n"
+    "  --json            {\"source1\", \"source2\", \"measurements\": [{\"name\", \"text\",\n"
+    "                    \"value\", \"unit\"}]}, value in SI base units (null: no result)\n"
+    "  --address ADDR    the scope (default: the address stored by the last\n"
+    "                    connection); --registry-key KEY another settings key\n"
+    "The scope is left stopped, so every value comes from one acquisition.\n";
+
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string::npos) comma = text.size();
+        std::string part = text.substr(start, comma - start);
+        part.erase(0, part.find_first_not_of(' '));
+        part.erase(part.find_last_not_of(' ') + 1);
+        if (!part.empty()) parts.push_back(part);
+        start = comma + 1;
+    }
+    return parts;
+}
+
+std::string json(const MeasureResult& r, const std::string& csv) {
+    JsonWriter w;
+    w.beginObject();
+    w.key("source1").value(r.source1);
+    w.key("source2").value(r.source2);
+    w.key("measurements").beginArray();
+    for (const MeasureRow& row : r.rows) {
+        w.beginObject();
+        w.key("name").value(row.caption);
+        w.key("row").value(row.name);
+        w.key("text").value(row.text);
+        w.key("value");
+        if (row.value)
+            w.value(*row.value);
+        else
+            w.raw("null");
+        w.key("unit").value(row.unit);
+        w.endObject();
+    }
+    w.endArray();
+    if (!csv.empty()) w.key("csv").value(csv);
+    w.endObject();
+    return w.text() + "\n";
+}
+
+}  // namespace
+
+int CmdMeasure(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const ParsedArgs p = ParseArgs(args, BenchValueOptions({"--source", "--only", "--csv"}),
+                                   BenchFlagOptions({"--new"}));
+    if (p.has("--help")) return PrintHelp(out, kMeasureHelp);
+    if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
+    MeasureRequest req;
+    if (p.hasValue("--source")) {
+        const auto sources = splitList(p.value("--source"));
+        if (sources.empty() || sources.size() > 2)
+            throw UsageError("--source takes one or two sources, e.g. CHAN1 or CHAN1,CHAN2");
+        req.source1 = sources[0];
+        if (sources.size() == 2) req.source2 = sources[1];
+    }
+    req.newAcquisition = p.has("--new");
+    if (p.hasValue("--only")) {
+        req.only = splitList(p.value("--only"));
+        for (const std::string& name : req.only)
+            if (!FindMeasurement(name))
+                throw UsageError("no measurement is called '" + name +
+                                 "' (see wavecatch measure --help)");
+    }
+    return RunBenchCommand(err, "measure", [&] {
+        OpenScope(TargetOf(p));
+        const MeasureResult r = RunMeasurements(req);
+        for (const std::string& name : r.notAvailable)
+            err << "wavecatch: measure: " << name << " is not available for " << r.source1 << "\n";
+        std::string csv;
+        if (p.hasValue("--csv")) {
+            csv = AbsolutePath(p.value("--csv"));
+            WriteMeasurementFile(csv, r);
+        }
+        if (p.has("--json")) {
+            out << json(r, csv);
+        } else {
+            out << "sources:     " << r.source1 << ", " << r.source2 << "\n";
+            for (const MeasureRow& row : r.rows)
+                out << std::left << std::setw(13) << row.caption << row.text << "\n";
+            if (!csv.empty()) out << "written:     " << csv << "\n";
+        }
+        return 0;
+    });
+}
+
+}  // namespace cvn::host

@@ -1,0 +1,366 @@
+// The simulator's faults against the operations that talk to the scope,
+// over the serial line (the simulator's pseudo-terminal) and over USBTMC
+// (the emulated usbtmc driver), each compared cell by cell with the same
+// fault over the raw socket: the user sees the same boxes (or none), the
+// operation ends within its time-outs, and both sessions answer again
+// afterwards. Also: Find Instrument finds the scope on the one serial port it
+// is told to ask. No real serial or USB device is opened.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "apps/halvio-sim/Instrument.h"
+#include "apps/halvio-sim/SimProcess.h"
+#include "apps/halvio-sim/UsbtmcEmulation.h"
+#include "dialog/CvnDiscoveryCtl.h"
+#include "dialog/InstrumentSearch.h"
+#include "dialog/frmFindInstrument.h"
+#include "io/IoSession.h"
+#include "io/UsbtmcPort.h"
+#include "scope/CScope.h"
+#include "scope/Connection.h"
+#include "scope/ModelTable.h"
+#include "support/ErrorHandler.h"
+#include "support/ScriptedUi.h"
+#include "support/SettingsStore.h"
+#include "waveform/SourceNames.h"
+#include "waveform/WaveformTransfer.h"
+
+namespace cvn {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSessionTimeoutMs = 250;
+constexpr int kIdnDelayMs = 1000;
+constexpr int kMarginMs = 2000;
+constexpr const char* kUsbNode = "/dev/usbtmc97";  // answered by the emulation
+
+enum FaultKind { kNone, kSlowIdn, kSilent, kGarbage, kTruncate, kLie, kShort, kCut, kScreenReset };
+
+struct Fault {
+    FaultKind kind;
+    const char* name;
+    std::string on, off;
+};
+
+// The faults of the socket matrix that do not depend on counting messages.
+const std::vector<Fault> kFaults = {
+    {kNone, "none", "", ""},
+    {kSlowIdn, "slow-idn", ":SIMulator:FAULt:IDNDelay " + std::to_string(kIdnDelayMs),
+     ":SIMulator:FAULt:IDNDelay 0"},
+    {kSilent, "no-reply", ":SIMulator:FAULt:SILent ON", ":SIMulator:FAULt:SILent OFF"},
+    {kGarbage, "garbage", ":SIMulator:FAULt:GARBage ON", ":SIMulator:FAULt:GARBage OFF"},
+    {kTruncate, "trunc-blk", ":SIMulator:FAULt:TRUNcate ON", ":SIMulator:FAULt:TRUNcate OFF"},
+    {kLie, "lying-hdr", ":SIMulator:FAULt:LIE CLOSe", ":SIMulator:FAULt:LIE OFF"},
+    {kShort, "pts-count", ":SIMulator:FAULt:SHORt ON", ":SIMulator:FAULt:SHORt OFF"},
+    {kCut, "drop-blk", ":SIMulator:FAULt:CUT ON", ":SIMulator:FAULt:CUT OFF"},
+    {kScreenReset, "img-reset", ":SIMulator:FAULt:SCReenreset ON",
+     ":SIMulator:FAULt:SCReenreset OFF"},
+};
+
+struct Operation {
+    const char* name;
+    int limitMs;
+    std::set<FaultKind> skipped;  // never reach the operation, or only its 210 s time-out ends it
+    std::function<bool(const std::string& address, FaultKind)> run;  // worked
+};
+
+// One way to the same scope: the address the add-in opens and a way to give
+// the simulator commands that no fault touches.
+struct Link {
+    const char* name;
+    std::string address;
+    std::function<void(const std::string&)> side;
+    // Cells whose outcome differs from the socket's by the nature of the
+    // bus, with the outcome expected instead.
+    std::map<std::string, std::string> differs = {};
+};
+
+// A serial line has no connections: gScope's session and gSession share it,
+// so a reply that comes after its time-out answers the next question asked
+// on the line, whichever session asks. The connection check's second try
+// then reads the first try's late identification and goes on with it; the
+// replies still owed keep the line busy until the scope has sent them all.
+// Over a socket each session has a connection of its own.
+const std::map<std::string, std::string> kSerialDiffers = {{"connect x slow-idn", "quiet"}};
+// How long the scope needs to send every identification still owed.
+constexpr int kSettleMs = 3 * kIdnDelayMs;
+
+std::string BoxKind(const MessageBoxRequest& box) {
+    if (box.text.rfind("Error retreiving scope data.\r\n\r\n", 0) == 0) return "E202";
+    if (box.text == "No connection.\r\n\r\n") return "E115";
+    if (box.text == "Incorrect model.\r\n\r\n") return "E116";
+    if (box.text.rfind("Returned number of points incorrect.", 0) == 0) return "PTS";
+    return "?" + box.text;
+}
+
+std::string Outcome(bool worked, const std::vector<MessageBoxRequest>& boxes) {
+    if (boxes.empty()) return worked ? "ok" : "quiet";
+    std::string kinds;
+    for (const auto& b : boxes) {
+        const std::string k = BoxKind(b);
+        if (kinds.find(k) == std::string::npos) kinds += (kinds.empty() ? "" : "+") + k;
+    }
+    if (boxes.size() > 1 && kinds.find('+') == std::string::npos)
+        kinds += "x" + std::to_string(boxes.size());
+    return kinds;
+}
+
+bool Answers(const io::IoSessionPtr& s) {
+    try {
+        if (!s) return false;
+        s->Output("*OPC?");
+        return s->EnterText() == "1\n";
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool Reconnect(const std::string& address) {
+    gSession.reset();
+    gScope.reset();
+    std::string model;
+    bool connected = false;
+    const bool ok = isConnected(address, false, model, connected);
+    if (gSession) gSession->SetTimeout(kSessionTimeoutMs);
+    if (scope().session()) scope().session()->SetTimeout(kSessionTimeoutMs);
+    return ok;
+}
+
+std::vector<Operation> Operations(const std::string& imagePath) {
+    return {
+        {"connect",
+         2 * kSessionTimeoutMs + 500,
+         {kTruncate, kLie, kShort, kCut, kScreenReset},
+         [](const std::string& address, FaultKind) {
+             std::string model;
+             bool connected = false;
+             return isConnected(address, true, model, connected) && !model.empty();
+         }},
+        {"transfer",
+         2 * 40000,
+         {kScreenReset},
+         [](const std::string&, FaultKind fault) {
+             bool all = true;
+             for (const char* source : {"CHAN1", "POD1"}) {
+                 RawData data;
+                 PreambleBlock pre{};
+                 bool cancel = false;
+                 if (fault == kSilent) {
+                     // The transfer alone, with the session's short time-out.
+                     std::string keyword = source;
+                     int32_t code = 0;
+                     SourceKeyword(keyword, code);
+                     GetWaveformData(*gSession, keyword, pre, data);
+                 } else {
+                     ReadSourceWaveform(gSession, data, pre, source, cancel);
+                 }
+                 all = all && !cancel && RawDataSize(data) > 0 &&
+                       static_cast<double>(RawDataSize(data)) == pre[2];
+             }
+             return all;
+         }},
+        {"image",
+         210000,
+         {kSlowIdn, kLie, kShort, kCut, kSilent},
+         [imagePath](const std::string&, FaultKind) {
+             bool error = false;
+             std::string path = imagePath;
+             scope().GetBitMap(path, error, false);
+             return !error && !QImage(QString::fromStdString(path), "BMP").isNull();
+         }},
+    };
+}
+
+class TransportFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tmp_ = std::getenv("TMPDIR");
+        root_ = fs::path(tmp_) / ("transport-faults-" + std::to_string(::getpid()));
+        fs::create_directories(root_ / "log");
+        fs::create_directories(root_ / "temp");
+        ::setenv("TMPDIR", (root_ / "temp").c_str(), 1);
+        LoadModelTable();
+        ui_ = ScriptedUi::install();
+        gErrorHandler = std::make_shared<CErrorHandler>((root_ / "log").string());
+    }
+    void TearDown() override {
+        gSession.reset();
+        gScope.reset();
+        io::SetUsbtmcPortFactory({});
+        ScriptedUi::uninstall();
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
+        fs::remove_all(root_);
+    }
+
+    // Every cell of one link: the outcome shown, keyed "operation x fault".
+    std::map<std::string, std::string> RunCells(const Link& link) {
+        std::map<std::string, std::string> outcomes;
+        for (const Operation& op : Operations((root_ / "temp" / "screen.bmp").string())) {
+            for (const Fault& fault : kFaults) {
+                if (op.skipped.count(fault.kind) != 0) continue;
+                const std::string cell = std::string(op.name) + " x " + fault.name;
+                SCOPED_TRACE(std::string(link.name) + ": " + cell);
+                link.side(":SIMulator:RESet");
+                link.side(":CHAN1:DISP ON;:POD1:DISP ON;:WAVeform:POINts 1000");
+                EXPECT_TRUE(Reconnect(link.address));
+                ui_->reset();
+                if (!fault.on.empty()) link.side(fault.on);
+                const auto start = Clock::now();
+                const bool worked = op.run(link.address, fault.kind);
+                const long ms =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
+                        .count();
+                if (!fault.off.empty()) link.side(fault.off);
+                std::string shown = Outcome(worked, ui_->boxes());
+                EXPECT_LE(ms, op.limitMs + kMarginMs) << "the operation took " << ms << " ms";
+                if (link.differs.count(cell) != 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+                }
+
+                std::string model;
+                bool connected = false;
+                const bool usable = isConnected(link.address, false, model, connected) &&
+                                    Answers(gSession) && Answers(scope().session());
+                EXPECT_TRUE(usable) << "no usable sessions afterwards";
+                if (!usable) shown += " !rec";
+                outcomes[cell] = shown;
+            }
+        }
+        return outcomes;
+    }
+
+    std::string tmp_;
+    fs::path root_;
+    std::shared_ptr<ScriptedUi> ui_;
+};
+
+// Simulator commands over a connection of their own, which no fault touches.
+void SocketSide(const std::string& address, const std::string& commands) {
+    auto s = io::IoManager().Open(address);
+    s->Output(commands);
+    s->Output(":SIMulator:LOG:COUNt?");
+    s->EnterText();
+}
+
+TEST_F(TransportFaultTest, SerialAndUsbtmcFailLikeTheSocket) {
+    // The serial line under a name that survives a pulled cable, as a real
+    // port's does.
+    const std::string line = (root_ / "line").string();
+    sim::SimProcess sim({"--pty-link", line});
+    const std::string tcp = sim.address();
+    auto viaSocket = [&](const std::string& c) { SocketSide(tcp, c); };
+
+    // The USB scope plays in this process, behind the emulated driver.
+    sim::Instrument usbScope;
+    sim::UsbtmcEmulation usb(usbScope);
+    usb.setMaxTransfer(4096);  // transfers of a full-speed device's size, not the reply's
+    io::SetUsbtmcPortFactory([&](const std::string&) { return usb.open(); });
+    auto viaUsbScope = [&](const std::string& c) { usbScope.Execute(c); };
+
+    const std::vector<Link> links = {
+        {"socket", tcp, viaSocket},
+        {"serial", "ASRL" + line + "::INSTR", viaSocket, kSerialDiffers},
+        {"usbtmc", kUsbNode, viaUsbScope},
+    };
+    std::vector<std::map<std::string, std::string>> results;
+    for (const Link& link : links) results.push_back(RunCells(link));
+
+    std::ostringstream table;
+    table << std::left << std::setw(24) << "cell";
+    for (const Link& link : links) table << std::setw(12) << link.name;
+    table << "\n";
+    for (const auto& [cell, socketOutcome] : results[0]) {
+        table << std::setw(24) << cell;
+        for (size_t i = 0; i < links.size(); ++i) {
+            table << std::setw(12) << results[i][cell];
+            if (i > 0) {
+                const auto differs = links[i].differs.find(cell);
+                EXPECT_EQ(results[i][cell],
+                          differs != links[i].differs.end() ? differs->second : socketOutcome)
+                    << links[i].name << ": " << cell;
+            }
+        }
+        table << "\n";
+    }
+    std::cout << table.str();
+    // The fault-free cells worked on every link.
+    for (size_t i = 0; i < links.size(); ++i) {
+        for (const char* op : {"connect", "transfer", "image"})
+            EXPECT_EQ(results[i][std::string(op) + " x none"], "ok") << links[i].name;
+    }
+}
+
+TEST_F(TransportFaultTest, FindInstrumentAsksOnlyTheListedSerialPort) {
+    sim::SimProcess sim({"--pty", "--model", "HV1014"});
+    const std::string address = "ASRL" + sim.ptyPath() + "::INSTR";
+    ::setenv("CVN_SERIAL_PORTS", sim.ptyPath().c_str(), 1);
+    // Whatever lies below the search root, only the listed port is asked.
+    EXPECT_EQ(SerialAddresses("/"), std::vector<std::string>{address});
+    const ProbeResult found = Probe(address, ProbeRun::kOpenTimeoutMs, ProbeRun::kReplyTimeoutMs);
+    EXPECT_TRUE(found.answered) << found.error;
+    ASSERT_GE(found.idn.size(), 2u);
+    EXPECT_EQ(found.idn[1], "HV1014");
+
+    // The dialog as the user sees it: no USB (an empty device tree), no LAN
+    // hosts typed, the one serial port listed; picking it gives its address.
+    const fs::path emptyRoot = root_ / "no-devices";
+    fs::create_directories(emptyRoot);
+    CvnDiscoveryCtl::searchRoot() = emptyRoot.string();
+    SaveSetting(CvnDiscoveryCtl::kSettingsAppKey, CvnDiscoveryCtl::kSettingsSection,
+                CvnDiscoveryCtl::kLanHostsKey, "");
+    std::string picked;
+    {
+        frmFindInstrument form;
+        CvnDiscoveryCtl* ctl = form.CvnDiscoveryCtl1;
+        const auto bound = Clock::now() + std::chrono::seconds(30);
+        while (ctl->isSearching() && Clock::now() < bound) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        QTreeWidget* list = ctl->lstInstruments;
+        ASSERT_EQ(list->topLevelItemCount(), 1);
+        QTreeWidgetItem* row = list->topLevelItem(0);
+        EXPECT_EQ(row->text(CvnDiscoveryCtl::kColAddress).toStdString(), address);
+        EXPECT_EQ(row->text(CvnDiscoveryCtl::kColSupported), "Yes");
+        list->setCurrentItem(row);
+        row->setSelected(true);
+        form.cmdOK->click();
+        EXPECT_FALSE(form.Cancel());
+        picked = form.ioAddress();
+    }
+    CvnDiscoveryCtl::searchRoot() = "/";
+    EXPECT_EQ(picked, address);
+
+    // An empty list asks no serial port at all.
+    ::setenv("CVN_SERIAL_PORTS", "", 1);
+    EXPECT_TRUE(SerialAddresses("/").empty());
+    ::unsetenv("CVN_SERIAL_PORTS");
+    // And the picked address connects like any other.
+    std::string model;
+    bool connected = false;
+    EXPECT_TRUE(isConnected(picked, false, model, connected));
+    EXPECT_EQ(model, "HV1014");
+}
+
+}  // namespace
+}  // namespace cvn

@@ -1,0 +1,301 @@
+// The bench commands against the simulator: measurements agree with the
+// signals fed in, setup files go round trip and refused ones send nothing,
+// the screen image, the search and raw SCPI.
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include "apps/halvio-sim/SimProcess.h"
+#include "apps/host/AtomicFile.h"
+#include "apps/host/Bench.h"
+#include "apps/host/GuiApp.h"
+#include "apps/host/Scpi.h"
+#include "host/HostFixture.h"
+#include "io/IoSession.h"
+#include "setupfile/CSetupFile.h"
+
+namespace cvn::host::test {
+namespace {
+
+class BenchCommandsTest : public HostTest {
+protected:
+    // Channel 1 a 2.5 kHz sine, channel 2 a flat 0.3 V.
+    BenchCommandsTest()
+        : sim_({"--model", "MSOHX5104", "--chan1", "sine:2.5kHz:2Vpp", "--chan2",
+                "dc:offset=0.3"}) {}
+
+    Run bench(std::vector<std::string> args) {
+        args.insert(args.begin() + 1, {"--address", sim_.address()});
+        return run(args);
+    }
+
+    // A query on a connection of its own, as another client would ask.
+    std::string ask(const std::string& command) {
+        auto s = io::IoManager().Open(sim_.address());
+        if (IsQuery(command)) return ScpiQuery(*s, command).text;
+        s->Output(command);
+        // Settled before the next client asks: a query behind it.
+        ScpiQuery(*s, "*OPC?");
+        return {};
+    }
+    std::string simLog() {
+        auto s = io::IoManager().Open(sim_.address());
+        return ScpiQuery(*s, ":SIMulator:LOG?").data;
+    }
+
+    static QJsonDocument json(const std::string& text) {
+        QJsonParseError error{};
+        QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
+        return doc;
+    }
+
+    sim::SimProcess sim_;
+};
+
+TEST_F(BenchCommandsTest, MeasuresTheSineAndReportsNoEdgesOnAFlatSource) {
+    Run r = bench(
+        {"measure", "--source", "CHAN1", "--only", "frequency, Peak-Peak,dutycycle", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    QJsonObject o = json(r.out).object();
+    EXPECT_EQ(o["source1"].toString(), "CHAN1");
+    const QJsonArray rows = o["measurements"].toArray();
+    ASSERT_EQ(rows.size(), 3);  // in query order, not the order asked
+    EXPECT_EQ(rows[0].toObject()["name"].toString(), "Duty Cycle");
+    const QJsonObject freq = rows[1].toObject();
+    EXPECT_EQ(freq["name"].toString(), "Freqeuncy");
+    EXPECT_EQ(freq["unit"].toString(), "Hz");
+    EXPECT_TRUE(freq["text"].toString().endsWith("kHz")) << r.out;
+    EXPECT_NEAR(freq["value"].toDouble(), 2500.0, 25.0);
+    EXPECT_NEAR(rows[2].toObject()["value"].toDouble(), 2.0, 0.02);
+
+    r = bench({"measure", "--source", "CHAN2", "--only", "Freq,RMS"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Freqeuncy    No edges\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("RMS          0.3V\n"), std::string::npos) << r.out;
+    r = bench({"measure", "--source", "CHAN2", "--only", "freq", "--json"});
+    const QJsonObject flat = json(r.out).object()["measurements"].toArray()[0].toObject();
+    EXPECT_EQ(flat["text"].toString(), "No edges");
+    EXPECT_TRUE(flat["value"].isNull());
+}
+
+TEST_F(BenchCommandsTest, MeasureRunsTheTabsSequenceAndWritesItsFile) {
+    const std::string csv = home_.root() + "/m.csv";
+    ask(":SIMulator:LOG:CLEar");
+    const Run r = bench({"measure", "--source", "CHAN1,CHAN2", "--new", "--csv", csv});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("written:     " + csv), std::string::npos);
+    // All 24 rows on an analog source, each printed and saved.
+    const std::string file = ReadWholeFile(csv);
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 24);
+    EXPECT_EQ(file.rfind("DutyCycle,50%,\r\nFreq,+2.50000kHz,\r\n", 0), 0u) << file;
+    const std::string log = simLog();
+    for (const char* sent : {":MEASure:SOURce CHAN1,CHAN2", ":SINGle", ":STOP", ":MEASure:CLEar",
+                             ":MEASure:PHASe? CHAN1,CHAN2", ":MEASure:DELTatime? CHAN1, CHAN2"})
+        EXPECT_NE(log.find(sent), std::string::npos) << sent;
+}
+
+TEST_F(BenchCommandsTest, MeasureRefusesWrongNamesAndNoAddress) {
+    Run r = bench({"measure", "--only", "Loudness"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Loudness"), std::string::npos);
+    r = run({"measure"});  // nothing stored in this private home
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("wavecatch: measure: no address given", 0), 0u) << r.err;
+    r = run({"measure", "--address", "127.0.0.1:1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No connection."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("refused"), std::string::npos) << r.err;
+    sim::SimProcess foreign({"--idn", "OTHER CO,TDX2000,1,1"});
+    r = run({"measure", "--address", foreign.address()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("wavecatch: Incorrect model.\n"), std::string::npos) << r.err;
+}
+
+TEST_F(BenchCommandsTest, SavedSetupRestoresTheStateItWasSavedFrom) {
+    const std::string first = home_.root() + "/bench.scp";
+    ask(":TIMebase:SCALe 0.002");
+    Run r = bench({"setup", "save", first});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(first), std::string::npos);
+
+    // A setup file: 13 fields, the header length counting them, then exactly
+    // the announced number of setup bytes.
+    const std::string bytes = ReadWholeFile(first);
+    std::vector<std::string> fields;
+    size_t pos = 0;
+    for (int i = 0; i < 13; ++i) {
+        const size_t bar = bytes.find('|', pos);
+        ASSERT_NE(bar, std::string::npos);
+        fields.push_back(bytes.substr(pos, bar - pos));
+        pos = bar + 1;
+    }
+    EXPECT_EQ(std::stoul(fields[0]), pos);
+    EXPECT_EQ(fields[1], "scp");
+    EXPECT_EQ(fields[2], "1");
+    EXPECT_EQ(fields[3], "MSOHX5104");
+    EXPECT_EQ(fields[4], "CORVANE");
+    EXPECT_EQ(fields[8], "RVM Standard Setup File, Version: 1");
+    EXPECT_EQ(std::stoul(fields[12]), bytes.size() - pos);
+    EXPECT_EQ(bytes[pos], '#');
+
+    ask(":TIMebase:SCALe 0.5");
+    r = bench({"setup", "restore", first, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json(r.out).object()["action"].toString(), "restore");
+    // The setup went over the command's own connection, which the simulator
+    // may still be reading when this one asks: give it a moment.
+    double scale = 0;
+    for (int i = 0; i < 100 && std::abs(scale - 0.002) > 1e-9; ++i) {
+        if (i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        scale = std::stod(ask(":TIMebase:SCALe?"));
+    }
+    EXPECT_NEAR(scale, 0.002, 1e-9);
+    // Saved again, the same state gives the same file, byte for byte.
+    const std::string second = home_.root() + "/again.scp";
+    ASSERT_EQ(bench({"setup", "save", second}).status, 0);
+    EXPECT_EQ(ReadWholeFile(second), bytes);
+}
+
+TEST_F(BenchCommandsTest, RefusedSetupFilesSendNothing) {
+    const std::string garbage = home_.root() + "/garbage.scp";
+    WriteFileAtomically(garbage, "not a setup file at all");
+    CSetupFile foreign;
+    foreign.setModel("TDX2000");
+    foreign.setLearnString({'#', '1', '1', 'x'});
+    const std::string other = home_.root() + "/other.scp";
+    foreign.WriteFile(other);
+
+    ask(":SIMulator:LOG:CLEar");
+    Run r = bench({"setup", "restore", garbage});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Not a compatible file"), std::string::npos) << r.err;
+    r = bench({"setup", "restore", other});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Not a compatible instrument"), std::string::npos) << r.err;
+    r = bench({"setup", "restore", home_.root() + "/absent.scp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(simLog().find("Syst:Set"), std::string::npos);
+    EXPECT_EQ(bench({"setup", "send", garbage}).status, 2);
+}
+
+TEST_F(BenchCommandsTest, ScreenWritesAnImageOfTheScopesSize) {
+    EnsureGuiApplication(false);
+    const std::string png = home_.root() + "/screen.png";
+    Run r = bench({"screen", "--out", png});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("written:     " + png + " (800 x 480)"), std::string::npos) << r.out;
+    QImage image;
+    ASSERT_TRUE(image.load(QString::fromStdString(png), "PNG"));
+    EXPECT_EQ(image.size(), QSize(800, 480));
+
+    // A bitmap is kept as the scope sent it; --invert asks the inverted one.
+    const std::string bmp = home_.root() + "/screen.bmp";
+    ask(":SIMulator:LOG:CLEar");
+    r = bench({"screen", "--invert", "--out", bmp, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json(r.out).object()["width"].toInt(), 800);
+    EXPECT_EQ(ReadWholeFile(bmp).rfind("BM", 0), 0u);
+    EXPECT_NE(simLog().find(":DISPlay:DATA? BMP, SCReen, ON, Inv"), std::string::npos);
+}
+
+TEST_F(BenchCommandsTest, FindListsTheSimulatorAsSupported) {
+    // Without a bus option USB is searched too: in an empty folder here, so
+    // the machine's own devices stay untouched.
+    const std::string noDevices = ::testing::TempDir() + "/no-devices";
+    std::filesystem::create_directories(noDevices + "/dev");
+    ::setenv("CVN_DEVICE_ROOT", noDevices.c_str(), 1);
+    Run r = run({"find", "--host", sim_.address(), "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const QJsonArray found = json(r.out).array();
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(found[0].toObject()["address"].toString().toStdString(), sim_.address());
+    EXPECT_EQ(found[0].toObject()["model"].toString(), "MSOHX5104");
+    EXPECT_TRUE(found[0].toObject()["supported"].toBool());
+
+    sim::SimProcess foreign({"--idn", "OTHER CO,TDX2000,1,1"});
+    r = run({"find", "--host", foreign.address() + "," + sim_.address()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("TDX2000       no"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("MSOHX5104     yes"), std::string::npos) << r.out;
+    r = run({"find", "--host", "127.0.0.1:1"});
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(BenchCommandsTest, ScpiRoundTripsQueriesAndBlocks) {
+    Run r = bench({"scpi", "*IDN?", ":TIMebase:SCALe 0.001", ":TIMebase:SCALe?"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "CORVANE,MSOHX5104,CVN40517263,H3.07.0142\n+1.000000000E-03\n");
+
+    const std::string out = home_.root() + "/block.bin";
+    r = bench({"scpi", "--block-out", out, ":DISPlay:DATA? BMP, SCReen", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const QJsonObject reply = json(r.out).array()[0].toObject();
+    const std::string data = ReadWholeFile(out);
+    EXPECT_EQ(reply["block_bytes"].toInteger(), static_cast<qint64>(data.size()));
+    EXPECT_EQ(data.size(), 800u * 480u * 3u + 54u);
+    EXPECT_EQ(data.rfind("BM", 0), 0u);
+
+    r = bench({"scpi", ":DISPlay:DATA? BMP, SCReen"});
+    EXPECT_EQ(r.out.rfind("block of 1152054 bytes: 42 4d", 0), 0u) << r.out;
+    r = bench({"scpi", "--timeout", "300", ":NOSUCH?"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("wavecatch: scpi: :NOSUCH?: "), std::string::npos) << r.err;
+    EXPECT_EQ(bench({"scpi", "--timeout", "soon", "*IDN?"}).status, 2);
+}
+
+TEST_F(BenchCommandsTest, ScpiReadsCommandsFromStandardInputWithoutOperands) {
+    std::istringstream script("*IDN?\r\n\n:TIMebase:SCALe 0.02\n:TIMebase:SCALe?\n");
+    std::streambuf* saved = std::cin.rdbuf(script.rdbuf());
+    const Run r = bench({"scpi"});
+    std::cin.rdbuf(saved);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "CORVANE,MSOHX5104,CVN40517263,H3.07.0142\n+2.000000000E-02\n");
+}
+
+TEST_F(BenchCommandsTest, ScpiRepliesAreToldApart) {
+    EXPECT_TRUE(IsQuery("*IDN?"));
+    EXPECT_TRUE(IsQuery(" :MEAS:FREQ? CHAN1"));
+    EXPECT_FALSE(IsQuery(":DISP:LAB 'why?'"));
+    EXPECT_EQ(ParseScpiReply("#15hello\n").data, "hello");
+    EXPECT_EQ(ParseScpiReply("#0abc\n").data, "abc");
+    const ScpiReply text = ParseScpiReply("+62500\r\n");
+    EXPECT_FALSE(text.block);
+    EXPECT_EQ(text.text, "+62500\r\n");
+    EXPECT_FALSE(ParseScpiReply("#x").block);
+    EXPECT_EQ(ParseScpiReply("#9000000003ab").data, "ab");  // short block: what came
+}
+
+TEST(MeasurementValueTest, ShownTextsBackToBaseUnits) {
+    EXPECT_DOUBLE_EQ(*MeasurementValue("+1.23450ms", "s"), 1.2345e-3);
+    EXPECT_DOUBLE_EQ(*MeasurementValue("50%", "%"), 50.0);
+    EXPECT_DOUBLE_EQ(*MeasurementValue("250MHz", "Hz"), 2.5e8);
+    EXPECT_DOUBLE_EQ(*MeasurementValue("+1.00000E+15V", "V"), 1e15);
+    EXPECT_DOUBLE_EQ(*MeasurementValue("-0.12345uV", "V"), -1.2345e-7);
+    EXPECT_DOUBLE_EQ(*MeasurementValue("+9.00000\xC2\xB0", "\xC2\xB0"), 9.0);
+    EXPECT_FALSE(MeasurementValue("No edges", "Hz"));
+    EXPECT_FALSE(MeasurementValue("abcV", "V"));
+    EXPECT_FALSE(MeasurementValue("+1.0xHz", "Hz"));
+    EXPECT_EQ(FindMeasurement("peak-peak"), FindMeasurement("P2P"));
+    EXPECT_EQ(FindMeasurement("- width"), FindMeasurement("NWidth"));
+    EXPECT_FALSE(FindMeasurement("width"));
+}
+
+TEST_F(BenchCommandsTest, CaptureFindsTheModuleWithoutRegistration) {
+    EnsureGuiApplication(false);
+    const std::string dir = home_.root() + "/cap";
+    const Run r = run({"capture", "--address", sim_.address(), "--points", "1000", "--out", dir});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find("not registered"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir + "/ch1.csv"));
+}
+
+}  // namespace
+}  // namespace cvn::host::test

@@ -1,0 +1,100 @@
+"""The bench half of the wavecatch module against the simulator:
+measurements, setup files, the screen image, raw SCPI and find.
+
+Shares the private home and the simulator launcher of test_wavecatch.
+"""
+
+import os
+import unittest
+
+from test_wavecatch import ROOT, Simulator, tearDownModule  # noqa: F401 (private home)
+
+import numpy as np  # noqa: E402
+import wavecatch  # noqa: E402
+
+
+def path(name):
+    return os.path.join(ROOT, name)
+
+
+class BenchTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.sim = Simulator("--model", "MSOHX5104", "--chan1", "sine:4kHz:1Vpp",
+                            "--chan2", "dc:offset=-0.2")
+        cls.s = wavecatch.Session(address=cls.sim.address)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sim.stop()
+
+    def test_measurements_agree_with_the_signals(self):
+        rows = self.s.measure(source="CHAN1", only=["frequency", "Peak-Peak"])
+        self.assertEqual([r.name for r in rows], ["Freqeuncy", "Peak-Peak"])
+        freq = rows[0]
+        self.assertEqual(freq.unit, "Hz")
+        self.assertTrue(freq.text.endswith("kHz"), freq.text)
+        self.assertAlmostEqual(freq.value, 4000.0, delta=40.0)
+        self.assertAlmostEqual(rows[1].value, 1.0, delta=0.01)
+        flat = self.s.measure(source="CHAN2", only="Freq")[0]
+        self.assertEqual(flat.text, "No edges")
+        self.assertIsNone(flat.value)
+        self.assertEqual(len(self.s.measure(source="CHAN1", new=True)), 24)
+        with self.assertRaises(wavecatch.Error):
+            self.s.measure(only=["Loudness"])
+
+    def test_setup_round_trip_and_refusal(self):
+        self.s.write(":TIMebase:SCALe 0.004")
+        saved = self.s.save_setup(path("py.scp"))
+        self.assertEqual(saved, path("py.scp"))
+        with open(saved, "rb") as f:
+            self.assertTrue(f.read().split(b"|")[1:4] == [b"scp", b"1", b"MSOHX5104"])
+        self.s.write(":TIMebase:SCALe 0.1")
+        self.s.restore_setup(saved)
+        self.assertAlmostEqual(float(self.s.query(":TIMebase:SCALe?")), 0.004)
+
+        with open(path("junk.scp"), "wb") as f:
+            f.write(b"12|xyz|1|")
+        self.s.write(":SIMulator:LOG:CLEar")
+        with self.assertRaises(wavecatch.Error) as cm:
+            self.s.restore_setup(path("junk.scp"))
+        self.assertIn("Not a compatible file", str(cm.exception))
+        log = self.s.query_block(":SIMulator:LOG?")
+        self.assertNotIn(b"Syst:Set", log)
+
+    def test_screen_and_blocks(self):
+        png = self.s.screen(path("s.png"))
+        with open(png, "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+        bmp = self.s.screen(path("s.bmp"), invert=True)
+        with open(bmp, "rb") as f:
+            data = f.read()
+        block = self.s.query_block(":DISPlay:DATA? BMP, SCReen, ON, Inv")
+        self.assertIsInstance(block, bytes)
+        self.assertEqual(block, data)
+        words = self.s.query_block(":DISPlay:DATA? BMP, SCReen", dtype="u1")
+        self.assertIsInstance(words, np.ndarray)
+        self.assertEqual(words[:2].tobytes(), b"BM")
+        self.assertEqual(self.s.query("*IDN?"), "CORVANE,MSOHX5104,CVN40517263,H3.07.0142")
+        with self.assertRaises(wavecatch.Error):
+            self.s.query(":DISPlay:DATA? BMP, SCReen")
+        with self.assertRaises(wavecatch.Error):
+            self.s.query_block("*IDN?")
+
+    def test_find_lists_the_simulator(self):
+        found = wavecatch.find(usb=False, hosts=[self.sim.address])
+        self.assertEqual(len(found), 1)
+        self.assertEqual(found[0].address, self.sim.address)
+        self.assertTrue(found[0].supported)
+        self.assertEqual(found[0].model, "MSOHX5104")
+
+    def test_help_reads_as_a_manual(self):
+        for name in ("measure", "save_setup", "restore_setup", "screen", "query", "write",
+                     "query_block"):
+            self.assertGreater(len(getattr(wavecatch.Session, name).__doc__), 40, name)
+        self.assertIn("find(", wavecatch.find.__doc__)
+        self.assertIn("measure", wavecatch.__doc__)
+
+
+if __name__ == "__main__":
+    unittest.main()
