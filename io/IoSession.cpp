@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 
+#include "io/BlockSink.h"
 #include "io/ByteOrder.h"
 #include "io/IoError.h"
 #include "io/ReplyConvert.h"
@@ -261,64 +262,6 @@ size_t IoSession::EnterNumbers(std::span<double> target) {
     return filled;
 }
 
-// Where a block's data goes: a vector reserved for the declared size and
-// grown to it before the data is read. Growing a DataVector leaves the new
-// elements unset, so the read is the only pass that writes them.
-template <typename T>
-class BlockSink {
-public:
-    static constexpr bool kSwapsWords = false;
-    explicit BlockSink(DataVector<T>& out) : out_(out) {}
-    void reserve(size_t bytes) {
-        declared_ = bytes;
-        out_.clear();
-        out_.reserve(elements(bytes));
-    }
-    size_t declaredBytes() const { return declared_; }
-    void grow(size_t bytes) {
-        if (elements(bytes) > out_.size()) out_.resize(elements(bytes));
-    }
-    // The size of an indefinite block, known once it has been read.
-    void setSize(size_t bytes) {
-        declared_ = bytes;
-        out_.resize(elements(bytes));
-    }
-    uint8_t* data() { return reinterpret_cast<uint8_t*>(out_.data()); }
-    void arrived(size_t) {}
-
-private:
-    static size_t elements(size_t bytes) { return (bytes + sizeof(T) - 1) / sizeof(T); }
-    DataVector<T>& out_;
-    size_t declared_ = 0;
-};
-
-// A caller's buffer that is already large enough.
-struct RawSink {
-    static constexpr bool kSwapsWords = false;
-    uint8_t* buffer;
-    void grow(size_t) {}
-    uint8_t* data() { return buffer; }
-    void setSize(size_t) {}
-    void arrived(size_t) {}
-};
-
-// 16-bit big-endian words in host order. A definite block is swapped on
-// its way in (ReplyReader::readExact); an indefinite one, read whole first,
-// is swapped in place here.
-class WordSink : public BlockSink<int16_t> {
-public:
-    static constexpr bool kSwapsWords = true;
-    using BlockSink::BlockSink;
-    void arrived(size_t bytes) {
-        size_t upTo = bytes & ~size_t{1};
-        bigEndianWordsToHost(data() + swapped_, upTo - swapped_);
-        swapped_ = upTo;
-    }
-
-private:
-    size_t swapped_ = 0;
-};
-
 // Reads one IEEE 488.2 block: '#', a digit count n, n length digits, the
 // data, and for "#0" data up to the final line feed or message END. The
 // sink is told the data size once (reserve) before any of it is stored.
@@ -549,6 +492,7 @@ size_t IoSession::ReadBytes(uint8_t* data, size_t capacity) {
         size_t n = r.scanUntil(term, capacity, d);
         std::memcpy(data, r.data(), n);
         r.consume(n);
+        if (progress_ && transport_->messageBased()) reportRawBlock(data, n);
         return n;
     } catch (const IoError& e) {
         noteReadFailure(e.code());
@@ -561,6 +505,26 @@ size_t IoSession::ReadBytes(uint8_t* data, size_t capacity) {
         noteReadFailure(0);
         throw;
     }
+}
+
+// A raw read on a message-based bus arrives whole through the buffer; when
+// it holds a block, its data is reported once, complete.
+void IoSession::reportRawBlock(const uint8_t* data, size_t n) {
+    if (n < 2 || data[0] != '#' || !isDigit(data[1])) return;
+    const size_t digits = data[1] - '0';
+    if (digits == 0) {
+        size_t size = n - 2;
+        if (size > 0 && data[n - 1] == '\n') --size;
+        progress_(size, 0);
+        return;
+    }
+    if (n < 2 + digits) return;
+    size_t length = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        if (!isDigit(data[2 + i])) return;
+        length = length * 10 + (data[2 + i] - '0');
+    }
+    progress_(std::min(length, n - 2 - digits), length);
 }
 
 // A byte stream has no message end, so a raw read with no terminator can

@@ -104,6 +104,7 @@ private:
     template <typename Sink>
     void readIndefinite(Sink& sink, Deadline deadline);
     void startRead(Deadline deadline);
+    void reportRawBlock(const uint8_t* data, size_t n);
     void noteFailure(int code);
     void noteReadFailure(int code);
     void consumeBlockTerminator(Deadline deadline);

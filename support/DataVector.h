@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/BigBlocks.h"
+
 namespace cvn {
 
 template <typename T>
@@ -26,6 +28,20 @@ public:
     DefaultInitAllocator() noexcept = default;
     template <typename U>
     DefaultInitAllocator(const DefaultInitAllocator<U>&) noexcept {}
+
+    // Big blocks come from the kernel and go back to it (see BigBlocks.h).
+    T* allocate(std::size_t n) {
+        if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+        if (n * sizeof(T) >= bigblocks::kMinBytes)
+            return static_cast<T*>(bigblocks::Allocate(n * sizeof(T)));
+        return std::allocator<T>::allocate(n);
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if (n * sizeof(T) >= bigblocks::kMinBytes)
+            bigblocks::Free(p);
+        else
+            std::allocator<T>::deallocate(p, n);
+    }
 
     // Default-initialisation instead of value-initialisation: no zeroing
     // for arithmetic types.

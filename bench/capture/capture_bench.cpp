@@ -100,12 +100,6 @@ std::string Query(const std::string& address, const std::string& commands,
     return s->EnterText();
 }
 
-double Field(const std::string& text, const std::string& key) {
-    const size_t at = text.find(key + "=");
-    if (at == std::string::npos) throw std::runtime_error("no " + key + " in: " + text);
-    return std::stod(text.substr(at + key.size() + 1));
-}
-
 long Option(int argc, char** argv, const std::string& name, long def) {
     for (int i = 1; i + 1 < argc; ++i)
         if (argv[i] == name) return std::strtol(argv[i + 1], nullptr, 10);
@@ -162,12 +156,12 @@ int Run(const fs::path& home, long points, long repeat, const std::vector<std::s
     const std::string address = sim.address();
     // The simulator sends min(requested, what its record offers) points;
     // beyond 1M the record of the maximum points mode.
-    const std::string got = Query(
-        address,
-        ":CHAN1:DISP ON;:CHAN2:DISP ON;:CHAN3:DISP ON;:CHAN4:DISP ON;:WAVeform:POINts:MODE " +
-            std::string(points > 1000000 ? "MAXimum" : "NORMal") + ";:WAVeform:POINts " +
-            std::to_string(points),
-        ":WAVeform:POINts?");
+    const std::string got =
+        Query(address,
+              ":CHAN1:DISP ON;:CHAN2:DISP ON;:CHAN3:DISP ON;:CHAN4:DISP ON;:WAVeform:POINts:MODE " +
+                  std::string(points > 1000000 ? "MAXimum" : "NORMal") + ";:WAVeform:POINts " +
+                  std::to_string(points),
+              ":WAVeform:POINts?");
     if (std::stol(got) != points) {
         std::cerr << "capture_bench: the simulator offers " << got << " points, not " << points
                   << "\n";
@@ -230,8 +224,9 @@ int Run(const fs::path& home, long points, long repeat, const std::vector<std::s
     }
 
     const double payloadMiB = 4.0 * points * 2 / 1048576.0;
-    std::printf("4 channels x %ld points (%.1f MiB of words) + screen image, best of %ld, load %s\n",
-                points, payloadMiB, repeat, LoadAverage().c_str());
+    std::printf(
+        "4 channels x %ld points (%.1f MiB of words) + screen image, best of %ld, load %s\n",
+        points, payloadMiB, repeat, LoadAverage().c_str());
     std::printf("%-34s %8s %9s %10s %16s\n", "", "wall s", "- 1 s", "peak MiB", "above baseline");
     for (size_t f = 0; f < formats.size(); ++f) {
         const double above = (ours[f].peakKiB - baseline.peakKiB) / 1024.0;
@@ -279,7 +274,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::vector<std::string> formats = Formats(argc, argv, points);
-    const bool peer = Flag(argc, argv, "--peer") || (points <= 1000000 && !Flag(argc, argv, "--no-peer"));
+    const bool peer =
+        Flag(argc, argv, "--peer") || (points <= 1000000 && !Flag(argc, argv, "--no-peer"));
     std::string home = (fs::temp_directory_path() / "cvn-capture-XXXXXX").string();
     if (::mkdtemp(home.data()) == nullptr) return 2;
     for (const char* var :

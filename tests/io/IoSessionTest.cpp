@@ -197,6 +197,14 @@ TEST(IoSessionProgress, ReportsBlockDataOncePerStepAndAtTheEnd) {
     EXPECT_EQ(str(m->session.EnterBytes()), "xyz");
     EXPECT_EQ(calls, (Calls{{4, 4}, {6, 6}, {3, 0}}));
 
+    // A raw read of a block on a message-based bus: once, complete.
+    calls.clear();
+    auto raw = makeSession({{"#15ab"}, {"cde\n", true}}, AtEnd::Silent, true);
+    raw->session.SetBlockProgress([&](size_t r, size_t t) { calls.emplace_back(r, t); });
+    raw->session.SetTermChar(-1);
+    EXPECT_EQ(raw->session.ReadBytes(buf.data(), buf.size()), 9u);
+    EXPECT_EQ(calls, (Calls{{5, 5}}));
+
     // An empty function removes the callback.
     calls.clear();
     auto g = makeSession({{"#13abc\n"}});
