@@ -77,16 +77,7 @@ TEST_F(SerialPty, WordsBytesAndTheScreenImage) {
     ASSERT_EQ(viaSocket.size(), words.size());
     EXPECT_TRUE(std::equal(words.begin(), words.end(), viaSocket.begin()));
 
-    s->Output(":POD1:DISPlay ON;:WAVeform:SOURce POD1;:WAVeform:FORMat BYTE;:WAVeform:DATA?");
-    EXPECT_EQ(s->EnterBytes().size(), 1000u);
-
-    s->Output(":DISPlay:DATA? BMP, SCReen");
-    const auto image = s->EnterBytes();
-    ASSERT_GT(image.size(), 54u);
-    EXPECT_EQ(image[0], 'B');
-    EXPECT_EQ(image[1], 'M');
-    // Nothing is left over: the next reply is the next query's.
-    EXPECT_TRUE(Answers(*s));
+    test::ExpectPodBytesAndScreenImage(*s, 1000);
 }
 
 TEST_F(SerialPty, TimeOutsAndALateReplyLeaveTheSessionInStep) {

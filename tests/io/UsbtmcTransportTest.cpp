@@ -100,13 +100,7 @@ TEST_F(UsbtmcTransportTest, BlocksCutAtEveryBoundary) {
         EXPECT_TRUE(Answers(*s));
     }
     usb_.setMaxTransfer(0);
-    s->Output(":POD1:DISPlay ON;:WAVeform:SOURce POD1;:WAVeform:FORMat BYTE;:WAVeform:DATA?");
-    EXPECT_EQ(s->EnterBytes().size(), 1000u);
-    s->Output(":DISPlay:DATA? BMP, SCReen");
-    const auto image = s->EnterBytes();
-    ASSERT_GT(image.size(), 54u);
-    EXPECT_EQ(image[0], 'B');
-    EXPECT_TRUE(Answers(*s));
+    test::ExpectPodBytesAndScreenImage(*s, 1000);
 }
 
 TEST_F(UsbtmcTransportTest, SixteenMegabytesInMegabyteTransfers) {
