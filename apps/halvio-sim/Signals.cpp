@@ -18,11 +18,14 @@ constexpr double kPi = 3.14159265358979323846;
 
 constexpr std::array<std::string_view, 5> kShapeNames = {"sine", "square", "triangle", "pulse",
                                                          "dc"};
-constexpr std::array<std::string_view, 3> kPodModeNames = {"counter", "walk", "serial"};
+constexpr std::array<std::string_view, 4> kPodModeNames = {"counter", "walk", "serial", "uart"};
 
 // Frames of the serial pattern: two idle steps, eight bits of two steps each
 // (clock low, then high), two idle steps.
 constexpr size_t kSerialFrameSteps = 20;
+// UART frames: two idle bits, a start bit, eight data bits and a stop bit,
+// so a record begins idle and a decoder finds the first start edge.
+constexpr size_t kUartFrameBits = 12;
 
 std::vector<std::string_view> SplitColons(std::string_view text) {
     std::vector<std::string_view> parts;
@@ -253,6 +256,14 @@ unsigned PodConfig::Pattern(size_t i) const {
             const unsigned clock = static_cast<unsigned>((inFrame - 2) & 1u);
             return clock | (data << 1);
         }
+        case PodMode::Uart: {
+            const size_t frame = step / kUartFrameBits;
+            const size_t bit = step % kUartFrameBits;
+            if (bit < 2 || bit == 11) return 1;  // idle, stop bit
+            if (bit == 2) return 0;              // start bit
+            const auto byte = static_cast<unsigned char>(kUartMessage[frame % kUartMessage.size()]);
+            return (byte >> (bit - 3)) & 1u;  // least significant bit first
+        }
     }
     return 0;
 }
@@ -269,9 +280,11 @@ PodConfig ParsePod(std::string_view text) {
     }
     if (!found) {
         throw std::invalid_argument("unknown pod pattern \"" + std::string(parts[0]) +
-                                    "\" (counter, walk or serial)");
+                                    "\" (counter, walk, serial or uart)");
     }
     if (parts.size() > 2) throw std::invalid_argument("a pod pattern takes one step size");
+    // A UART bit one sample long cannot be decoded; ten samples a bit can.
+    if (p.mode == PodMode::Uart) p.samplesPerStep = 10;
     if (parts.size() == 2) {
         const double v = NumberWithUnit("samples per step", parts[1], {});
         if (v < 1 || v > 1e9 || v != std::floor(v))

@@ -48,11 +48,13 @@ std::string FormatSignal(const SignalConfig& s);
 // and phase, so mixed-up channels show in a test.
 SignalConfig DefaultSignal(int channel);
 
-// Pod patterns: a binary counter, one bit walking from D0 to D7, or a
+// Pod patterns: a binary counter, one bit walking from D0 to D7, a
 // three-wire serial bus (D0 clock, D1 data, D2 active-low select) sending a
-// fixed text most significant bit first. The pattern advances every
-// `samplesPerStep` samples.
-enum class PodMode { Counter, Walk, Serial };
+// fixed text most significant bit first, or a UART line on D0 (8N1, least
+// significant bit first, idle high) sending another text, the other lines
+// low. The pattern advances every `samplesPerStep` samples; for the UART that
+// is one bit, so its baud rate is the sample rate divided by it.
+enum class PodMode { Counter, Walk, Serial, Uart };
 
 struct PodConfig {
     PodMode mode = PodMode::Counter;
@@ -65,8 +67,10 @@ struct PodConfig {
 
 // The text the serial pattern sends, repeated.
 constexpr std::string_view kSerialMessage = "HALVIO\n";
+// The text the UART pattern sends, repeated.
+constexpr std::string_view kUartMessage = "Halvio\r\n";
 
-// "counter", "walk:8", "serial:2". Throws std::invalid_argument.
+// "counter", "walk:8", "serial:2", "uart:10". Throws std::invalid_argument.
 PodConfig ParsePod(std::string_view text);
 std::string FormatPod(const PodConfig& p);
 PodConfig DefaultPod(int pod);

@@ -435,6 +435,11 @@ TEST(SimOptions, ParsesTheCommandLine) {
         }
     }
     EXPECT_EQ(text, kSerialMessage);
+    // The UART pattern defaults to ten samples a bit, so a decoder can find
+    // the middle of each bit, and reads back from its text form.
+    EXPECT_EQ(ParsePod("UART"), (PodConfig{PodMode::Uart, 10}));
+    EXPECT_EQ(ParsePod(FormatPod(ParsePod("uart:4"))), (PodConfig{PodMode::Uart, 4}));
+    EXPECT_THROW(ParsePod("uart:0"), std::invalid_argument);
     EXPECT_THROW(ParseSimOptions({"--port", "70000"}), std::invalid_argument);
     EXPECT_THROW(ParseSimOptions({"--port"}), std::invalid_argument);
     EXPECT_THROW(ParseSimOptions({"--model", "A,B"}), std::invalid_argument);
