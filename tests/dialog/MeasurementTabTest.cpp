@@ -217,6 +217,11 @@ TEST_F(MeasurementTabTest, ScopeSettingsOkSavesAndSendsAndKeepsTheDialogOpen) {
         d.optSendToScope->setChecked(true);
         ui_->queueOpen(file);
         d.cmdOK->click();
+        // The setup went out on the add-in's own session with no reply;
+        // its answer to *OPC? says the scope has taken it, before the
+        // state is asked for over another connection.
+        gSession->Output("*OPC?");
+        gSession->EnterText();
         EXPECT_EQ(ask(sim, ":SYSTem:SETup?"), saved);
         EXPECT_TRUE(d.isVisible());
         EXPECT_FALSE(d.Cancel());
