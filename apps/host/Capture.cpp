@@ -274,8 +274,14 @@ std::string SummaryText(const CaptureResult& r, const WrittenFiles& files) {
                std::string(s.name.size() < 6 ? 6 - s.name.size() : 1, ' ') +
                std::to_string(s.raw.size()) + "\n";
     if (!r.warning.empty()) out += "warning:      " + r.warning + "\n";
-    out += "folder:       " + files.folder + "\n";
-    for (const std::string& f : files.files) out += "wrote:        " + f + "\n";
+    // Full paths, so the lines can be pasted whatever folder the reader is in.
+    const auto full = [](const std::string& path) {
+        std::error_code ec;
+        const std::filesystem::path p = std::filesystem::absolute(path, ec);
+        return ec ? path : p.lexically_normal().string();
+    };
+    out += "folder:       " + full(files.folder) + "\n";
+    for (const std::string& f : files.files) out += "wrote:        " + full(f) + "\n";
     return out;
 }
 

@@ -3,7 +3,10 @@
 #include <QImage>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <string>
 
 #include "apps/halvio-sim/SimProcess.h"
 #include "apps/host/Capture.h"
@@ -206,6 +209,25 @@ TEST_F(CaptureTest, DemoRunsAgainstItsOwnSimulator) {
     EXPECT_EQ(GetSetting("Corvane\\Linkara\\WavecatchDemo\\Corvane Halvio Series", "Settings",
                          "ActiveChannels", "gone"),
               "gone");
+}
+
+TEST_F(CaptureTest, FilesWrittenAreNamedWithTheirFullPaths) {
+    // A relative --out, as a user types it: the lines still name full paths.
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(home_.root());
+    const Run r = run({"demo", "--module", kModulePath, "--out", "relative"});
+    std::filesystem::current_path(before);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    int named = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("wrote:", 0) != 0 && line.rfind("folder:", 0) != 0) continue;
+        const std::filesystem::path path = line.substr(line.find_first_not_of(' ', 7));
+        EXPECT_TRUE(path.is_absolute()) << line;
+        EXPECT_TRUE(std::filesystem::exists(path)) << line;
+        ++named;
+    }
+    EXPECT_GE(named, 8) << r.out;
 }
 
 }  // namespace
