@@ -107,7 +107,7 @@ int CmdMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
             out << "sources:     " << r.source1 << ", " << r.source2 << "\n";
             for (const MeasureRow& row : r.rows)
                 out << std::left << std::setw(13) << row.caption << row.text << "\n";
-            if (!csv.empty()) out << "written:     " << csv << "\n";
+            if (!csv.empty()) out << "wrote:       " << csv << "\n";
         }
         return 0;
     });

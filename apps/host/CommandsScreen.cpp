@@ -38,7 +38,7 @@ int CmdScreen(const std::vector<std::string>& args, std::ostream& out, std::ostr
             w.endObject();
             out << w.text() << "\n";
         } else {
-            out << "written:     " << file << " (" << width << " x " << height << ")\n";
+            out << "wrote:       " << file << " (" << width << " x " << height << ")\n";
         }
         return 0;
     });

@@ -50,7 +50,7 @@ int CmdSetup(const std::vector<std::string>& args, std::ostream& out, std::ostre
             w.endObject();
             out << w.text() << "\n";
         } else if (save) {
-            out << "written:     " << file << " (" << record.model() << ", " << bytes
+            out << "wrote:       " << file << " (" << record.model() << ", " << bytes
                 << " setup bytes)\n";
         } else {
             out << "sent:        " << file << " (" << record.model() << ", " << bytes

@@ -91,7 +91,7 @@ TEST_F(BenchCommandsTest, MeasureRunsTheTabsSequenceAndWritesItsFile) {
     ask(":SIMulator:LOG:CLEar");
     const Run r = bench({"measure", "--source", "CHAN1,CHAN2", "--new", "--csv", csv});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("written:     " + csv), std::string::npos);
+    EXPECT_NE(r.out.find("wrote:       " + csv), std::string::npos);
     // All 24 rows on an analog source, each printed and saved.
     const std::string file = ReadWholeFile(csv);
     EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 24);
@@ -191,7 +191,7 @@ TEST_F(BenchCommandsTest, ScreenWritesAnImageOfTheScopesSize) {
     const std::string png = home_.root() + "/screen.png";
     Run r = bench({"screen", "--out", png});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("written:     " + png + " (800 x 480)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("wrote:       " + png + " (800 x 480)"), std::string::npos) << r.out;
     QImage image;
     ASSERT_TRUE(image.load(QString::fromStdString(png), "PNG"));
     EXPECT_EQ(image.size(), QSize(800, 480));
