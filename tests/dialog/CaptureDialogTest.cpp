@@ -1,8 +1,4 @@
 // The capture dialog driven as a user would, against the simulator.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,6 +16,7 @@
 #include <thread>
 
 #include "tests/dialog/DialogTestSupport.h"
+#include "tests/io/LoopbackPeer.h"
 
 namespace cvn::test {
 namespace {
@@ -443,43 +440,18 @@ TEST_F(CaptureDialogTest, PositionSurvivesManyOkAndReopenCycles) {
 // the first command arrived, then hangs up (the check fails at once).
 class PaintWitness {
 public:
-    explicit PaintWitness(const std::atomic<int>& paints) : paints_(paints) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-            ::listen(listen_, 4) != 0 ||
-            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            ADD_FAILURE() << "cannot listen on 127.0.0.1";
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] {
-            // Bounded: the dialog connects a few times at most.
-            for (int i = 0; i < 16; ++i) {
-                const int fd = ::accept(listen_, nullptr, nullptr);
-                if (fd < 0) return;
-                char c;
-                if (::recv(fd, &c, 1, 0) == 1 && paintsAtFirstCommand_ < 0)
-                    paintsAtFirstCommand_ = paints_.load();
-                ::close(fd);
-            }
-        });
-    }
-    ~PaintWitness() {
-        ::shutdown(listen_, SHUT_RDWR);
-        thread_.join();
-        ::close(listen_);
-    }
-    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    explicit PaintWitness(const std::atomic<int>& paints)
+        : peer_(
+              [this, &paints](int, const std::string&) {
+                  if (paintsAtFirstCommand_ < 0) paintsAtFirstCommand_ = paints.load();
+              },
+              16) {}  // bounded: the dialog connects a few times at most
+    std::string address() const { return peer_.address(); }
     int paintsAtFirstCommand() const { return paintsAtFirstCommand_; }
 
 private:
-    const std::atomic<int>& paints_;
-    int listen_ = -1;
-    uint16_t port_ = 0;
     std::atomic<int> paintsAtFirstCommand_{-1};
-    std::thread thread_;
+    test::LoopbackPeer peer_;
 };
 
 // While the dialog asks the scope it is on screen, painted, with the busy

@@ -80,27 +80,6 @@ TEST_F(SerialPty, WordsBytesAndTheScreenImage) {
     test::ExpectPodBytesAndScreenImage(*s, 1000);
 }
 
-TEST_F(SerialPty, TimeOutsAndALateReplyLeaveTheSessionInStep) {
-    auto s = IoManager().Open(Asrl(path_));
-    s->SetTimeout(300);
-    Side(*sim_, ":SIMulator:FAULt:SILent ON");
-    s->Output("*IDN?");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(CodeOf([&] { s->EnterText(); }), kIoTimeout);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-    Side(*sim_, ":SIMulator:FAULt:SILent OFF");
-    EXPECT_TRUE(Answers(*s));
-
-    // The reply comes after the time-out; it must not answer the next query.
-    Side(*sim_, ":SIMulator:FAULt:DELay 500");
-    s->Output("*IDN?");
-    EXPECT_EQ(CodeOf([&] { s->EnterText(); }), kIoTimeout);
-    std::this_thread::sleep_for(400ms);
-    Side(*sim_, ":SIMulator:FAULt:DELay 0");
-    s->SetTimeout(2000);
-    EXPECT_TRUE(Answers(*s));
-}
-
 TEST_F(SerialPty, TwoSessionsTakeTurnsOnOneLine) {
     // The add-in keeps two sessions to one address; on a serial port both
     // open the same line and must not take each other's replies.

@@ -1,8 +1,6 @@
 // The socket transport against a real peer on 127.0.0.1: refused
 // connections, a peer that drops mid-block, a peer that never answers.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,49 +10,12 @@
 
 #include "io/IoError.h"
 #include "io/IoSession.h"
+#include "tests/io/LoopbackPeer.h"
 
 namespace cvn::io {
 namespace {
 
-// A one-connection server on 127.0.0.1 with a port chosen by the system.
-// `serve` runs on its own thread with the accepted socket and the
-// first command line read from it.
-class LoopbackPeer {
-public:
-    explicit LoopbackPeer(std::function<void(int fd, const std::string& command)> serve) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-            ::listen(listen_, 1) != 0 ||
-            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-            ADD_FAILURE() << "cannot listen on 127.0.0.1";
-        }
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this, serve] {
-            int fd = ::accept(listen_, nullptr, nullptr);
-            if (fd < 0) return;
-            std::string command;
-            char c;
-            while (::recv(fd, &c, 1, 0) == 1 && c != '\n') command += c;
-            serve(fd, command);
-            ::close(fd);
-        });
-    }
-    ~LoopbackPeer() {
-        ::shutdown(listen_, SHUT_RDWR);  // wakes accept() if nobody connected
-        thread_.join();
-        ::close(listen_);
-    }
-    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-
-private:
-    int listen_ = -1;
-    uint16_t port_ = 0;
-    std::thread thread_;
-};
+using test::LoopbackPeer;
 
 void sendAll(int fd, const std::string& s) {
     ::send(fd, s.data(), s.size(), MSG_NOSIGNAL);
