@@ -28,6 +28,7 @@
 #include "support/Error.h"
 #include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
+#include "support/Text.h"
 
 namespace py = pybind11;
 
@@ -260,18 +261,7 @@ private:
 std::vector<std::string> SupportedInstruments(const std::optional<std::string>& module) {
     host::Connection c = host::CreateObject(CVN_PROGID_IWAVECATCH, ResolveModule(module));
     const std::string list = automation::getProperty(*c.object, "SupportedInstruments").toString();
-    std::vector<std::string> models;
-    size_t start = 0;
-    while (start < list.size()) {
-        size_t comma = list.find(',', start);
-        if (comma == std::string::npos) comma = list.size();
-        std::string m = list.substr(start, comma - start);
-        m.erase(0, m.find_first_not_of(' '));
-        m.erase(m.find_last_not_of(' ') + 1);
-        if (!m.empty()) models.push_back(m);
-        start = comma + 1;
-    }
-    return models;
+    return cvn::SplitList(list);
 }
 
 std::string Version(const std::optional<std::string>& module) {

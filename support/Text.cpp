@@ -31,4 +31,21 @@ bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
            part.empty();
 }
 
+std::vector<std::string> SplitList(std::string_view text) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        if (comma == std::string_view::npos) comma = text.size();
+        std::string_view field = text.substr(start, comma - start);
+        const size_t first = field.find_first_not_of(' ');
+        if (first != std::string_view::npos) {
+            field = field.substr(first, field.find_last_not_of(' ') - first + 1);
+            fields.emplace_back(field);
+        }
+        start = comma + 1;
+    }
+    return fields;
+}
+
 }  // namespace cvn

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cvn {
 
@@ -13,5 +14,9 @@ std::string ToUpperAscii(std::string_view text);
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 // True when part occurs in text (always for an empty part).
 bool ContainsIgnoringCase(std::string_view text, std::string_view part);
+
+// A comma-separated list as people and the add-in write it ("CHAN1, CHAN2"):
+// each field without the blanks around it, empty fields left out.
+std::vector<std::string> SplitList(std::string_view text);
 
 }  // namespace cvn

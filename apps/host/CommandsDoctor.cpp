@@ -24,6 +24,7 @@
 #include "support/Error.h"
 #include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
+#include "support/Text.h"
 
 namespace cvn::host {
 
@@ -318,17 +319,7 @@ void checkInstrument(Report& r, const std::string& address, bool stored,
     // The module's own list counts: it may have an override file beside it.
     if (models) {
         gModelList = *models;
-        gModels.clear();
-        size_t start = 0;
-        while (start <= gModelList.size()) {
-            size_t comma = gModelList.find(',', start);
-            if (comma == std::string::npos) comma = gModelList.size();
-            std::string m = gModelList.substr(start, comma - start);
-            m.erase(0, m.find_first_not_of(' '));
-            m.erase(m.find_last_not_of(' ') + 1);
-            if (!m.empty()) gModels.push_back(m);
-            start = comma + 1;
-        }
+        gModels = SplitList(gModelList);
     }
     const size_t first = idn.find(',');
     const std::string model = first == std::string::npos

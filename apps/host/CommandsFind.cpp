@@ -4,6 +4,7 @@
 #include "apps/host/BenchCommand.h"
 #include "apps/host/Commands.h"
 #include "apps/host/Json.h"
+#include "support/Text.h"
 
 namespace cvn::host {
 
@@ -27,16 +28,8 @@ constexpr const char* kFindHelp =
 
 std::vector<std::string> hostsOf(const ParsedArgs& p) {
     std::vector<std::string> hosts;
-    for (const std::string& value : p.all("--host")) {
-        size_t start = 0;
-        while (start <= value.size()) {
-            size_t comma = value.find(',', start);
-            if (comma == std::string::npos) comma = value.size();
-            const std::string h = value.substr(start, comma - start);
-            if (!h.empty()) hosts.push_back(h);
-            start = comma + 1;
-        }
-    }
+    for (const std::string& value : p.all("--host"))
+        for (std::string& h : SplitList(value)) hosts.push_back(std::move(h));
     return hosts;
 }
 

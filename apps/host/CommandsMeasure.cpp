@@ -4,6 +4,7 @@
 #include "apps/host/BenchCommand.h"
 #include "apps/host/Commands.h"
 #include "apps/host/Json.h"
+#include "support/Text.h"
 
 namespace cvn::host {
 
@@ -27,21 +28,6 @@ constexpr const char* kMeasureHelp =
     "  --address ADDR    the scope (default: the address stored by the last\n"
     "                    connection); --registry-key KEY another settings key\n"
     "The scope is left stopped, so every value comes from one acquisition.\n";
-
-std::vector<std::string> splitList(const std::string& text) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t comma = text.find(',', start);
-        if (comma == std::string::npos) comma = text.size();
-        std::string part = text.substr(start, comma - start);
-        part.erase(0, part.find_first_not_of(' '));
-        part.erase(part.find_last_not_of(' ') + 1);
-        if (!part.empty()) parts.push_back(part);
-        start = comma + 1;
-    }
-    return parts;
-}
 
 std::string json(const MeasureResult& r, const std::string& csv) {
     JsonWriter w;
@@ -77,7 +63,7 @@ int CmdMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     MeasureRequest req;
     if (p.hasValue("--source")) {
-        const auto sources = splitList(p.value("--source"));
+        const auto sources = SplitList(p.value("--source"));
         if (sources.empty() || sources.size() > 2)
             throw UsageError("--source takes one or two sources, e.g. CHAN1 or CHAN1,CHAN2");
         req.source1 = sources[0];
@@ -85,7 +71,7 @@ int CmdMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     req.newAcquisition = p.has("--new");
     if (p.hasValue("--only")) {
-        req.only = splitList(p.value("--only"));
+        req.only = SplitList(p.value("--only"));
         for (const std::string& name : req.only)
             if (!FindMeasurement(name))
                 throw UsageError("no measurement is called '" + name +
