@@ -43,6 +43,7 @@ struct Line {
     std::string raw;   // the line as read, written back while unchanged
     std::string name;  // section name, or key of an entry
     std::string value;
+    bool crlf = false;  // ended in CR LF, and is written back so
 };
 
 struct Parsed {
@@ -186,7 +187,10 @@ Parsed parse(std::string content) {
         if (end == std::string::npos) end = content.size();
         Line line;
         line.raw = content.substr(pos, end - pos);
-        if (!line.raw.empty() && line.raw.back() == '\r') line.raw.pop_back();
+        if (!line.raw.empty() && line.raw.back() == '\r') {
+            line.raw.pop_back();
+            line.crlf = true;
+        }
         pos = end + 1;
         ++number;
         const std::string text = trimLayout(line.raw);
@@ -404,6 +408,9 @@ void writeLines(const std::string& path, const std::vector<Line>& lines) {
     std::string content;
     for (const Line& line : lines) {
         content += line.raw;
+        // The CR of a CR LF line end goes back too: dropped, it would take
+        // the last byte of a value that ends in a raw CR with it.
+        if (line.crlf) content += '\r';
         content += '\n';
     }
     // The reader drops a byte-order mark at the start of the file, so a first

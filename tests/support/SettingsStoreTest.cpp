@@ -107,12 +107,18 @@ TEST_F(SettingsStoreTest, HandEditedFilesAreReadAndTheirCommentsKept) {
               "[Settings]\r\n"
               "  top = 120  \r\n"
               "Left=\\s7\r\n"
+              "Tail=x\r\r\n"
               "# another comment\n"
               "[Other]\n"
               "top=9\n");
     EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "top"), "120");
     EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "Left"), " 7");
+    EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "Tail"), "x\r");
     SaveSetting(kDefaultAppKey, "Settings", "Screen", "1");
+    // Saving another value changes nothing else: a value that ends in a raw
+    // CR before a CR LF line end keeps it, however often the file is written.
+    SaveSetting(kDefaultAppKey, "Settings", "Screen", "1");
+    EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "Tail"), "x\r");
     EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "Screen"), "1");
     EXPECT_EQ(GetSetting(kDefaultAppKey, "Other", "top"), "9");
     const std::string text = readFile(path);
