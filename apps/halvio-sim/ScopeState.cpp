@@ -3,51 +3,28 @@
 
 #include <algorithm>
 
+#include "apps/halvio-sim/ModelCatalog.h"
 #include "apps/halvio-sim/ScpiParser.h"
-#include "scope/ModelTable.h"
 
 namespace cvn::sim {
 
 ModelInfo ModelInfo::FromTable(std::string_view id) {
+    const CatalogModel c = LookUpModel(id);
     ModelInfo m;
-    m.id = std::string(id);
-    m.channels = ChannelCountOf(id, kBuiltInModelList, kBuiltInChannelList).value_or(4);
-    m.channels = std::clamp(m.channels, 1, ScopeState::kMaxChannels);
-    m.hasPods = ModelHasPods(id);
-    m.streamingFamily = FamilyFragmentCount(id) > 0;
-    // Memory grows with each generation: the oldest models hold 2 Mpts, the
-    // newest high-end models 16 Mpts.
-    const std::string upper = ToUpper(id);
-    if (upper.find("HV1") != std::string::npos) {
-        m.maxRecordLength = 2'000'000;
-    } else if (upper.find("HV2") != std::string::npos) {
-        m.maxRecordLength = 4'000'000;
-    } else if (upper.find("HX7") != std::string::npos || upper.find("HX8") != std::string::npos) {
-        m.maxRecordLength = ScopeState::kMaxRecordLength;
-    } else {
-        m.maxRecordLength = 8'000'000;
-    }
+    m.id = c.id;
+    m.channels = std::clamp(c.channels, 1, ScopeState::kMaxChannels);
+    m.hasPods = c.hasPods;
+    m.streamingFamily = c.streamingFamily;
+    m.maxRecordLength = std::min(c.maxRecordLength, ScopeState::kMaxRecordLength);
     return m;
 }
 
 std::string ModelInfo::DefaultId() {
-    // Prefer a model of the newest family, so that the streaming switch is
-    // part of every default session.
-    std::vector<std::string> ids;
-    std::string_view list = kBuiltInModelList;
-    while (!list.empty()) {
-        const size_t comma = list.find(',');
-        ids.emplace_back(list.substr(0, comma));
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
-    }
-    std::string fallback;
-    for (const std::string& id : ids) {
-        const ModelInfo m = FromTable(id);
-        if (!m.hasPods || m.channels != 4) continue;
-        if (m.streamingFamily) return id;
-        if (fallback.empty()) fallback = id;
-    }
-    return fallback.empty() ? (ids.empty() ? std::string("HALVIO") : ids.front()) : fallback;
+    // A four-channel model with pods of the newest family, so that the
+    // streaming switch is part of every default session.
+    for (const CatalogModel& c : ModelCatalog())
+        if (c.hasPods && c.channels == 4 && c.streamingFamily) return c.id;
+    return ModelCatalog().front().id;
 }
 
 ScopeState::ScopeState(ModelInfo m, std::string serialNumber)

@@ -17,7 +17,7 @@
 
 namespace cvn::sim {
 
-// Identity of the simulated model, resolved from the built-in model table.
+// Identity of the simulated model, from the simulator's own catalogue.
 struct ModelInfo {
     std::string id;
     int channels = 4;
@@ -27,7 +27,7 @@ struct ModelInfo {
 
     static ModelInfo FromTable(std::string_view id);
     // The model the simulator plays when none is asked for: the first
-    // four-channel model with pods in the built-in table.
+    // four-channel model with pods of the newest family.
     static std::string DefaultId();
 };
 

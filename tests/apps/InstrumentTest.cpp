@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "apps/halvio-sim/Instrument.h"
+#include "apps/halvio-sim/ModelCatalog.h"
 #include "apps/halvio-sim/ScreenImage.h"
 #include "apps/halvio-sim/Signals.h"
 #include "apps/halvio-sim/SimOptions.h"
@@ -445,10 +446,26 @@ TEST(SimOptions, ParsesTheCommandLine) {
     EXPECT_THROW(ParseSimOptions({"--model", "A,B"}), std::invalid_argument);
     EXPECT_THROW(ParseSimOptions({"--frobnicate"}), std::invalid_argument);
 
-    // The default model is a four-channel model with pods from the table.
+    // The default model is a four-channel model with pods.
     const ModelInfo m = ModelInfo::FromTable(ModelInfo::DefaultId());
-    EXPECT_TRUE(ModelHasPods(m.id));
+    EXPECT_TRUE(m.hasPods);
     EXPECT_EQ(m.channels, 4);
+}
+
+// The simulator keeps its own datasheet; the add-in's table must agree with
+// it on every model of the range (supported, channel count, pods, streaming).
+TEST(ModelCatalog, TheAddinsTableAgreesWithTheRange) {
+    for (const CatalogModel& c : ModelCatalog()) {
+        SCOPED_TRACE(c.id);
+        EXPECT_EQ(ChannelCountOf(c.id, kBuiltInModelList, kBuiltInChannelList),
+                  std::optional<int>(c.channels));
+        EXPECT_EQ(ModelHasPods(c.id), c.hasPods);
+        EXPECT_EQ(FamilyFragmentCount(c.id) > 0, c.streamingFamily);
+    }
+    EXPECT_EQ(std::count(std::string_view(kBuiltInModelList).begin(),
+                         std::string_view(kBuiltInModelList).end(), ',') +
+                  1,
+              static_cast<long>(ModelCatalog().size()));
 }
 
 }  // namespace
