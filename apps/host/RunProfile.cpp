@@ -80,16 +80,28 @@ RunProfile::RunProfile(const std::optional<std::string>& registryKey, const std:
                     "wavecatch");
     folderSlot_ = RegisterCleanupPath(folder_);
     fileSlot_ = RegisterCleanupPath(file_);
-    const std::string userFile = SettingsFilePath(userKey_);
-    std::error_code ec;
-    if (fs::exists(userFile, ec)) WriteFileAtomically(file_, ReadWholeFile(userFile), 0600);
-    if (!address.empty()) SaveSetting(privateKey_, kSettingsSection, kDeviceName, address);
-    for (const char* name : kProfileKeys) seeded_.push_back({name, privateValue(name)});
+    try {
+        const std::string userFile = SettingsFilePath(userKey_);
+        std::error_code ec;
+        if (fs::exists(userFile, ec)) WriteFileAtomically(file_, ReadWholeFile(userFile), 0600);
+        if (!address.empty()) SaveSetting(privateKey_, kSettingsSection, kDeviceName, address);
+        for (const char* name : kProfileKeys) seeded_.push_back({name, privateValue(name)});
+    } catch (...) {
+        removeKey();
+        throw;
+    }
 }
 
 RunProfile::~RunProfile() {
+    removeKey();
+}
+
+void RunProfile::removeKey() noexcept {
     std::error_code ec;
     fs::remove_all(folder_, ec);
+    // The folder that holds the runs' keys goes too once it is empty (it
+    // is not when the user's own default key lives there).
+    ::rmdir(fs::path(folder_).parent_path().c_str());
     UnregisterCleanupPath(fileSlot_);
     UnregisterCleanupPath(folderSlot_);
 }

@@ -44,6 +44,7 @@ private:
     };
     std::optional<std::string> privateValue(const std::string& name) const;
     bool rewritten() const;
+    void removeKey() noexcept;
 
     std::string userKey_;  // settings application keys
     std::string privateKey_;

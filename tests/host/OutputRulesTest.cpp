@@ -9,7 +9,6 @@
 #include "apps/host/Capture.h"
 #include "apps/host/GuiApp.h"
 #include "host/HostFixture.h"
-#include "support/AtomicFile.h"
 #include "support/SettingsStore.h"
 
 namespace cvn::host::test {
