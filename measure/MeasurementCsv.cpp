@@ -1,14 +1,9 @@
 // Measurement export: file bytes, the atomic write and the save action.
 #include "measure/MeasurementCsv.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 #include "support/UiServices.h"
 
@@ -57,12 +52,6 @@ std::string toLatin1(const std::string& text) {
     throw Error(number, "Cannot write " + path + ": " + why, kSource);
 }
 
-mode_t currentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 }  // namespace
 
 std::string MeasurementCsvBytes(const std::vector<MeasurementCsvLine>& lines) {
@@ -75,51 +64,11 @@ void WriteMeasurementCsv(const std::string& path, const std::vector<MeasurementC
     if (path.empty()) fail(kFileAccess, path, "no file name was given");
     const std::string bytes = MeasurementCsvBytes(lines);
 
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    // Replacing through a symbolic link replaces the file it points to.
-    fs::path target = fs::path(path);
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::canonical(target, ec);
-        if (!ec) target = resolved;
+    try {
+        WriteFileAtomically(path, bytes);
+    } catch (const FileWriteError& e) {
+        fail(e.stage() == FileWriteStage::Write ? kFileIo : kFileAccess, path, e.why());
     }
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) fail(kFileAccess, path, "it is not a regular file");
-
-    fs::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        fail(kFileAccess, path,
-             "cannot create a file in " + folder.string() + ": " + std::strerror(errno));
-    }
-    bool renamed = false;
-    struct Cleanup {
-        int fd;
-        const std::string& temp;
-        const bool& renamed;
-        ~Cleanup() {
-            if (fd >= 0) ::close(fd);
-            if (!renamed) ::unlink(temp.c_str());
-        }
-    } cleanup{fd, temp, renamed};
-
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail(kFileIo, path, std::strerror(n < 0 ? errno : EIO));
-        written += static_cast<std::size_t>(n);
-    }
-    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~currentUmask());
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) fail(kFileIo, path, std::strerror(errno));
-    const int closing = cleanup.fd;
-    cleanup.fd = -1;
-    if (::close(closing) != 0) fail(kFileIo, path, std::strerror(errno));
-    if (::rename(temp.c_str(), target.c_str()) != 0) fail(kFileAccess, path, std::strerror(errno));
-    renamed = true;
 }
 
 std::string DefaultSaveName() {

@@ -19,9 +19,10 @@ struct MeasurementCsvLine {
 // The file's bytes.
 std::string MeasurementCsvBytes(const std::vector<MeasurementCsvLine>& lines);
 
-// Writes the file atomically: a temporary file beside it, flushed, then
-// renamed over path. Throws cvn::Error naming the file and the cause; an
-// existing file at path is then left as it was.
+// Writes the file with the rules of support/AtomicFile.h (atomic for a
+// file, through a link, directly to a device or pipe). Throws cvn::Error
+// naming the file and the cause; an existing file at path is then left as
+// it was.
 void WriteMeasurementCsv(const std::string& path, const std::vector<MeasurementCsvLine>& lines);
 
 // The name the save dialogs propose: the current folder and "Wavecatch".

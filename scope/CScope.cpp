@@ -14,6 +14,7 @@
 #include "io/ReplyConvert.h"
 #include "scope/ModelTable.h"
 #include "scope/TempFileName.h"
+#include "support/AtomicFile.h"
 #include "support/ErrorHandler.h"
 
 namespace cvn {
@@ -205,26 +206,12 @@ void CScope::GetBitMap(std::string& filePath, bool& error, bool invert) {
 bool CScope::WriteImageFile(const std::string& path, std::span<const uint8_t> data) {
     if (path.empty()) return false;
     // Written beside the target and renamed over it, so the host never sees
-    // a half-written image. The part file gets a name of its own each time
-    // (mkstemp: new, never a link someone planted, readable by its owner
-    // only, like the target), so a part file a crashed run left behind
-    // never blocks the fixed fallback path.
-    std::vector<char> partName(path.begin(), path.end());
-    for (char c : std::string_view(".XXXXXX.part")) partName.push_back(c);
-    partName.push_back('\0');
-    const int fd = ::mkostemps(partName.data(), 5, O_CLOEXEC);
-    if (fd < 0) return false;
-    const std::string part(partName.data());
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    const bool written = done == data.size() && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written || ::rename(part.c_str(), path.c_str()) != 0) {
-        ::unlink(part.c_str());
+    // a half-written image; readable by its owner only, like the temporary
+    // file it replaces. A failure is told by the result alone.
+    try {
+        WriteFileAtomically(
+            path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), 0600);
+    } catch (...) {
         return false;
     }
     return true;

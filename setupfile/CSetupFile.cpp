@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 #include "support/Text.h"
 
@@ -197,24 +198,6 @@ std::vector<uint8_t> readBounded(const std::string& path, std::size_t limit,
 
 // Follows a symbolic link at path, so that writing replaces the file the
 // link points to and keeps the link.
-std::string writeTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-            std::string target(resolved);
-            std::free(resolved);
-            return target;
-        }
-    }
-    return path;
-}
-
-mode_t currentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
-}
-
 }  // namespace
 
 std::size_t SetupHeaderLength(std::size_t restBytes) {
@@ -370,59 +353,16 @@ void CSetupFile::WriteFile(const std::string& path) const {
     const std::vector<uint8_t> bytes = serialize(path);
     if (path.empty()) fail(kSetupFileNotFound, "write", path, "no file name was given");
 
-    const std::string target = writeTarget(path);
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode)) fail(kSetupFileAccess, "write", path, "it is a folder");
-    if (exists && !S_ISREG(st.st_mode)) {
-        fail(kSetupFileAccess, "write", path, "it is not a regular file");
+    try {
+        WriteFileAtomically(
+            path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    } catch (const FileWriteError& e) {
+        const bool noFolder = e.err() == ENOENT || e.err() == ENOTDIR;
+        const int32_t number = e.stage() == FileWriteStage::Write              ? kSetupFileIoFailure
+                               : e.stage() == FileWriteStage::Open && noFolder ? kSetupFileNotFound
+                                                                               : kSetupFileAccess;
+        fail(number, "write", path, e.why());
     }
-
-    namespace fs = std::filesystem;
-    const fs::path targetPath(target);
-    fs::path folder = targetPath.parent_path();
-    if (folder.empty()) folder = ".";
-    // Built piece by piece: GCC 12 warns falsely (-Wrestrict) on "." + name.
-    std::string hidden = ".";
-    hidden += targetPath.filename().string();
-    hidden += ".XXXXXX";
-    std::string temp = (folder / hidden).string();
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
-        const int error = errno;
-        fail(error == ENOENT || error == ENOTDIR ? kSetupFileNotFound : kSetupFileAccess, "write",
-             path, "cannot create a file in " + folder.string() + ": " + errnoText(error));
-    }
-    // Until the rename succeeds, the temporary file is ours to remove.
-    struct TempGuard {
-        const std::string& name;
-        bool keep = false;
-        ~TempGuard() {
-            if (!keep) ::unlink(name.c_str());
-        }
-    } guard{temp};
-
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(kSetupFileIoFailure, "write", path, errnoText(errno));
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    // A replaced file keeps its permissions; a new one gets the usual ones.
-    const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~currentUmask());
-    if (::fchmod(fd.get(), mode) != 0 || ::fsync(fd.get()) != 0 || fd.close() != 0) {
-        fail(kSetupFileIoFailure, "write", path, errnoText(errno));
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        fail(kSetupFileAccess, "write", path, errnoText(errno));
-    }
-    guard.keep = true;
-    // Make the rename itself durable; a failure here loses nothing.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
 }
 
 }  // namespace cvn

@@ -98,10 +98,10 @@ public:
     // Throws cvn::Error on any fault; the record is then unchanged.
     void ReadFile(const std::string& path);
 
-    // Writes the record atomically: a temporary file in the same folder,
-    // flushed to disk, then renamed over path. Throws cvn::Error on any
-    // fault; an existing file at path is then untouched and no temporary
-    // file is left behind. A symbolic link at path is followed.
+    // Writes the record with the rules of support/AtomicFile.h: atomically
+    // for a file (a symbolic link is written through), directly to a device
+    // or pipe. Throws cvn::Error on any fault; an existing file at path is
+    // then untouched and no temporary file is left behind.
     void WriteFile(const std::string& path) const;
 
     bool operator==(const CSetupFile&) const = default;

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 #include "support/ErrorHandler.h"
 #include "support/UserFolders.h"
@@ -300,39 +301,12 @@ void writeAtomically(const std::string& path, const std::string& content) {
                     "Cannot create the settings folder " + folder + ": " + std::strerror(errno),
                     kSource);
     }
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    const auto failure = [&](const std::string& what, int err) {
-        return Error(
-            kSettingsFileError,
-            "Cannot write the settings file " + path + ": " + what + ": " + std::strerror(err),
-            kSource);
-    };
-    if (fd < 0) throw failure("cannot create a temporary file", errno);
-    const auto abandon = [&](const std::string& what) {
-        const int err = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        throw failure(what, err);
-    };
-    if (::fchmod(fd, 0600) != 0) abandon("cannot set the permissions");
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) abandon("write failed");
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) abandon("cannot flush");
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        throw failure("close failed", err);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        throw failure("cannot replace the file", err);
+    // Private to the user, like the folder, unless the user chose otherwise.
+    try {
+        WriteFileAtomically(path, content, 0600);
+    } catch (const FileWriteError& e) {
+        throw Error(kSettingsFileError, "Cannot write the settings file " + path + ": " + e.why(),
+                    kSource);
     }
 }
 

@@ -1,4 +1,5 @@
 // The bench tools' connection, screen image and instrument search.
+#include <QBuffer>
 #include <QImage>
 #include <chrono>
 #include <condition_variable>
@@ -9,7 +10,6 @@
 #include <mutex>
 
 #include "apps/host/AddinLoader.h"
-#include "apps/host/AtomicFile.h"
 #include "apps/host/Bench.h"
 #include "apps/host/Capture.h"
 #include "automation/ClassRegistry.h"
@@ -22,6 +22,7 @@
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
 #include "support/AppKey.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 #include "support/SettingsStore.h"
 
@@ -153,19 +154,16 @@ std::pair<int, int> SaveScreen(const std::string& address, bool invert, const st
     if (ext == ".bmp") {
         WriteFileAtomically(path, bytes);
     } else {
-        // Written beside the target first, so a failed conversion never
-        // leaves half a file under the user's name.
-        const std::string part = path + ".part";
+        // Converted in memory, so the image takes the same road to its file
+        // (or device, pipe, standard output) as every other file.
+        QByteArray encoded;
+        QBuffer buffer(&encoded);
+        buffer.open(QIODevice::WriteOnly);
         const QByteArray format = QByteArray::fromStdString(ext.empty() ? "png" : ext.substr(1));
-        if (!image.save(QString::fromStdString(part), format.constData())) {
-            std::error_code ec;
-            std::filesystem::remove(part, ec);
-            fail("cannot write " + path + " (is the folder writable, and is '" + ext +
-                 "' an image type?)");
-        }
-        std::error_code ec;
-        std::filesystem::rename(part, path, ec);
-        if (ec) fail("cannot write " + path + ": " + ec.message());
+        if (!image.save(&buffer, format.constData()))
+            fail("cannot write " + path + " ('" + ext + "' is not an image type QImage writes)");
+        WriteFileAtomically(
+            path, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())));
     }
     return {image.width(), image.height()};
 }

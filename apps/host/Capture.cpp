@@ -12,16 +12,17 @@
 #include <map>
 #include <set>
 
-#include "apps/host/AtomicFile.h"
 #include "apps/host/CaptureText.h"
 #include "apps/host/ChunkFormatter.h"
 #include "apps/host/Hdf5Writer.h"
 #include "apps/host/Json.h"
 #include "apps/host/Plot.h"
+#include "apps/host/RunProfile.h"
 #include "apps/host/SigrokWriter.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
 #include "support/AppKey.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 #include "support/SettingsStore.h"
 
@@ -41,14 +42,14 @@ std::string SettingsKeyFor(const std::optional<std::string>& registryKey) {
 }
 
 CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request) {
-    if (request.registryKey) letProperty(wc, "RegistryKey", Variant(*request.registryKey));
+    // The add-in reads the address from its settings: from a profile of
+    // this run's own, so another process writing the user's meanwhile
+    // cannot redirect the run.
+    RunProfile profile(request.registryKey, request.address);
+    letProperty(wc, "RegistryKey", Variant(profile.registryKey()));
     letProperty(wc, "showDialog", Variant(request.dialog));
     if (request.points) letProperty(wc, "numberPoints", Variant(*request.points));
-    // The add-in reads the address from its settings, where its own
-    // connection check leaves it after a successful connection.
-    if (!request.address.empty())
-        SaveSetting(SettingsKeyFor(request.registryKey), kSettingsSection, kDeviceName,
-                    request.address);
+    profile.beforeRun();
 
     invokeByName(wc, "GetDataFromInstrument", InvokeKind::Method);
 
@@ -56,6 +57,8 @@ CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request) {
     r.cancel = getProperty(wc, "Cancel").toBool();
     r.dataType = getProperty(wc, "DataType").toLong();
     r.actionType = getProperty(wc, "ActionType").toLong();
+    profile.storeBack(request.dialog, r.actionType != 0);
+    letProperty(wc, "RegistryKey", Variant(profile.userRegistryKey()));
     r.model = getProperty(wc, "ModifiedMenuName").toString();
     r.preamble = NumbersOf(getProperty(wc, "Preamble"));
     r.yData = getProperty(wc, "YData");

@@ -4,8 +4,8 @@
 // the same byte for byte whatever the number of threads.
 #pragma once
 
-#include "apps/host/AtomicFile.h"
 #include "apps/host/Scaling.h"
+#include "support/AtomicFile.h"
 
 namespace cvn::host {
 

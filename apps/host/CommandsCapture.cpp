@@ -36,9 +36,10 @@ constexpr const char* kCaptureHelp =
     "  sr    capture.sr: sigrok session for PulseView (analog in volts, pods as D0-D15)\n"
     "  vcd   capture.vcd: the logic lines (only when pods or bits were captured)\n"
     "and always screen.bmp (when an image came) and plot.png. Without --dialog\n"
-    "the add-in uses the choices its dialog stored last. --address is stored\n"
-    "where the add-in looks for the instrument address; --registry-key selects\n"
-    "another settings key.\n"
+    "the add-in uses the choices its dialog stored last. --address is the scope\n"
+    "this run uses, whatever another run stores meanwhile; it is stored as the\n"
+    "last address after a successful connection. --registry-key selects another\n"
+    "settings key.\n"
     "Exits with 1 when the add-in reports Cancel.\n";
 constexpr const char* kDemoHelp =
     "usage: wavecatch demo [--out DIR] [--module PATH] [--json]\n"

@@ -3,13 +3,13 @@
 #include <filesystem>
 
 #include "apps/host/AddinLoader.h"
-#include "apps/host/AtomicFile.h"
 #include "apps/host/CommandLine.h"
 #include "apps/host/Commands.h"
 #include "apps/host/Json.h"
 #include "automation/Dispatch.h"
 #include "automation/TypeInfo.h"
 #include "cvnWCHalv.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 
 namespace cvn::host {

@@ -7,12 +7,12 @@
 #include <filesystem>
 #include <iostream>
 
-#include "apps/host/AtomicFile.h"
 #include "apps/host/BenchCommand.h"
 #include "apps/host/Commands.h"
 #include "apps/host/Json.h"
 #include "apps/host/Scpi.h"
 #include "io/IoSession.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 
 namespace cvn::host {
@@ -24,7 +24,8 @@ constexpr const char* kScpiHelp =
     "                      [--json] [COMMAND...]\n"
     "Sends each COMMAND to the instrument as it stands. A query (a command whose\n"
     "header holds \"?\") prints its reply; a binary block reply is written to FILE\n"
-    "(FILE-2, FILE-3... for later blocks) or shown as its length and first bytes.\n"
+    "(FILE-2, FILE-3... for later blocks; '-': every block on stdout) or shown as\n"
+    "its length and first bytes.\n"
     "Without COMMAND: one command per line of standard input, or, on a terminal, a\n"
     "prompt with history (kept in $XDG_STATE_HOME/wavecatch/scpi_history); an\n"
     "empty line or end of input ends it.\n"
@@ -47,7 +48,12 @@ public:
                 throw UsageError("--timeout takes milliseconds from 1 to 3600000");
             timeout_ = static_cast<int>(ms);
         }
-        if (p.hasValue("--block-out")) blockOut_ = AbsolutePath(p.value("--block-out"));
+        if (p.hasValue("--block-out")) {
+            const std::string& b = p.value("--block-out");
+            if (b == "-" && p.has("--json"))
+                throw UsageError("--json and --block-out - would both write to stdout");
+            blockOut_ = b == "-" ? b : AbsolutePath(b);
+        }
         if (p.has("--json")) json_.beginArray();
     }
 
@@ -68,7 +74,8 @@ public:
             std::string file;
             if (!blockOut_.empty()) {
                 file = blockOut_;
-                if (++blocks_ > 1) {
+                // Standard output takes every block, one after the other.
+                if (++blocks_ > 1 && blockOut_ != "-") {
                     const std::filesystem::path b(blockOut_);
                     file = (b.parent_path() / (b.stem().string() + "-" + std::to_string(blocks_) +
                                                b.extension().string()))
@@ -79,6 +86,8 @@ public:
             if (p_.has("--json")) {
                 json_.key("block_bytes").value(r.data.size());
                 if (!file.empty()) json_.key("file").value(file);
+            } else if (file == "-") {
+                // The block's bytes are the output.
             } else if (!file.empty()) {
                 out_ << "block of " << r.data.size() << " bytes written: " << file << "\n";
             } else {

@@ -6,8 +6,8 @@
 #include <set>
 #include <utility>
 
-#include "apps/host/AtomicFile.h"
 #include "apps/host/AxisLabels.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 
 namespace cvn::host {

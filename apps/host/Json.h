@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "apps/host/AtomicFile.h"
 #include "automation/Variant.h"
+#include "support/AtomicFile.h"
 
 namespace cvn::host {
 

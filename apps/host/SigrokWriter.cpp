@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "apps/host/AtomicFile.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 
 namespace cvn::host {

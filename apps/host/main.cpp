@@ -6,8 +6,12 @@
 #include <vector>
 
 #include "apps/host/Commands.h"
+#include "support/AtomicFile.h"
 
 int main(int argc, char** argv) {
+    // Ctrl-C or a kill in the middle of writing a file leaves no temporary
+    // file behind.
+    cvn::InstallTempFileCleanup();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const int status = cvn::host::RunWavecatch(args, std::cout, std::cerr);
     std::cout.flush();

@@ -13,13 +13,13 @@
 #include <thread>
 
 #include "apps/halvio-sim/SimProcess.h"
-#include "apps/host/AtomicFile.h"
 #include "apps/host/Bench.h"
 #include "apps/host/GuiApp.h"
 #include "apps/host/Scpi.h"
 #include "host/HostFixture.h"
 #include "io/IoSession.h"
 #include "setupfile/CSetupFile.h"
+#include "support/AtomicFile.h"
 
 namespace cvn::host::test {
 namespace {

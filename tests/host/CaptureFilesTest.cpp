@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "apps/host/AtomicFile.h"
 #include "apps/host/CaptureText.h"
 #include "apps/host/ChunkFormatter.h"
 #include "apps/host/Scaling.h"
 #include "host/HostFixture.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 
 namespace cvn::host::test {

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "apps/host/AtomicFile.h"
 #include "apps/host/CommandLine.h"
 #include "apps/host/GuiApp.h"
 #include "apps/host/Plot.h"
 #include "apps/host/Scaling.h"
 #include "host/HostFixture.h"
+#include "support/AtomicFile.h"
 
 namespace cvn::host::test {
 namespace {
