@@ -42,6 +42,9 @@ namespace {
 // The number a capture that delivered nothing raises with: the automation
 // runtime's "cancel was selected".
 constexpr int32_t kCancelled = 32755;
+// The number a failed data set raises with when its data is asked for:
+// the automation runtime's "device I/O error".
+constexpr int32_t kFailedSet = 57;
 constexpr int32_t kNoModule = 429;
 
 PyObject* gErrorType = nullptr;
@@ -81,8 +84,23 @@ struct DataSet {
     py::array raw;
     py::array_t<double> preamble;
     std::optional<py::array_t<double>> time, values;
+    std::string error;  // a set that failed: why; its data is nobody's for certain
 
+    bool ok() const { return error.empty(); }
+    // A failed set hands out no numbers at all.
+    void mustBeOk() const {
+        if (!ok()) raise(kFailedSet, source + ": " + error);
+    }
+    const py::array& rawArray() const {
+        mustBeOk();
+        return raw;
+    }
+    const py::array_t<double>& preambleArray() const {
+        mustBeOk();
+        return preamble;
+    }
     const py::array_t<double>& timeArray() {
+        mustBeOk();
         if (!time) {
             py::array_t<double> t(static_cast<py::ssize_t>(set.raw.size()));
             double* out = t.mutable_data();
@@ -92,6 +110,7 @@ struct DataSet {
         return *time;
     }
     const py::array_t<double>& valueArray() {
+        mustBeOk();
         if (!values) {
             py::array_t<double> v(static_cast<py::ssize_t>(set.raw.size()));
             double* out = v.mutable_data();
@@ -109,6 +128,7 @@ struct DataSet {
 struct Capture {
     std::shared_ptr<const host::CaptureResult> result;
     py::list datasets;
+    py::list failed;
     std::optional<std::string> imagePath;
     int32_t dataType = 0;
     int32_t actionType = 0;
@@ -118,13 +138,16 @@ struct Capture {
     std::string xyDescription;
 
     // The formats' files in folder, as the capture command writes them.
-    std::vector<std::string> save(const std::string& folder, const std::string& format) const {
+    // Files of an earlier capture there that this one does not write are
+    // refused, or with force kept as they are.
+    std::vector<std::string> save(const std::string& folder, const std::string& format,
+                                  bool force) const {
         const std::optional<host::OutputFormats> formats = host::ParseFormats(format);
         if (!formats) raise(5, "format takes a list of csv, json, h5, sr, vcd: " + format);
         host::WrittenFiles w;
         {
             py::gil_scoped_release release;
-            w = host::SaveFormats(*result, folder, *formats);
+            w = host::SaveFormats(*result, folder, *formats, force);
         }
         return w.files;
     }
@@ -139,6 +162,16 @@ std::shared_ptr<DataSet> Convert(const host::DataSet& s, std::vector<host::AxisG
     d->set = s;
     d->raw = RawView(s.raw);
     d->preamble = ArrayOf(s.block.ToNumbers());
+    return d;
+}
+
+std::shared_ptr<DataSet> Convert(const host::FailedSet& f, std::vector<host::AxisGroup>& groups) {
+    auto d = std::make_shared<DataSet>();
+    d->code = f.code;
+    d->source = host::SettingsSourceName(f.code);
+    const host::AxisGroup axis = host::AxisGroupFor(d->code, groups);
+    d->units = {axis.xUnits, axis.yUnits};
+    d->error = f.why;
     return d;
 }
 
@@ -201,13 +234,13 @@ public:
                     failed = std::move(e);
                 }
             };
+        req.progress = report;
         host::CaptureResult r;
         {
-            const host::ProgressSubscription subscription(connection_.module, report);
             // The add-in runs on this thread; other Python threads may run
             // while it waits for the scope.
             py::gil_scoped_release release;
-            r = host::RunCapture(*connection_.object, req);
+            r = host::RunCapture(connection_, req);
         }
         if (failed) throw std::move(*failed);
         if (r.cancel && r.actionType == 0) {
@@ -221,12 +254,22 @@ public:
         c.dataType = r.dataType;
         c.actionType = r.actionType;
         c.model = r.model;
-        c.cancelled = r.cancel;
+        c.cancelled = r.cancel || !r.failed.empty();
         c.warning = r.warning;
         c.xyDescription = r.xyDescription;
         if ((r.actionType & 1) && !r.bmpPath.empty()) c.imagePath = r.bmpPath;
+        // In the add-in's order, the failed sets marked among the others.
         std::vector<host::AxisGroup> groups = host::AxisGroups(r.xyDescription);
-        for (const host::DataSet& s : r.sets) c.datasets.append(py::cast(Convert(s, groups)));
+        size_t good = 0;
+        for (size_t b = 0, f = 0; good < r.sets.size() || f < r.failed.size(); ++b) {
+            if (f < r.failed.size() && r.failed[f].block == b) {
+                py::object d = py::cast(Convert(r.failed[f++], groups));
+                c.datasets.append(d);
+                c.failed.append(d);
+            } else if (good < r.sets.size()) {
+                c.datasets.append(py::cast(Convert(r.sets[good++], groups)));
+            }
+        }
         return c;
     }
 
@@ -271,6 +314,9 @@ std::string Version(const std::optional<std::string>& module) {
 }
 
 std::string Repr(const DataSet& d) {
+    if (!d.ok())
+        return "<wavecatch.DataSet " + d.source + " code=" + std::to_string(d.code) +
+               " failed: " + d.error + ">";
     return "<wavecatch.DataSet " + d.source + " code=" + std::to_string(d.code) +
            " points=" + std::to_string(d.set.raw.size()) + " units=" + d.units.first + "," +
            d.units.second + ">";
@@ -330,25 +376,38 @@ PYBIND11_MODULE(wavecatch, m) {
         .def_property_readonly("values", &DataSet::valueArray,
                                "scaled values (volts; 0..255 for a pod; float64, computed on "
                                "first use)")
-        .def_readonly("raw", &DataSet::raw,
-                      "raw values as delivered (int16 words or uint8 bytes), a read-only "
-                      "view of the add-in's array")
-        .def_readonly("preamble", &DataSet::preamble, "the 11-number preamble block")
+        .def_property_readonly("raw", &DataSet::rawArray,
+                               "raw values as delivered (int16 words or uint8 bytes), a "
+                               "read-only view of the add-in's array")
+        .def_property_readonly("preamble", &DataSet::preambleArray, "the 11-number preamble block")
+        .def_property_readonly("ok", &DataSet::ok,
+                               "False when the transfer failed or the data cannot be told to "
+                               "be this source's: time, values, raw and preamble then raise "
+                               "wavecatch.Error")
+        .def_readonly("error", &DataSet::error, "why the set failed (\"\" when ok)")
         .def("__len__", [](const DataSet& d) { return d.set.raw.size(); })
         .def("__repr__", [](const DataSet& d) { return Repr(d); });
 
     py::class_<Capture>(m, "Capture", "What one capture delivered.")
-        .def_readonly("datasets", &Capture::datasets)
+        .def_readonly("datasets", &Capture::datasets,
+                      "every data set in the add-in's order, failed ones marked (ok False)")
+        .def_readonly("failed", &Capture::failed,
+                      "the data sets that failed, which hand out no data")
         .def_readonly("image_path", &Capture::imagePath, "screen image file (BMP) or None")
         .def_readonly("data_type", &Capture::dataType, "8 one data set, 64 several, +32 image")
         .def_readonly("action_type", &Capture::actionType, "bit 4 waveform data, bit 1 image")
         .def_readonly("model", &Capture::model)
-        .def_readonly("cancelled", &Capture::cancelled, "True when the results are incomplete")
+        .def_readonly("cancelled", &Capture::cancelled,
+                      "True when the results are incomplete (the add-in cancelled, or a data "
+                      "set failed)")
         .def_readonly("warning", &Capture::warning, "raw data and preambles disagree")
         .def_readonly("xy_description", &Capture::xyDescription)
         .def("save", &Capture::save, py::arg("path"), py::arg("format") = "csv,json",
+             py::arg("force") = false,
              "Writes the capture into the folder path in the formats of the list (csv, json, "
-             "h5, sr, vcd), as 'wavecatch capture --format' does; returns the files written.")
+             "h5, sr, vcd), as 'wavecatch capture --format' does, files only for the sets that "
+             "arrived; returns the files written. Files of an earlier capture in path that "
+             "this one does not write raise wavecatch.Error, unless force keeps them.")
         .def("__repr__", [](const Capture& c) { return Repr(c); });
 
     py::class_<Session>(m, "Session",

@@ -64,6 +64,9 @@ struct FaultConfig {
     bool indefiniteBlocks = false;  // send binary blocks as "#0" (data runs to the line feed)
     bool preambleExtra = false;     // the preamble reply carries one more field...
     std::string preambleExtraText;  // ...with this text (empty: a trailing comma)
+    // The waveform faults (short, lying, cut data, bad preamble) hit only
+    // this source's transfer when set, every source's otherwise.
+    std::optional<Source> faultSource;
 };
 
 struct ScopeState {

@@ -101,6 +101,14 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             }
         } else if (a == "--cut-data") {
             o.faults.cutData = true;
+        } else if (a == "--fault-source") {
+            const std::string& name = value();
+            o.faults.faultSource = ParseSource(name);
+            if (!o.faults.faultSource)
+                throw std::invalid_argument(
+                    "--fault-source needs a source such as CHAN2 or POD1, "
+                    "not \"" +
+                    name + "\"");
         } else if (a == "--garbage-preamble") {
             o.faults.garbagePreamble = true;
         } else if (a == "--reset-screen") {
@@ -177,6 +185,8 @@ std::string SimUsage() {
            "                     close the connection (M = close) or go quiet (M = wait)\n"
            "  --cut-data         reset the connection in the middle of waveform data\n"
            "  --garbage-preamble answer the preamble query with meaningless bytes\n"
+           "  --fault-source SRC the data and preamble faults above hit only the transfer\n"
+           "                     of SRC (CHAN1-4, POD1-2, FUNC1); every source without it\n"
            "  --reset-screen     reset the connection in the middle of the screen image\n"
            "  --late-terminator-ms N\n"
            "                     send the line feed after each binary block N ms late\n"

@@ -128,6 +128,19 @@ void RegisterSimulatorCommands(CommandTable& t) {
         c.reply(c.state.faults.preambleExtra ? "\"" + c.state.faults.preambleExtraText + "\""
                                              : "0");
     });
+    // The source the waveform faults hit; ALL for every source.
+    t.add(":SIMulator:FAULt:SOURce", [](CommandContext& c) {
+        if (!c.expectArgs(1, 1)) return;
+        if (KeywordMatches(c.arg(0), "ALL")) {
+            c.state.faults.faultSource.reset();
+            return;
+        }
+        if (auto s = c.sourceArg(0)) c.state.faults.faultSource = *s;
+    });
+    t.add(":SIMulator:FAULt:SOURce?", [](CommandContext& c) {
+        const auto& s = c.state.faults.faultSource;
+        c.reply(s ? SourceName(*s, false) : "ALL");
+    });
     t.add(":SIMulator:FAULt:LIE", [](CommandContext& c) {
         if (!c.expectArgs(1, 1)) return;
         if (auto v = c.choiceArg(0, {"OFF", "CLOSe", "WAIT"}))

@@ -20,10 +20,19 @@ std::string_view Payload(const std::string& block) {
     return std::string_view(block).substr(2 + digits);
 }
 
+// Whether the waveform faults hit the source selected now.
+bool FaultHitsSource(const ScopeState& state) {
+    return !state.faults.faultSource || *state.faults.faultSource == state.source;
+}
+
 // The block the faults make of the real one.
 void ReplyData(CommandContext& c, std::shared_ptr<const std::string> block) {
     const FaultConfig& f = c.state.faults;
     const std::string_view payload = Payload(*block);
+    if (!FaultHitsSource(c.state)) {
+        c.replyBlock(std::move(block));
+        return;
+    }
     if (f.shortData) {
         // One point fewer than the preamble announces, well formed.
         const size_t width = c.state.format == WaveFormat::Word ? 2 : 1;
@@ -126,7 +135,7 @@ void RegisterWaveformCommands(CommandTable& t) {
     });
 
     t.add(":WAVeform:PREamble?", [](CommandContext& c) {
-        if (c.state.faults.garbagePreamble) {
+        if (c.state.faults.garbagePreamble && FaultHitsSource(c.state)) {
             c.reply(std::string(kGarbagePreamble.substr(0, kGarbagePreamble.size() - 1)));
             return;
         }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <future>
 #include <map>
+#include <regex>
 #include <set>
 
 #include "apps/host/CaptureText.h"
@@ -25,6 +26,7 @@
 #include "support/AtomicFile.h"
 #include "support/Error.h"
 #include "support/SettingsStore.h"
+#include "support/StringTable.h"
 
 namespace cvn::host {
 
@@ -41,7 +43,8 @@ std::string SettingsKeyFor(const std::optional<std::string>& registryKey) {
     return *registryKey + "\\" + kDeviceName;
 }
 
-CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request) {
+CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request,
+                         const TransferLog* transfers) {
     // The add-in reads the address from its settings: from a profile of
     // this run's own, so another process writing the user's meanwhile
     // cannot redirect the run.
@@ -66,14 +69,31 @@ CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request) {
     r.bmpPath = getProperty(wc, "BMPfilePath").toString();
     // Waveform results count only when the add-in says they are there; a
     // cancelled call may leave half-filled arrays behind.
-    if (r.actionType & 4) r.sets = SplitDataSets(r.preamble, r.yData, r.warning);
+    if (r.actionType & 4) {
+        CheckedSets checked =
+            CheckDataSets(r.preamble, r.yData, transfers ? &transfers->transfers() : nullptr,
+                          GetResString(202, "Error retreiving scope data."));
+        r.sets = std::move(checked.sets);
+        r.failed = std::move(checked.failed);
+        r.warning = std::move(checked.warning);
+    }
     return r;
 }
 
+CaptureResult RunCapture(const Connection& c, const CaptureRequest& request) {
+    // Every report goes into the log that tells the data sets apart, and
+    // on to the caller's display when there is one.
+    TransferLog log;
+    const ProgressSubscription progress(
+        c.module, [&](const std::string& source, size_t received, size_t total) {
+            log.add(source, received, total);
+            if (request.progress) request.progress(source, received, total);
+        });
+    return RunCapture(*c.object, request, progress.subscribed() ? &log : nullptr);
+}
+
 CaptureResult RunCapture(const CaptureRequest& request) {
-    Connection c = CreateObject(CVN_PROGID_IWAVECATCH, request.modulePath);
-    const ProgressSubscription progress(c.module, request.progress);
-    return RunCapture(*c.object, request);
+    return RunCapture(CreateObject(CVN_PROGID_IWAVECATCH, request.modulePath), request);
 }
 
 std::string DataTypeMeaning(int32_t dataType) {
@@ -120,6 +140,20 @@ std::string DefaultCaptureFolder() {
 
 namespace {
 
+// "failed": the sets left out, with the reason.
+void writeFailed(JsonWriter& j, const CaptureResult& r) {
+    if (r.failed.empty()) return;
+    j.key("failed").beginArray();
+    for (const FailedSet& f : r.failed) {
+        j.beginObject();
+        j.key("source").value(f.name);
+        j.key("code").value(f.code);
+        j.key("why").value(f.why);
+        j.endObject();
+    }
+    j.endArray();
+}
+
 void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
     JsonWriter j(file);
     j.beginObject();
@@ -127,7 +161,14 @@ void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
     j.key("dataType").value(r.dataType);
     j.key("actionType").value(r.actionType);
     j.key("xyDescription").value(r.xyDescription);
-    j.key("preamble").numbers(r.preamble);
+    // The blocks of the sets written: a failed set's block may be another
+    // source's.
+    std::vector<double> preamble;
+    for (const DataSet& s : r.sets) {
+        const std::vector<double> block = s.block.ToNumbers();
+        preamble.insert(preamble.end(), block.begin(), block.end());
+    }
+    j.key("preamble").numbers(preamble);
     j.key("sets").beginArray();
     for (const DataSet& s : r.sets) {
         j.beginObject();
@@ -140,6 +181,7 @@ void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
         j.endObject();
     }
     j.endArray();
+    writeFailed(j, r);
     j.endObject();
     file.write("\n");
 }
@@ -195,17 +237,70 @@ void makeFolder(const std::string& folder) {
         throw Error(75, "Cannot create the folder " + folder + ": " + ec.message(), "wavecatch");
 }
 
-void saveFormats(const CaptureResult& r, const OutputFormats& formats, WrittenFiles& w) {
+// The CSV file of each data set, in their order: the source's name in
+// lower case, with a number when two sets share it.
+std::vector<std::string> csvNames(const CaptureResult& r) {
+    std::vector<std::string> names;
     std::set<std::string> used;
     for (const DataSet& s : r.sets) {
-        if (!formats.csv) break;
         std::string stem;
         for (char c : s.name)
             stem += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         std::string name = stem + ".csv";
         for (int n = 2; used.count(name); ++n) name = stem + "-" + std::to_string(n) + ".csv";
         used.insert(name);
-        produce(w, name, [&](AtomicFileWriter& file) { WriteCsv(file, s, FormattingThreads()); });
+        names.push_back(name);
+    }
+    return names;
+}
+
+bool hasImage(const CaptureResult& r) {
+    return (r.actionType & 1) && !r.bmpPath.empty();
+}
+
+// The names the capture writes: files only for what arrived.
+std::set<std::string> plannedNames(const CaptureResult& r, const OutputFormats& formats,
+                                   bool pictures) {
+    std::set<std::string> names;
+    if (!r.sets.empty()) {
+        if (formats.csv)
+            for (const std::string& n : csvNames(r)) names.insert(n);
+        if (formats.json) names.insert("raw.json");
+        if (formats.h5) names.insert("capture.h5");
+        if (formats.sr) names.insert("capture.sr");
+        if (formats.vcd && HasLogicLines(r)) names.insert("capture.vcd");
+        if (pictures) names.insert("plot.png");
+    }
+    if (pictures && hasImage(r)) names.insert("screen.bmp");
+    return names;
+}
+
+// The earlier capture's files that this one leaves: refused, or kept and named.
+std::vector<std::string> earlierFiles(const std::string& folder,
+                                      const std::set<std::string>& planned, bool keep) {
+    std::vector<std::string> earlier;
+    for (const std::string& name : CaptureFilesIn(folder))
+        if (!planned.count(name)) earlier.push_back((fs::path(folder) / name).string());
+    if (!earlier.empty() && !keep) {
+        std::string list;
+        for (const std::string& f : earlier)
+            list += (list.empty() ? "" : ", ") + fs::path(f).filename().string();
+        throw Error(kEarlierFiles,
+                    folder + " holds files of an earlier capture that this one does not write (" +
+                        list + "); choose another folder, or keep them beside the new files",
+                    "wavecatch");
+    }
+    return earlier;
+}
+
+void saveFormats(const CaptureResult& r, const OutputFormats& formats, WrittenFiles& w) {
+    if (r.sets.empty()) return;
+    if (formats.csv) {
+        const std::vector<std::string> names = csvNames(r);
+        for (size_t i = 0; i < r.sets.size(); ++i)
+            produce(w, names[i], [&](AtomicFileWriter& file) {
+                WriteCsv(file, r.sets[i], FormattingThreads());
+            });
     }
     if (formats.json)
         produce(w, "raw.json", [&](AtomicFileWriter& file) { writeRawJson(file, r); });
@@ -217,40 +312,61 @@ void saveFormats(const CaptureResult& r, const OutputFormats& formats, WrittenFi
         w.files.push_back(path);
     };
     if (formats.h5) byLibrary("capture.h5", WriteHdf5);
-    if (formats.sr && !r.sets.empty()) byLibrary("capture.sr", WriteSigrokSession);
+    if (formats.sr) byLibrary("capture.sr", WriteSigrokSession);
     if (formats.vcd && HasLogicLines(r)) byLibrary("capture.vcd", WriteVcd);
 }
 
 }  // namespace
 
+std::vector<std::string> CaptureFilesIn(const std::string& folder) {
+    static const std::regex kNames(
+        R"((ch[1-4]|func|pod[12]|d[0-9]{1,2}|src-?[0-9]+)(-[0-9]+)?\.csv|raw\.json|)"
+        R"(capture\.(h5|sr|vcd)|screen\.bmp|plot\.png)");
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (std::regex_match(name, kNames)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 WrittenFiles SaveFormats(const CaptureResult& r, const std::string& folder,
-                         const OutputFormats& formats) {
-    WrittenFiles w{folder, {}};
+                         const OutputFormats& formats, bool keepEarlier) {
+    WrittenFiles w{folder, {}, {}};
+    const std::set<std::string> planned = plannedNames(r, formats, false);
+    w.kept = earlierFiles(folder, planned, keepEarlier);
+    if (planned.empty()) return w;
     makeFolder(folder);
     saveFormats(r, formats, w);
     return w;
 }
 
 WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
-                          const OutputFormats& formats) {
-    WrittenFiles w{folder, {}};
+                          const OutputFormats& formats, bool keepEarlier) {
+    WrittenFiles w{folder, {}, {}};
+    const std::set<std::string> planned = plannedNames(r, formats, true);
+    w.kept = earlierFiles(folder, planned, keepEarlier);
+    if (planned.empty()) return w;
     makeFolder(folder);
     // The picture is drawn on its own thread while the data files are
     // formatted (painting into a QImage needs no GUI thread).
     const std::string title = r.model + ": " + DataTypeMeaning(r.dataType);
-    std::future<std::string> plot =
-        std::async(std::launch::async, [&] { return EncodePng(RenderPlot(r.sets, title)); });
+    std::future<std::string> plot;
+    if (!r.sets.empty())
+        plot = std::async(std::launch::async, [&] { return EncodePng(RenderPlot(r.sets, title)); });
     saveFormats(r, formats, w);
     auto write = [&](const std::string& name, std::string_view bytes) {
         produce(w, name, [&](AtomicFileWriter& file) { file.write(bytes); });
     };
-    if ((r.actionType & 1) && !r.bmpPath.empty()) {
+    if (hasImage(r)) {
         write("screen.bmp", ReadWholeFile(r.bmpPath));
         // The add-in leaves its temporary image to the host; the copy is ours.
         std::error_code ec;
         if (insideTempFolder(r.bmpPath)) fs::remove(r.bmpPath, ec);
     }
-    write("plot.png", plot.get());
+    if (plot.valid()) write("plot.png", plot.get());
     return w;
 }
 
@@ -276,6 +392,7 @@ std::string SummaryText(const CaptureResult& r, const WrittenFiles& files) {
         out += "points " + s.name + ":" +
                std::string(s.name.size() < 6 ? 6 - s.name.size() : 1, ' ') +
                std::to_string(s.raw.size()) + "\n";
+    for (const FailedSet& f : r.failed) out += "failed:       " + f.name + ": " + f.why + "\n";
     if (!r.warning.empty()) out += "warning:      " + r.warning + "\n";
     // Full paths, so the lines can be pasted whatever folder the reader is in.
     const auto full = [](const std::string& path) {
@@ -285,6 +402,7 @@ std::string SummaryText(const CaptureResult& r, const WrittenFiles& files) {
     };
     out += "folder:       " + full(files.folder) + "\n";
     for (const std::string& f : files.files) out += "wrote:        " + full(f) + "\n";
+    for (const std::string& f : files.kept) out += "kept:         " + full(f) + "\n";
     return out;
 }
 
@@ -307,11 +425,17 @@ std::string SummaryJson(const CaptureResult& r, const WrittenFiles& files) {
         j.endObject();
     }
     j.endArray();
+    writeFailed(j, r);
     if (!r.warning.empty()) j.key("warning").value(r.warning);
     j.key("folder").value(files.folder);
     j.key("files").beginArray();
     for (const std::string& f : files.files) j.value(f);
     j.endArray();
+    if (!files.kept.empty()) {
+        j.key("kept").beginArray();
+        for (const std::string& f : files.kept) j.value(f);
+        j.endArray();
+    }
     j.endObject();
     return j.text() + "\n";
 }

@@ -40,15 +40,21 @@ struct CaptureResult {
     automation::Variant yData;
     std::string xyDescription;
     std::string bmpPath;
-    std::vector<DataSet> sets;
-    std::string warning;  // raw data and preambles disagree
+    std::vector<DataSet> sets;      // only data known to be its source's
+    std::vector<FailedSet> failed;  // the others: never written, never handed on
+    std::string warning;            // point counts that differ from the preambles
 };
 
-// Runs the capture on the object of `connection` (an IWavecatch). Automation
-// errors of the add-in propagate as cvn::Error.
-CaptureResult RunCapture(automation::IDispatchObject& wavecatch, const CaptureRequest& request);
-// Loads the module, creates the object, runs the capture (with the
-// request's progress callback subscribed).
+// Runs the capture on `wavecatch` (an IWavecatch object). `transfers` are
+// the block transfers its module reported meanwhile (null: it reports none),
+// by which the data sets are told apart. Automation errors of the add-in
+// propagate as cvn::Error.
+CaptureResult RunCapture(automation::IDispatchObject& wavecatch, const CaptureRequest& request,
+                         const TransferLog* transfers = nullptr);
+// Runs the capture on the connection's object with its module's transfer
+// progress subscribed (and passed on to the request's callback).
+CaptureResult RunCapture(const Connection& connection, const CaptureRequest& request);
+// Loads the module, creates the object and runs the capture as above.
 CaptureResult RunCapture(const CaptureRequest& request);
 
 std::string DataTypeMeaning(int32_t dataType);
@@ -57,6 +63,7 @@ std::string ActionTypeMeaning(int32_t actionType);
 struct WrittenFiles {
     std::string folder;
     std::vector<std::string> files;  // paths inside folder, in writing order
+    std::vector<std::string> kept;   // files of an earlier capture left as they were
 };
 
 // The files a capture is saved as, besides the screen image and the plot.
@@ -73,15 +80,24 @@ std::optional<OutputFormats> ParseFormats(const std::string& list);
 
 // "./wavecatch-YYYYMMDD-HHMMSS" (with a suffix when that exists already).
 std::string DefaultCaptureFolder();
+// The files in folder that a capture writes (ch1.csv, d3.csv, raw.json,
+// capture.h5, screen.bmp, plot.png...), by name, sorted; none when the
+// folder does not exist.
+std::vector<std::string> CaptureFilesIn(const std::string& folder);
 // Writes the formats' files (a vcd only when there are logic lines),
 // screen.bmp (when an image came) and plot.png into folder (created when
-// missing). Needs a QGuiApplication for the plot. Throws cvn::Error when a
-// file cannot be written.
+// missing), files only for what arrived: no data sets, no data files and
+// no plot. Files of an earlier capture that this one does not write are
+// refused (cvn::Error kEarlierFiles naming them) unless keepEarlier, which
+// leaves them as they are and names them in `kept`. Needs a
+// QGuiApplication for the plot. Throws cvn::Error when a file cannot be
+// written.
+inline constexpr int32_t kEarlierFiles = 58;  // "file already exists"
 WrittenFiles WriteCapture(const CaptureResult& result, const std::string& folder,
-                          const OutputFormats& formats = {});
+                          const OutputFormats& formats = {}, bool keepEarlier = false);
 // Only the formats' files, without image and plot (no Qt needed).
 WrittenFiles SaveFormats(const CaptureResult& result, const std::string& folder,
-                         const OutputFormats& formats);
+                         const OutputFormats& formats, bool keepEarlier = false);
 
 // The summary the capture command prints, as lines or as JSON.
 std::string SummaryText(const CaptureResult& result, const WrittenFiles& files);

@@ -26,7 +26,7 @@ namespace {
 
 constexpr const char* kCaptureHelp =
     "usage: wavecatch capture [--address ADDR] [--dialog] [--registry-key KEY]\n"
-    "                         [--points N|MAX] [--out DIR] [--format LIST]\n"
+    "                         [--points N|MAX] [--out DIR] [--force] [--format LIST]\n"
     "                         [--module PATH] [--json]\n"
     "Fetches data through the add-in (GetDataFromInstrument) and saves it in DIR\n"
     "(default ./wavecatch-<date>-<time>) in the formats of LIST (default csv,json):\n"
@@ -40,13 +40,21 @@ constexpr const char* kCaptureHelp =
     "this run uses, whatever another run stores meanwhile; it is stored as the\n"
     "last address after a successful connection. --registry-key selects another\n"
     "settings key.\n"
-    "Exits with 1 when the add-in reports Cancel.\n";
+    "Files are written only for data that arrived. A source whose transfer failed,\n"
+    "or whose data cannot be told for certain to be its own, is named on stderr\n"
+    "(\"wavecatch: CH2: transfer failed (...)\") and written in no format.\n"
+    "An existing DIR that holds files of a capture (ch1.csv, raw.json, plot.png...)\n"
+    "is refused before anything is fetched, naming them (exit 2); --force writes\n"
+    "into it all the same: the new files replace theirs, and files this capture\n"
+    "does not write stay as they were and are named (\"kept:\").\n"
+    "Exits with 1 when the add-in reports Cancel or any source failed.\n";
 constexpr const char* kDemoHelp =
-    "usage: wavecatch demo [--out DIR] [--module PATH] [--json]\n"
+    "usage: wavecatch demo [--out DIR] [--force] [--module PATH] [--json]\n"
     "Starts the simulator (model MSOHX5104) on a free port of 127.0.0.1, points a\n"
     "temporary settings key at it, captures the screen and channels 1 to 4 and\n"
     "pod 1 silently, saves the results like capture does, and stops the\n"
-    "simulator. Uses the registered module, else the one beside wavecatch.\n";
+    "simulator. Uses the registered module, else the one beside wavecatch.\n"
+    "DIR and --force as for capture.\n";
 
 constexpr const char* kDemoRegistryKey = "Corvane\\Linkara\\WavecatchDemo";
 constexpr const char* kDemoModel = "MSOHX5104";
@@ -58,17 +66,44 @@ OutputFormats formatsOf(const ParsedArgs& p) {
     return *f;
 }
 
+// An --out that holds an earlier capture is refused before anything is
+// fetched: the two would mix, and the new files would replace the old.
+bool refuseEarlierCapture(const ParsedArgs& p, std::ostream& err) {
+    if (!p.hasValue("--out") || p.has("--force")) return false;
+    const std::vector<std::string> earlier = CaptureFilesIn(p.value("--out"));
+    if (earlier.empty()) return false;
+    std::string list;
+    for (const std::string& name : earlier) list += (list.empty() ? "" : ", ") + name;
+    err << "wavecatch: " << p.value("--out") << " holds files of an earlier capture (" << list
+        << "): choose another --out, or pass --force to write into it (files this capture "
+           "does not write are kept)\n";
+    return true;
+}
+
 int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::ostream& err) {
     if (r.cancel && r.actionType == 0) {
         err << "wavecatch: the add-in reported Cancel: no data was fetched\n";
         if (p.has("--json")) out << SummaryJson(r, {});
         return kExitFailed;
     }
-    const WrittenFiles files = WriteCapture(
-        r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder(), formatsOf(p));
+    for (const FailedSet& f : r.failed) err << "wavecatch: " << f.name << ": " << f.why << "\n";
+    const WrittenFiles files =
+        WriteCapture(r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder(),
+                     formatsOf(p), p.has("--force"));
     out << (p.has("--json") ? SummaryJson(r, files) : SummaryText(r, files));
+    for (const std::string& f : files.kept)
+        err << "wavecatch: " << f << " is from an earlier capture: this one did not write it\n";
     if (r.cancel) {
         err << "wavecatch: the add-in reported Cancel: the results are incomplete\n";
+        return kExitFailed;
+    }
+    if (!r.failed.empty()) {
+        err << "wavecatch: " << r.failed.size() << " of " << r.failed.size() + r.sets.size()
+            << " data sets failed and were not written\n";
+        return kExitFailed;
+    }
+    if (files.files.empty()) {
+        err << "wavecatch: nothing arrived, nothing was written\n";
         return kExitFailed;
     }
     return 0;
@@ -79,10 +114,11 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
 int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs p = ParseArgs(
         args, {"--address", "--registry-key", "--points", "--out", "--module", "--format"},
-        {"--help", "--dialog", "--json"});
+        {"--help", "--dialog", "--json", "--force"});
     if (p.has("--help")) return PrintHelp(out, kCaptureHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     formatsOf(p);  // a wrong list is refused before anything is fetched
+    if (refuseEarlierCapture(p, err)) return kExitUsage;
     CaptureRequest req;
     req.modulePath = ModuleToUse(CVN_PROGID_IWAVECATCH, p.value("--module"));
     req.address = p.value("--address");
@@ -110,9 +146,10 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
 }
 
 int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    const ParsedArgs p = ParseArgs(args, {"--out", "--module"}, {"--help", "--json"});
+    const ParsedArgs p = ParseArgs(args, {"--out", "--module"}, {"--help", "--json", "--force"});
     if (p.has("--help")) return PrintHelp(out, kDemoHelp);
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
+    if (refuseEarlierCapture(p, err)) return kExitUsage;
     std::string module = p.hasValue("--module") ? AbsoluteModulePath(p.value("--module")) : "";
     // A fresh machine has registered nothing: use the module built beside us.
     if (module.empty() && !automation::LookUpClass(CVN_PROGID_IWAVECATCH)) {
@@ -172,7 +209,7 @@ int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     req.address = sim.address();
     req.registryKey = kDemoRegistryKey;
     req.points = "1000";
-    const CaptureResult r = RunCapture(*wc.object, req);
+    const CaptureResult r = RunCapture(wc, req);
     const int status = finish(r, p, out, err);
     sim.stop();
     return status;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apps/host/RawSamples.h"
+#include "apps/host/TransferProgress.h"
 #include "automation/Variant.h"
 
 namespace cvn::host {
@@ -63,6 +64,34 @@ struct DataSet {
 // `warning` says so.
 std::vector<DataSet> SplitDataSets(const std::vector<double>& preamble,
                                    const automation::Variant& yData, std::string& warning);
+
+// A data set the host does not hand on, because its data may be another
+// source's: the add-in appends a failed source's block and data as they
+// stand after the failure, which is the previous source's data.
+struct FailedSet {
+    std::string name;  // "CH2", "D3"
+    int32_t code = 0;
+    std::string why;   // "transfer failed (Error retreiving scope data.)"
+    size_t block = 0;  // its place among the add-in's blocks
+};
+
+struct CheckedSets {
+    std::vector<DataSet> sets;      // each certainly its source's data
+    std::vector<FailedSet> failed;  // in the add-in's order
+    std::string warning;            // point counts that differ from the preamble's
+};
+
+// Cuts YData by what really arrived for each source: the capture's block
+// transfers (null when the module reports none) say which source's block
+// came whole and how many bytes it held; a source without one kept the
+// data of the read before it. A set whose source cannot be told for
+// certain (the lengths do not add up, a source read twice with a failure
+// among the reads, a pod set that holds more than bytes) fails, and so
+// does one with no points. `failureText` is the add-in's message for a
+// failed transfer.
+CheckedSets CheckDataSets(const std::vector<double>& preamble, const automation::Variant& yData,
+                          const std::vector<BlockTransfer>* transfers,
+                          const std::string& failureText);
 
 // The numbers of a Variant holding an array (of any numeric element type),
 // or nothing for Empty.

@@ -10,11 +10,26 @@ namespace cvn::host {
 ProgressSubscription::ProgressSubscription(std::shared_ptr<AddinModule> module,
                                            ProgressCallback callback)
     : module_(std::move(module)), callback_(std::move(callback)) {
-    if (module_ && callback_) module_->setTransferProgress(&forward, this);
+    if (module_ && callback_) subscribed_ = module_->setTransferProgress(&forward, this);
 }
 
 ProgressSubscription::~ProgressSubscription() {
-    if (module_ && callback_) module_->setTransferProgress(nullptr, nullptr);
+    if (subscribed_) module_->setTransferProgress(nullptr, nullptr);
+}
+
+void TransferLog::add(const std::string& source, size_t received, size_t total) {
+    bool next = transfers_.empty();
+    if (!next) {
+        const BlockTransfer& last = transfers_.back();
+        // A definite block ends with its last byte; an indefinite one's
+        // reports only grow, so a smaller count is a new block.
+        next = last.source != source || last.total != total ||
+               (total > 0 && last.received >= total) || received < last.received;
+    }
+    if (next) transfers_.push_back({source, 0, total, 0});
+    BlockTransfer& t = transfers_.back();
+    t.received = received;
+    ++t.reports;
 }
 
 void ProgressSubscription::forward(void* context, const char* source, uint64_t received,

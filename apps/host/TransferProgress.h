@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "apps/host/AddinLoader.h"
 
@@ -17,12 +18,36 @@ namespace cvn::host {
 using ProgressCallback =
     std::function<void(const std::string& source, size_t received, size_t total)>;
 
+// One source's data block as its progress reports told it: the source
+// keyword the add-in named (" Channel2", " POD1"), the bytes of the last
+// report and the block's declared size (0 for an indefinite block).
+struct BlockTransfer {
+    std::string source;
+    size_t received = 0;
+    size_t total = 0;
+    size_t reports = 0;
+};
+
+// The transfers of one capture, in the order the add-in read them. A
+// report for another source, or one after a definite block was complete,
+// starts the next transfer; a read that failed before its block began
+// leaves no transfer at all.
+class TransferLog {
+public:
+    void add(const std::string& source, size_t received, size_t total);
+    const std::vector<BlockTransfer>& transfers() const { return transfers_; }
+
+private:
+    std::vector<BlockTransfer> transfers_;
+};
+
 // Receives the module's transfer progress while it lives. A module without
-// the entry point gives none.
+// the entry point gives none (subscribed() is false then).
 class ProgressSubscription {
 public:
     ProgressSubscription(std::shared_ptr<AddinModule> module, ProgressCallback callback);
     ~ProgressSubscription();
+    bool subscribed() const { return subscribed_; }
     ProgressSubscription(const ProgressSubscription&) = delete;
     ProgressSubscription& operator=(const ProgressSubscription&) = delete;
 
@@ -31,6 +56,7 @@ private:
 
     std::shared_ptr<AddinModule> module_;
     ProgressCallback callback_;
+    bool subscribed_ = false;
 };
 
 // One line per data set on a terminal: source, MB received of total, MB/s

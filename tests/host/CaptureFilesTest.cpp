@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "apps/host/CaptureText.h"
 #include "apps/host/ChunkFormatter.h"
@@ -146,6 +147,117 @@ TEST(CaptureText, TimesAreWrittenAsPrintfWrites12Digits) {
         *AppendTime(got, v) = '\0';
         ASSERT_STREQ(got, expected) << v;
     }
+}
+
+}  // namespace cvn::host::test
+
+namespace cvn::host::test {
+
+// Which set is whose, from the blocks and the transfers reported: a cell's
+// blocks (code, announced points), the reports (source, bytes, total) and
+// the raw values' count; what must come out good (name:points) and failed.
+TEST(CheckDataSets, EachSetIsItsSourcesOrFails) {
+    using T = BlockTransfer;
+    struct Cell {
+        const char* what;
+        std::vector<std::pair<int32_t, double>> blocks;
+        std::optional<std::vector<T>> transfers;
+        size_t values;
+        std::vector<std::string> good, failed;
+    };
+    const size_t mib = size_t{1} << 20;
+    const Cell cells[] = {
+        {"all whole",
+         {{1, 10}, {8, 10}},
+         std::vector<T>{{" Channel1", 20, 20}, {" POD1", 10, 10}},
+         20,
+         {"CH1:10", "POD1:10"},
+         {}},
+        {"short blocks",
+         {{1, 10}, {2, 10}},
+         std::vector<T>{{" Channel1", 18, 18}, {" Channel2", 18, 18}},
+         18,
+         {"CH1:9", "CH2:9"},
+         {}},
+        {"no transfer: the previous data",
+         {{1, 10}, {2, 10}},
+         std::vector<T>{{" Channel1", 20, 20}},
+         20,
+         {"CH1:10"},
+         {"CH2"}},
+        {"cut block",
+         {{1, 10}, {2, 10}},
+         std::vector<T>{{" Channel1", 20, 20}, {" Channel2", 6, 20}},
+         20,
+         {"CH1:10"},
+         {"CH2"}},
+        {"odd word block", {{1, 10}}, std::vector<T>{{" Channel1", 19, 19}}, 0, {}, {"CH1"}},
+        {"first fails: nothing appended",
+         {{1, 10}, {2, 10}},
+         std::vector<T>{{" Channel2", 20, 20}},
+         10,
+         {"CH2:10"},
+         {"CH1"}},
+        {"bits share the pod's read",
+         {{1, 4}, {100, 4}, {101, 4}},
+         std::vector<T>{{" Channel1", 8, 8}, {" POD1", 4, 4}},
+         12,
+         {"CH1:4", "D0:4", "D1:4"},
+         {}},
+        {"bits of a failed pod",
+         {{1, 4}, {100, 4}, {101, 4}},
+         std::vector<T>{{" Channel1", 8, 8}},
+         12,
+         {"CH1:4"},
+         {"D0", "D1"}},
+        {"indefinite block ended", {{1, 3}}, std::vector<T>{{" Channel1", 6, 0}}, 3, {"CH1:3"}, {}},
+        {"indefinite block stopped at a step",
+         {{1, 1e6}},
+         std::vector<T>{{" Channel1", mib, 0}},
+         0,
+         {},
+         {"CH1"}},
+        {"read twice, one failed",
+         {{1, 5}, {1, 5}},
+         std::vector<T>{{" Channel1", 10, 10}},
+         10,
+         {},
+         {"CH1", "CH1"}},
+        {"read twice, both whole",
+         {{1, 5}, {1, 4}},
+         std::vector<T>{{" Channel1", 10, 10}, {" Channel1", 8, 8}},
+         9,
+         {"CH1:5", "CH1:4"},
+         {}},
+        {"lengths do not add up", {{1, 5}}, std::vector<T>{{" Channel1", 10, 10}}, 7, {}, {"CH1"}},
+        {"no reports: the preambles", {{1, 5}, {2, 5}}, std::nullopt, 10, {"CH1:5", "CH2:5"}, {}},
+        {"no reports, lengths off", {{1, 5}, {2, 5}}, std::nullopt, 9, {}, {"CH1", "CH2"}},
+        {"unknown code", {{9, 5}}, std::vector<T>{{" Channel1", 10, 10}}, 5, {}, {"SRC9"}},
+    };
+    for (const Cell& c : cells) {
+        std::vector<double> preamble;
+        for (const auto& [code, points] : c.blocks) {
+            const std::vector<double> b = preambleFor(static_cast<size_t>(points), code);
+            preamble.insert(preamble.end(), b.begin(), b.end());
+        }
+        // Small values, so a pod's set holds bytes.
+        DataVector<int16_t> values(c.values);
+        for (size_t i = 0; i < c.values; ++i) values[i] = static_cast<int16_t>(i % 200);
+        const Variant raw = c.values ? Variant(std::move(values)) : Variant();
+        const CheckedSets got =
+            CheckDataSets(preamble, raw, c.transfers ? &*c.transfers : nullptr, "why");
+        std::vector<std::string> good, failed;
+        for (const DataSet& s : got.sets)
+            good.push_back(s.name + ":" + std::to_string(s.raw.size()));
+        for (const FailedSet& f : got.failed) failed.push_back(f.name);
+        EXPECT_EQ(good, c.good) << c.what;
+        EXPECT_EQ(failed, c.failed) << c.what;
+    }
+    // A pod set whose values are no bytes is a channel's words.
+    const CheckedSets pod = CheckDataSets(preambleFor(4, 8), words(4), nullptr, "why");
+    EXPECT_TRUE(pod.sets.empty());
+    ASSERT_EQ(pod.failed.size(), 1u);
+    EXPECT_NE(pod.failed[0].why.find("no bytes"), std::string::npos);
 }
 
 }  // namespace cvn::host::test

@@ -9,9 +9,11 @@
 #include <string>
 
 #include "apps/halvio-sim/SimProcess.h"
+#include "apps/host/AtomicFile.h"
 #include "apps/host/Capture.h"
 #include "apps/host/GuiApp.h"
 #include "host/HostFixture.h"
+#include "io/IoSession.h"
 #include "support/SettingsStore.h"
 
 namespace cvn::host::test {
@@ -148,6 +150,147 @@ TEST_F(CaptureTest, CaptureCommandWritesDataImageAndPlot) {
     double hi = -1e9;
     for (const auto& row : rows) hi = std::max(hi, row.second);
     EXPECT_NEAR(hi, 0.8, 0.1);
+}
+
+// A source whose transfer fails gets the data of the read before it from
+// the add-in; the host names it, writes it nowhere and exits 1. The cells
+// aim the simulator's faults at one source.
+TEST_F(CaptureTest, AFailedSourceIsNamedAndWrittenNowhere) {
+    struct Cell {
+        const char* faults;  // simulator commands
+        const char* sources;
+        bool bits;
+        std::vector<std::string> good, failed;
+    };
+    const Cell cells[] = {
+        // The preamble read fails: the set repeats CH1's block and data, so
+        // the lengths add up; only the missing transfer tells.
+        {":SIM:FAUL:SOUR CHAN2;:SIM:FAUL:BADP ON",
+         "CHAN1,CHAN2,POD1",
+         false,
+         {"ch1", "pod1"},
+         {"CH2"}},
+        // The pod would hold channel 2's words.
+        {":SIM:FAUL:SOUR POD1;:SIM:FAUL:BADP ON",
+         "CHAN1,CHAN2,POD1",
+         false,
+         {"ch1", "ch2"},
+         {"POD1"}},
+        // Cut in the middle of its block: the link is gone for the pod too.
+        {":SIM:FAUL:SOUR CHAN2;:SIM:FAUL:CUT ON",
+         "CHAN1,CHAN2,POD1",
+         false,
+         {"ch1"},
+         {"CH2", "POD1"}},
+        // A pod delivered only as bits: every bit names the pod's failure.
+        {":SIM:FAUL:SOUR POD1;:SIM:FAUL:BADP ON",
+         "CHAN1",
+         true,
+         {"ch1"},
+         {"D0", "D1", "D2", "D3", "D4", "D5", "D6", "D7"}},
+        // Every transfer fails: no file at all, not even the folder.
+        {":SIM:FAUL:BADP ON", "CHAN1,CHAN2", false, {}, {"CH1", "CH2"}},
+    };
+    int n = 0;
+    for (const Cell& c : cells) {
+        sim::SimProcess sim({"--model", "MSOHX5104"});
+        {
+            auto side = io::IoManager().Open(sim.address());
+            side->Output(c.faults);
+            side->Output(":SIMulator:LOG:COUNt?");
+            side->EnterText();
+        }
+        profile(c.sources, false, c.bits);
+        const std::string dir = home_.root() + "/failed" + std::to_string(n++);
+        const Run r = run({"capture", "--module", kModulePath, "--address", sim.address(),
+                           "--registry-key", kKey, "--points", "1000", "--out", dir, "--json"});
+        SCOPED_TRACE(c.faults + std::string(" ") + c.sources + "\n" + r.err);
+        EXPECT_EQ(r.status, kExitFailed);
+        for (const std::string& name : c.failed) {
+            const std::string why = c.bits
+                                        ? "transfer of POD1 failed (Error retreiving scope data.)"
+                                        : "transfer failed (Error retreiving scope data.)";
+            EXPECT_NE(r.err.find("wavecatch: " + name + ": " + why + "\n"), std::string::npos)
+                << name;
+            EXPECT_NE(r.out.find("{\"source\":\"" + name + "\""), std::string::npos) << name;
+        }
+        std::vector<std::string> written;
+        for (const std::string& f : CaptureFilesIn(dir))
+            if (f.ends_with(".csv")) written.push_back(f.substr(0, f.size() - 4));
+        EXPECT_EQ(written, c.good);
+        EXPECT_EQ(std::filesystem::exists(dir), !c.good.empty());
+        if (c.good.empty()) continue;
+        // raw.json holds the good sets alone, each with its own preamble.
+        const std::string json = ReadWholeFile(dir + "/raw.json");
+        const size_t failedAt = json.find("\"failed\":[");
+        ASSERT_NE(failedAt, std::string::npos);
+        for (const std::string& name : c.failed)
+            EXPECT_EQ(json.substr(0, failedAt).find("\"source\":\"" + name + "\""),
+                      std::string::npos)
+                << name;
+    }
+}
+
+// A scope that sends every block one point short of its preamble: each set
+// is cut where its own block ended, never with the next source's samples.
+TEST_F(CaptureTest, ShortBlocksAreCutWhereTheyEnded) {
+    sim::SimProcess sim({"--model", "MSOHX5104", "--short-data"});
+    profile("CHAN1,CHAN2,POD1", false);
+    CaptureRequest req;
+    req.modulePath = kModulePath;
+    req.address = sim.address();
+    req.registryKey = kKey;
+    req.points = "1000";
+    const CaptureResult r = RunCapture(req);
+    ASSERT_EQ(codesOf(r), (std::vector<int32_t>{1, 2, 8}));
+    EXPECT_TRUE(r.failed.empty());
+    for (const DataSet& s : r.sets) {
+        EXPECT_EQ(s.raw.size(), 999u) << s.name;
+        EXPECT_NE(r.warning.find(s.name + ": 999 points came, the preamble announces 1000"),
+                  std::string::npos)
+            << r.warning;
+    }
+    // Channel 2 ends as a 0.8 V sine, not in pod bytes read as volts.
+    double hi = 0;
+    for (size_t i = 0; i < r.sets[1].raw.size(); ++i)
+        hi = std::max(hi, std::fabs(r.sets[1].Value(i)));
+    EXPECT_LT(hi, 0.9);
+    for (size_t i = 0; i < r.sets[2].raw.size(); ++i)
+        ASSERT_TRUE(r.sets[2].raw[i] >= 0 && r.sets[2].raw[i] <= 255) << i;
+}
+
+// An earlier capture's folder: refused before anything is fetched; with
+// --force a failing capture replaces nothing and names what it kept.
+TEST_F(CaptureTest, AFailedCaptureNeverReplacesGoodFiles) {
+    profile("CHAN1,CHAN2", false);
+    const std::string dir = home_.root() + "/earlier";
+    const std::vector<std::string> base = {
+        "capture",  "--module", kModulePath, "--address", sim_.address(), "--registry-key", kKey,
+        "--points", "1000",     "--out",     dir};
+    ASSERT_EQ(run(base).status, 0);
+    const std::string ch2 = ReadWholeFile(dir + "/ch2.csv");
+
+    Run r = run(base);
+    EXPECT_EQ(r.status, kExitUsage);
+    EXPECT_NE(r.err.find("holds files of an earlier capture (ch1.csv, ch2.csv, plot.png, "
+                         "raw.json)"),
+              std::string::npos)
+        << r.err;
+
+    {
+        auto side = io::IoManager().Open(sim_.address());
+        side->Output(":SIM:FAUL:SOUR CHAN2;:SIM:FAUL:BADP ON");
+        side->Output(":SIMulator:LOG:COUNt?");
+        side->EnterText();
+    }
+    std::vector<std::string> forced = base;
+    forced.push_back("--force");
+    r = run(forced);
+    EXPECT_EQ(r.status, kExitFailed);
+    EXPECT_NE(r.out.find("kept:         " + dir + "/ch2.csv"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(dir + "/ch2.csv is from an earlier capture"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadWholeFile(dir + "/ch2.csv"), ch2);
+    EXPECT_NE(ReadWholeFile(dir + "/ch1.csv"), "time_s,volts\n");
 }
 
 TEST_F(CaptureTest, ScopeCommandDrivesTheScopeObject) {

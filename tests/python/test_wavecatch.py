@@ -174,6 +174,41 @@ class CaptureTest(unittest.TestCase):
                 s.capture(points=1000000, progress=fail)
 
 
+class FailedSourceTest(unittest.TestCase):
+    def test_a_failed_source_is_marked_and_hands_out_no_data(self):
+        # Channel 2's preamble read fails: the add-in appends channel 1's
+        # block and data again under channel 2's code.
+        with Simulator("--model", "MSOHX5104", "--garbage-preamble",
+                       "--fault-source", "CHAN2") as sim:
+            c = session(sim.address, "CHAN1,CHAN2,POD1").capture(points=1000)
+        self.assertEqual([d.source for d in c.datasets], ["CHAN1", "CHAN2", "POD1"])
+        self.assertEqual([d.ok for d in c.datasets], [True, False, True])
+        ch2 = c.datasets[1]
+        self.assertEqual([d.source for d in c.failed], ["CHAN2"])
+        self.assertIs(c.failed[0], ch2)
+        self.assertTrue(c.cancelled)
+        self.assertIn("transfer failed (Error retreiving scope data.)", ch2.error)
+        for name in ("values", "raw", "time", "preamble"):
+            with self.assertRaises(wavecatch.Error, msg=name):
+                getattr(ch2, name)
+        self.assertEqual(len(c.datasets[0].values), 1000)
+
+        folder = os.path.join(ROOT, "failed")
+        self.assertEqual(sorted(os.path.basename(f) for f in c.save(folder)),
+                         ["ch1.csv", "pod1.csv", "raw.json"])
+        # An earlier capture's file that this one does not write: refused,
+        # or kept as it is with force.
+        earlier = os.path.join(folder, "ch2.csv")
+        with open(earlier, "w") as f:
+            f.write("time_s,volts\n0,1\n")
+        with self.assertRaises(wavecatch.Error) as caught:
+            c.save(folder)
+        self.assertIn("ch2.csv", str(caught.exception))
+        c.save(folder, force=True)
+        with open(earlier) as f:
+            self.assertEqual(f.read(), "time_s,volts\n0,1\n")
+
+
 class ErrorTest(unittest.TestCase):
     def test_failures_raise_wavecatch_error(self):
         # A simulator that has stopped leaves a port where nobody answers:
