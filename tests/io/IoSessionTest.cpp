@@ -183,7 +183,8 @@ TEST(IoSessionProgress, ReportsBlockDataOncePerStepAndAtTheEnd) {
     EXPECT_EQ(f->session.EnterText(), "NEXT\n");  // text replies report nothing
     EXPECT_TRUE(calls.empty());
 
-    // Words, raw reads of a block, and an indefinite block (size unknown).
+    // Words, raw reads of a block, and an indefinite block (its size known
+    // at the end).
     auto w = makeSession({{"#14\x01\x02\x03\x04\n"}, {"#16abcdef\n"}});
     auto m = makeSession({{"#0xyz\n", true}}, AtEnd::Silent, true);
     for (IoSession* s : {&w->session, &m->session}) {
@@ -195,7 +196,7 @@ TEST(IoSessionProgress, ReportsBlockDataOncePerStepAndAtTheEnd) {
     std::array<uint8_t, 64> buf{};
     EXPECT_EQ(w->session.ReadBytes(buf.data(), buf.size()), 10u);
     EXPECT_EQ(str(m->session.EnterBytes()), "xyz");
-    EXPECT_EQ(calls, (Calls{{4, 4}, {6, 6}, {3, 0}}));
+    EXPECT_EQ(calls, (Calls{{4, 4}, {6, 6}, {3, 3}}));
 
     // A raw read of a block on a message-based bus: once, complete.
     calls.clear();
