@@ -92,9 +92,9 @@ public:
                 buf_.resize(grown);
             }
             if (end_ == buf_.size()) {
-                throw IoError(kIoBlockTooLarge, "a reply longer than " +
-                                                    std::to_string(IoSession::kMaxBlockBytes) +
-                                                    " bytes");
+                throw IoError(
+                    kIoBlockTooLarge,
+                    "a reply longer than " + std::to_string(IoSession::kMaxBlockBytes) + " bytes");
             }
         }
         bool end = false;

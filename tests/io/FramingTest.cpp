@@ -71,8 +71,8 @@ TEST(IoFramingIndefinite, LineFeedsInsideTheDataDoNotEndTheBlock) {
     // Data that pauses right after a line feed, as a retransmitted TCP
     // segment makes it (200 ms at least, more when that is lost too).
     for (int pauseMs : {30, 250, 700}) {
-        auto paused = makeSession(
-            {{"#0\x01\n"}, {"\x02\x03\n", false, pauseMs}, {"MAIN\n", false, 1100}});
+        auto paused =
+            makeSession({{"#0\x01\n"}, {"\x02\x03\n", false, pauseMs}, {"MAIN\n", false, 1100}});
         paused->session.SetTimeout(3000);
         EXPECT_EQ(paused->session.EnterWords(), (DataVector<int16_t>{0x010a, 0x0203})) << pauseMs;
         EXPECT_EQ(paused->session.EnterText(), "MAIN\n");

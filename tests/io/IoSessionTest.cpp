@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 
 #include "SessionFixture.h"
 #include "io/IoError.h"
@@ -160,6 +161,43 @@ TEST(IoSessionTimeout, SilentInstrumentFailsWithinTimeout) {
     EXPECT_EQ(errorOf([&] { f->session.EnterText(); }).code(), kIoTimeout);
     EXPECT_EQ(errorOf([&] { f->session.EnterBytes(); }).code(), kIoTimeout);
     EXPECT_EQ(errorOf([&] { f->session.ReadBytes(buf.data(), buf.size()); }).code(), kIoTimeout);
+}
+
+// An instrument that never stops sending: text without a line feed, or
+// the data of a "#0" block without its end.
+class EndlessTransport : public Transport {
+public:
+    EndlessTransport(std::string start, bool messageBased)
+        : start_(std::move(start)), messageBased_(messageBased) {}
+    void write(const uint8_t*, size_t, Deadline) override {}
+    size_t read(uint8_t* data, size_t size, Deadline, bool& end) override {
+        end = false;
+        const size_t n = std::min(size, start_.empty() ? size_t{1} << 20 : start_.size());
+        if (!start_.empty()) {
+            std::memcpy(data, start_.data(), n);
+            start_.erase(0, n);
+        } else {
+            std::memset(data, 'x', n);
+        }
+        sent += n;
+        return n;
+    }
+    bool messageBased() const override { return messageBased_; }
+    size_t sent = 0;
+
+private:
+    std::string start_;
+    bool messageBased_;
+};
+
+TEST(IoSessionLimits, AReplyThatNeverEndsStopsAtTheSizeCap) {
+    auto t = std::make_unique<EndlessTransport>("+1.0", false);
+    EndlessTransport* endless = t.get();
+    IoSession session("endless", std::move(t));
+    session.SetTimeout(600000);
+    EXPECT_EQ(errorOf([&] { session.EnterText(); }).code(), kIoBlockTooLarge);
+    // Read no further than the cap and one read past it.
+    EXPECT_LE(endless->sent, IoSession::kMaxBlockBytes + (size_t{2} << 20));
 }
 
 TEST(IoSessionProgress, ReportsBlockDataOncePerStepAndAtTheEnd) {

@@ -194,7 +194,7 @@ TEST_F(ScopeSettingsActionsTest, TheFileHoldsTheBlockWhateverItsTerminatorDoes) 
     using io::test::Chunk;
     using io::test::FakeTransport;
     const std::string idn = "CORVANE,MSOHX5104,CVN1,H3.07.0142\n";
-    const std::string block = "#210:TIM:SCAL 1";
+    const std::string block = "#211:TIM:SCAL 1";
     struct Case {
         const char* name;
         std::vector<Chunk> replies;
