@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "io/BlockSink.h"
 #include "io/ByteOrder.h"
@@ -24,8 +25,13 @@ namespace {
 constexpr auto kTerminatorGrace = std::chrono::milliseconds(50);
 // An indefinite block on a byte stream ends at a line feed after which
 // nothing more arrives for this long. Data that happens to hold a line feed
-// keeps coming right behind it.
-constexpr auto kIndefiniteQuiet = std::chrono::milliseconds(100);
+// usually keeps coming right behind it, but not always: a lost TCP segment
+// is sent again after at least 200 ms on Linux (the minimum retransmission
+// time-out), 600 ms when the retransmission is lost too, and a busy scope
+// may pause between its buffers. A second outlasts both, and costs only
+// that second once at the end of a block the scope gave no size for. The
+// wait never runs past the operation's deadline.
+constexpr auto kIndefiniteQuiet = std::chrono::milliseconds(1000);
 // The rest of a failed block is waited for while it keeps coming; a pause
 // this long means it is not coming (a dead link, a scope that lied).
 constexpr auto kRestGap = std::chrono::milliseconds(500);
@@ -98,9 +104,9 @@ void IoSession::Output(std::string_view command) {
 }
 
 void IoSession::WriteBytes(const uint8_t* data, size_t count) {
-    if (stale_) drainStale();
-    transport_->beginMessage();
     try {
+        if (stale_) drainStale();
+        transport_->beginMessage();
         transport_->write(data, count, deadline());
     } catch (const IoError& e) {
         noteFailure(e.code());
@@ -114,11 +120,14 @@ bool IoSession::Broken() const {
 
 void IoSession::noteFailure(int code) {
     faulted_ = true;
-    if (code == kIoClosed || code == kIoFailure || code == kIoNoSession) linkBroken_ = true;
+    // A link that could not be made again (kIoOpenFailed) is gone as well.
+    if (code == kIoClosed || code == kIoFailure || code == kIoNoSession || code == kIoOpenFailed)
+        linkBroken_ = true;
 }
 
 void IoSession::noteReadFailure(int code) {
     stale_ = true;
+    readTimedOut_ = code == kIoTimeout;
     noteFailure(code);
 }
 
@@ -144,12 +153,57 @@ void IoSession::startRead(Deadline d) {
 // it would answer the next query, so it is thrown away before the next
 // command. When the rest is known (the bytes a definite block still owes,
 // or an indefinite block's final line feed) it is waited for within the
-// time-out, as long as it keeps coming (a gap of kRestGap ends the wait);
-// otherwise everything that arrives before the line has been quiet for a
-// moment goes. A rest that does not come leaves the session out of step for
-// good, so Broken() tells callers to replace it.
+// time-out, as long as it keeps coming (a gap of kRestGap ends the wait).
+// When it is not known after a time-out (a reply that had not come, or
+// stopped short), no wait can tell whether more is coming: a :DIGitize that
+// outlasts the time-out answers whenever the scope is done. Then the link
+// is replaced, so that reply goes to a connection nobody reads. A bus
+// without connections of its own (a serial line) drops what arrives before
+// the line has been quiet for a moment instead, and a rest that does not
+// come there leaves the session out of step for good, so Broken() tells
+// callers to replace it.
 void IoSession::drainStale() {
     stale_ = false;
+    const bool timedOut = std::exchange(readTimedOut_, false);
+    if (restBytes_ > 0 || restToLineFeed_) {
+        if (drainKnownRest()) return;
+        restBytes_ = 0;
+        restToLineFeed_ = false;
+        if (!freshLink()) outOfStep_ = true;
+        return;
+    }
+    lateTerminator_ = false;
+    if (timedOut && freshLink()) return;
+    ReplyReader& r = *reader_;
+    r.discardBuffered();
+    std::vector<uint8_t> scratch(kChunkBytes);
+    bool end = false;
+    constexpr auto kQuiet = std::chrono::milliseconds(20);
+    size_t drained = 0;
+    try {
+        while (drained < kMaxBlockBytes) {
+            drained += transport_->read(scratch.data(), scratch.size(), Clock::now() + kQuiet, end);
+        }
+    } catch (const IoError&) {
+        // Quiet (or closed: the write that follows reports that).
+    }
+}
+
+// A new link in place of the old one, with nothing of the old one kept.
+// Throws when the peer cannot be reached again.
+bool IoSession::freshLink() {
+    if (!transport_->reconnect(deadline())) return false;
+    reader_->discardBuffered();
+    lateTerminator_ = false;
+    restBytes_ = 0;
+    restToLineFeed_ = false;
+    outOfStep_ = false;
+    return true;
+}
+
+// Waits for the known rest of a failed block and drops it; false when it
+// did not come.
+bool IoSession::drainKnownRest() {
     ReplyReader& r = *reader_;
     std::vector<uint8_t> scratch(kChunkBytes);
     bool end = false;
@@ -167,43 +221,28 @@ void IoSession::drainStale() {
             }
             restBytes_ = 0;
             lateTerminator_ = true;  // the block's own terminator follows
-            return;
+            return true;
         }
         lateTerminator_ = false;
-        if (restToLineFeed_) {
-            restToLineFeed_ = false;
-            const Deadline d = deadline();
-            bool lineFeedLast = r.buffered() > 0 && r.data()[r.buffered() - 1] == '\n';
-            r.discardBuffered();
-            for (;;) {
-                const Deadline until =
-                    std::min(d, Clock::now() + (lineFeedLast ? Clock::duration(kIndefiniteQuiet)
-                                                             : Clock::duration(kRestGap)));
-                size_t n = 0;
-                try {
-                    n = transport_->read(scratch.data(), scratch.size(), until, end);
-                } catch (const IoError&) {
-                    if (lineFeedLast) return;
-                    throw;
-                }
-                lineFeedLast = scratch[n - 1] == '\n';
-            }
-        }
+        restToLineFeed_ = false;
+        const Deadline d = deadline();
+        bool lineFeedLast = r.buffered() > 0 && r.data()[r.buffered() - 1] == '\n';
         r.discardBuffered();
-        constexpr auto kQuiet = std::chrono::milliseconds(20);
-        size_t drained = 0;
-        try {
-            while (drained < kMaxBlockBytes) {
-                drained +=
-                    transport_->read(scratch.data(), scratch.size(), Clock::now() + kQuiet, end);
+        for (;;) {
+            const Deadline until =
+                std::min(d, Clock::now() + (lineFeedLast ? Clock::duration(kIndefiniteQuiet)
+                                                         : Clock::duration(kRestGap)));
+            size_t n = 0;
+            try {
+                n = transport_->read(scratch.data(), scratch.size(), until, end);
+            } catch (const IoError&) {
+                if (lineFeedLast) return true;
+                throw;
             }
-        } catch (const IoError&) {
-            // Quiet (or closed: the write that follows reports that).
+            lineFeedLast = scratch[n - 1] == '\n';
         }
     } catch (const IoError&) {
-        restBytes_ = 0;
-        restToLineFeed_ = false;
-        outOfStep_ = true;
+        return false;
     }
 }
 
@@ -218,7 +257,7 @@ std::string IoSession::EnterText() {
         size_t n = reader_->scanUntil(term, kMaxBlockBytes, d);
         if (n >= kMaxBlockBytes) {
             reader_->discardBuffered();
-            throw IoError(kIoMalformed,
+            throw IoError(kIoBlockTooLarge,
                           "text reply longer than " + std::to_string(kMaxBlockBytes) + " bytes");
         }
         std::string text(reinterpret_cast<const char*>(reader_->data()), n);
@@ -374,22 +413,16 @@ void IoSession::readIndefinite(Sink& sink, Deadline d) {
     if (progress_) meter.emplace(ProgressMeter{progress_, 0});
     size_t size = 0;
     if (transport_->messageBased()) {
-        size_t n = 0;
         try {
-            n = r.scanUntil(-1, kMaxBlockBytes + 2, d);
+            size = r.readToMessageEnd(sink, kMaxBlockBytes + 1, d, meter ? &*meter : nullptr);
         } catch (const IoError& e) {
-            rethrowWith(e, what + " (" + std::to_string(r.buffered()) + " bytes received)");
+            rethrowWith(e, what);
         }
-        if (n > kMaxBlockBytes + 1) {
-            r.discardBuffered();
+        if (size > 0 && sink.data()[size - 1] == '\n') --size;  // the terminator
+        if (size > kMaxBlockBytes) {
             throw IoError(kIoBlockTooLarge,
                           what + ": longer than " + std::to_string(kMaxBlockBytes) + " bytes");
         }
-        size = n;
-        if (size > 0 && r.data()[size - 1] == '\n') --size;  // the terminator
-        sink.grow(size);
-        if (size > 0) std::memcpy(sink.data(), r.data(), size);
-        r.consume(n);
     } else {
         try {
             size = r.readToQuietLineFeed(sink, kMaxBlockBytes + 1, d, kIndefiniteQuiet,
@@ -515,7 +548,7 @@ void IoSession::reportRawBlock(const uint8_t* data, size_t n) {
     if (digits == 0) {
         size_t size = n - 2;
         if (size > 0 && data[n - 1] == '\n') --size;
-        progress_(size, 0);
+        progress_(size, size);
         return;
     }
     if (n < 2 + digits) return;

@@ -24,8 +24,9 @@ namespace cvn::io {
 class ReplyReader;
 
 // Progress of a binary block's data: bytes received so far and the
-// declared data size (0 for an indefinite "#0" block, whose size is only
-// known at its end).
+// declared data size (0 for an indefinite "#0" block until its end, when
+// its size is known). The last report of a block, and only that one, has
+// received == total.
 using BlockProgress = std::function<void(std::size_t received, std::size_t total)>;
 
 class IoSession {
@@ -110,6 +111,8 @@ private:
     void consumeBlockTerminator(Deadline deadline);
     size_t readWholeReply(uint8_t* data, size_t capacity, Deadline deadline);
     void drainStale();
+    bool drainKnownRest();
+    bool freshLink();
 
     std::string address_;
     std::unique_ptr<Transport> transport_;
@@ -119,6 +122,7 @@ private:
     int termChar_ = 10;
     int writeTermChar_ = 10;
     bool stale_ = false;           // a read failed: leftovers of its reply may follow
+    bool readTimedOut_ = false;    // ...because it timed out
     bool lateTerminator_ = false;  // a block's terminator has not arrived yet
     size_t restBytes_ = 0;         // bytes a cut definite block still owes
     bool restToLineFeed_ = false;  // a cut indefinite block still owes its end

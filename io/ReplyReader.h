@@ -19,9 +19,14 @@ inline constexpr size_t kChunkBytes = 64 * 1024;
 // Block data arrives through a buffer of this size, small enough to stay
 // in the cache between the read and the copy into the destination.
 inline constexpr size_t kStageBytes = 128 * 1024;
+// The most the buffer ever holds: a reply of the size cap and one read. A
+// reply that never ends (no terminator, a "#0" stream) stops at the cap,
+// so memory stays within it for any reply.
+inline constexpr size_t kMaxBuffered = IoSession::kMaxBlockBytes + kChunkBytes;
 
 // Reports a block's progress to the session's callback: at most once per
-// step while data arrives, and once when the data is complete. Only built
+// step while data arrives (received below total, or total 0 while unknown),
+// and once when the data is complete. Only built
 // when a callback is set, so an unset one costs a null test per read.
 struct ProgressMeter {
     const BlockProgress& callback;
@@ -35,7 +40,9 @@ struct ProgressMeter {
         nextReport = (received / IoSession::kProgressStepBytes + 1) * IoSession::kProgressStepBytes;
         callback(received, total);
     }
-    void finished(size_t received) { callback(received, total); }
+    // The end: the size is known now, also for a block that declared none,
+    // so the end is told by received == total.
+    void finished(size_t received) { callback(received, received); }
 };
 
 // Bytes received but not yet handed out, kept between operations so that
@@ -76,8 +83,18 @@ public:
                 end_ -= begin_;
                 begin_ = 0;
             }
-            if (buf_.size() - end_ < kChunkBytes) {
-                buf_.resize(std::max(buf_.size() * 2, end_ + kChunkBytes));
+            if (buf_.size() - end_ < kChunkBytes && buf_.size() < kMaxBuffered) {
+                // Doubling, but straight to the cap once doubling again
+                // would pass it: a last step from just below the cap would
+                // hold the old buffer and its copy at once.
+                size_t grown = std::max(buf_.size() * 2, end_ + kChunkBytes);
+                if (grown > kMaxBuffered / 2) grown = kMaxBuffered;
+                buf_.resize(grown);
+            }
+            if (end_ == buf_.size()) {
+                throw IoError(
+                    kIoBlockTooLarge,
+                    "a reply longer than " + std::to_string(IoSession::kMaxBlockBytes) + " bytes");
             }
         }
         bool end = false;
@@ -186,22 +203,8 @@ public:
                                ProgressMeter* meter) {
         size_t got = 0;
         size_t room = 0;
-        auto makeRoom = [&] {
-            if (got < room) return;
-            if (got >= limit) {
-                throw IoError(kIoBlockTooLarge, "the indefinite block is longer than " +
-                                                    std::to_string(limit - 1) + " bytes");
-            }
-            room = std::min(limit, std::max(kChunkBytes, room * 2));
-            sink.grow(room);
-        };
-        while (buffered() > 0) {
-            makeRoom();
-            const size_t n = std::min(buffered(), room - got);
-            std::memcpy(sink.data() + got, data(), n);
-            consume(n);
-            got += n;
-        }
+        auto makeRoom = [&] { growIndefinite(sink, got, room, limit); };
+        takeBuffered(sink, got, room, limit);
         for (;;) {
             makeRoom();
             const bool maybeEnd = got > 0 && sink.data()[got - 1] == '\n';
@@ -223,7 +226,53 @@ public:
         }
     }
 
+    // The data of an indefinite block on a message-based bus: up to the
+    // message END, straight into the sink, at most `limit` bytes. Returns
+    // its size, with a final line feed still in it.
+    template <typename Sink>
+    size_t readToMessageEnd(Sink& sink, size_t limit, Deadline deadline, ProgressMeter* meter) {
+        size_t got = 0;
+        size_t room = 0;
+        const bool endBuffered = ended_;
+        takeBuffered(sink, got, room, limit);
+        if (endBuffered) return got;
+        for (;;) {
+            growIndefinite(sink, got, room, limit);
+            checkDeadline(deadline);
+            bool end = false;
+            got += transport_.read(sink.data() + got, room - got, deadline, end);
+            if (meter) meter->advanced(got);
+            if (end) {
+                ended_ = true;
+                return got;
+            }
+        }
+    }
+
 private:
+    // An indefinite block's sink grows by doubling as its data comes, up to
+    // `limit` bytes; at the limit the block is refused.
+    template <typename Sink>
+    static void growIndefinite(Sink& sink, size_t got, size_t& room, size_t limit) {
+        if (got < room) return;
+        if (got >= limit) {
+            throw IoError(kIoBlockTooLarge, "the indefinite block is longer than " +
+                                                std::to_string(limit - 1) + " bytes");
+        }
+        room = std::min(limit, std::max(kChunkBytes, room * 2));
+        sink.grow(room);
+    }
+    template <typename Sink>
+    void takeBuffered(Sink& sink, size_t& got, size_t& room, size_t limit) {
+        while (buffered() > 0) {
+            growIndefinite(sink, got, room, limit);
+            const size_t n = std::min(buffered(), room - got);
+            std::memcpy(sink.data() + got, data(), n);
+            consume(n);
+            got += n;
+        }
+    }
+
     // Transports that find data waiting never wait, so a steady trickle
     // would outlast the deadline without this check.
     static void checkDeadline(Deadline deadline) {
@@ -231,7 +280,7 @@ private:
     }
 
     Transport& transport_;
-    std::vector<uint8_t> buf_;
+    DataVector<uint8_t> buf_;  // bytes beyond end_ are never read, so never zeroed
     std::vector<uint8_t> stage_;
     size_t begin_ = 0;
     size_t end_ = 0;

@@ -38,8 +38,23 @@ int connectOne(const UniqueFd& fd, const addrinfo& ai, Deadline deadline) {
 }  // namespace
 
 TcpSocketTransport::TcpSocketTransport(const std::string& host, uint16_t port, Deadline deadline)
-    : peer_((host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+    : host_(host),
+      port_(port),
+      peer_((host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
             std::to_string(port)) {
+    fd_ = connectTo(host_, port_, peer_, deadline);
+}
+
+// The old socket goes first: an instrument that serves one client at a
+// time takes the new one only once the old one is closed.
+bool TcpSocketTransport::reconnect(Deadline deadline) {
+    fd_.reset();
+    fd_ = connectTo(host_, port_, peer_, deadline);
+    return true;
+}
+
+UniqueFd TcpSocketTransport::connectTo(const std::string& host, uint16_t port,
+                                       const std::string& peer, Deadline deadline) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -72,15 +87,14 @@ TcpSocketTransport::TcpSocketTransport(const std::string& host, uint16_t port, D
             // Nagle hold them back.
             int one = 1;
             ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            fd_ = std::move(fd);
-            return;
+            return fd;
         }
         if (lastErr == ETIMEDOUT) break;
     }
     throw IoError(kIoOpenFailed,
                   lastErr == ETIMEDOUT
-                      ? "No answer from instrument at " + peer_ + " (time-out)"
-                      : errnoMessage("Cannot connect to instrument at " + peer_, lastErr));
+                      ? "No answer from instrument at " + peer + " (time-out)"
+                      : errnoMessage("Cannot connect to instrument at " + peer, lastErr));
 }
 
 void TcpSocketTransport::write(const uint8_t* data, size_t size, Deadline deadline) {

@@ -20,8 +20,14 @@ public:
     void write(const uint8_t* data, size_t size, Deadline deadline) override;
     size_t read(uint8_t* data, size_t size, Deadline deadline, bool& end) override;
     bool closedByPeer() const override;
+    bool reconnect(Deadline deadline) override;
 
 private:
+    static UniqueFd connectTo(const std::string& host, uint16_t port, const std::string& peer,
+                              Deadline deadline);
+
+    std::string host_;
+    uint16_t port_;
     UniqueFd fd_;
     std::string peer_;  // "host:port" for messages
 };

@@ -36,6 +36,12 @@ public:
     // True when the peer is known to have closed or reset the link, found
     // out without sending or waiting. Transports that cannot tell say false.
     virtual bool closedByPeer() const { return false; }
+    // Replaces the link with a fresh one to the same peer, so that nothing
+    // still on its way over the old one (a reply that outlasted its
+    // time-out) can reach a later read. False when the bus has no such thing
+    // as a connection of one's own (a serial line); throws IoError when the
+    // peer cannot be reached again before the deadline.
+    virtual bool reconnect(Deadline) { return false; }
 };
 
 }  // namespace cvn::io

@@ -67,6 +67,37 @@ private:
     int timeout_;
 };
 
+// The binary block at the front of a raw setup reply, as the scope sent
+// it: header and data, without the terminator that may follow it (LF or
+// CR LF, in time, late, or not at all). A "#0" block runs to the line feed
+// the raw read ends it with. Refuses a reply that is no block, and a block
+// the read's capacity cut.
+std::size_t setupBlockBytes(const std::vector<uint8_t>& reply, std::size_t count) {
+    const auto notABlock = [&] {
+        return io::IoError(io::kIoMalformed, "The scope's setup reply is not a binary block (" +
+                                                 std::to_string(count) + " bytes)");
+    };
+    if (count < 2 || reply[0] != '#' || !std::isdigit(reply[1])) throw notABlock();
+    const std::size_t digits = reply[1] - '0';
+    if (digits == 0) {
+        if (count < 3 || reply[count - 1] != '\n') throw notABlock();
+        return count - 1;
+    }
+    if (count < 2 + digits) throw notABlock();
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+        if (!std::isdigit(reply[2 + i])) throw notABlock();
+        length = length * 10 + (reply[2 + i] - '0');
+    }
+    if (length > count - 2 - digits) {
+        throw io::IoError(io::kIoBlockTooLarge,
+                          "The scope's setup block declares " + std::to_string(length) +
+                              " bytes; a setup read takes at most " +
+                              std::to_string(kSetupReadCapacity) + " bytes in all");
+    }
+    return 2 + digits + length;
+}
+
 void reportNoConnection() {
     errorHandler().HandleError(ErrorInfo{}, "isConnected, Error ", 1, 115);
 }
@@ -122,12 +153,8 @@ void SaveLearnString(const std::string& path) {
     std::vector<uint8_t> buffer(kSetupReadCapacity);
     const std::size_t count = session.ReadBytes(buffer.data(), buffer.size());
     // The setup is a binary block; anything else (an error text, noise on
-    // the line) must not end up in the user's file.
-    if (count < 2 || buffer[0] != '#')
-        throw io::IoError(io::kIoMalformed, "The scope's setup reply is not a binary block (" +
-                                                std::to_string(count) + " bytes)");
-    // The last byte is the line feed after the block.
-    buffer.resize(count - 1);
+    // the line, a block cut short) must not end up in the user's file.
+    buffer.resize(setupBlockBytes(buffer, count));
 
     record.setLearnString(std::move(buffer));
     record.setModel(idn[1]);

@@ -38,11 +38,18 @@ void TransferProgressView::update(const std::string& source, size_t received, si
         callback(gContext, source.c_str(), received, total);
 
     const auto now = std::chrono::steady_clock::now();
-    if (!inBlock_) {
+    // A report for another source, or one that went back, belongs to a new
+    // block: the one before ended without its last report (it failed).
+    if (inBlock_ && (source != source_ || received < received_)) hideDialog();
+    if (!inBlock_ || source != source_ || received < received_) {
         inBlock_ = true;
         start_ = now;
+        source_ = source;
     }
-    const bool done = total > 0 && received >= total;
+    received_ = received;
+    // Only a block's last report has received == total; for a "#0" block
+    // that is where its size becomes known.
+    const bool done = received == total;
     if (!done && now - start_ >= kShowAfter && widgetsHere()) showDialog(source, received, total);
     if (done) {
         inBlock_ = false;

@@ -39,6 +39,8 @@ private:
     std::unique_ptr<QProgressDialog> dialog_;
     std::chrono::steady_clock::time_point start_;
     bool inBlock_ = false;
+    std::string source_;   // of the block in progress
+    size_t received_ = 0;  // its last report
 };
 
 }  // namespace cvn

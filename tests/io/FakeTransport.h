@@ -1,12 +1,15 @@
 // A scripted transport for session tests: hands out prepared chunks one read
 // at a time, then either closes or stays silent until the deadline. A chunk
-// can arrive late: delayMs after the chunk before it was taken.
+// can arrive late: delayMs after the chunk before it was taken. With
+// `nextLinks` set it can be connected again, and each new link serves the
+// next script; what the old link had not handed out is gone.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,7 +72,21 @@ public:
 
     bool messageBased() const override { return messageBased_; }
 
+    bool reconnect(Deadline) override {
+        if (!nextLinks) return false;
+        ++reconnects;
+        chunks_.clear();
+        if (!nextLinks->empty()) {
+            chunks_.assign(nextLinks->front().begin(), nextLinks->front().end());
+            nextLinks->erase(nextLinks->begin());
+        }
+        since_ = Clock::now();
+        return true;
+    }
+
     std::string written;
+    std::optional<std::vector<std::vector<Chunk>>> nextLinks;  // unset: no reconnecting
+    int reconnects = 0;
 
 private:
     std::deque<Chunk> chunks_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 
 #include "SessionFixture.h"
 #include "io/IoError.h"
@@ -162,6 +163,43 @@ TEST(IoSessionTimeout, SilentInstrumentFailsWithinTimeout) {
     EXPECT_EQ(errorOf([&] { f->session.ReadBytes(buf.data(), buf.size()); }).code(), kIoTimeout);
 }
 
+// An instrument that never stops sending: text without a line feed, or
+// the data of a "#0" block without its end.
+class EndlessTransport : public Transport {
+public:
+    EndlessTransport(std::string start, bool messageBased)
+        : start_(std::move(start)), messageBased_(messageBased) {}
+    void write(const uint8_t*, size_t, Deadline) override {}
+    size_t read(uint8_t* data, size_t size, Deadline, bool& end) override {
+        end = false;
+        const size_t n = std::min(size, start_.empty() ? size_t{1} << 20 : start_.size());
+        if (!start_.empty()) {
+            std::memcpy(data, start_.data(), n);
+            start_.erase(0, n);
+        } else {
+            std::memset(data, 'x', n);
+        }
+        sent += n;
+        return n;
+    }
+    bool messageBased() const override { return messageBased_; }
+    size_t sent = 0;
+
+private:
+    std::string start_;
+    bool messageBased_;
+};
+
+TEST(IoSessionLimits, AReplyThatNeverEndsStopsAtTheSizeCap) {
+    auto t = std::make_unique<EndlessTransport>("+1.0", false);
+    EndlessTransport* endless = t.get();
+    IoSession session("endless", std::move(t));
+    session.SetTimeout(600000);
+    EXPECT_EQ(errorOf([&] { session.EnterText(); }).code(), kIoBlockTooLarge);
+    // Read no further than the cap and one read past it.
+    EXPECT_LE(endless->sent, IoSession::kMaxBlockBytes + (size_t{2} << 20));
+}
+
 TEST(IoSessionProgress, ReportsBlockDataOncePerStepAndAtTheEnd) {
     using Calls = std::vector<std::pair<size_t, size_t>>;
     constexpr size_t kStep = IoSession::kProgressStepBytes;
@@ -183,7 +221,8 @@ TEST(IoSessionProgress, ReportsBlockDataOncePerStepAndAtTheEnd) {
     EXPECT_EQ(f->session.EnterText(), "NEXT\n");  // text replies report nothing
     EXPECT_TRUE(calls.empty());
 
-    // Words, raw reads of a block, and an indefinite block (size unknown).
+    // Words, raw reads of a block, and an indefinite block (its size known
+    // at the end).
     auto w = makeSession({{"#14\x01\x02\x03\x04\n"}, {"#16abcdef\n"}});
     auto m = makeSession({{"#0xyz\n", true}}, AtEnd::Silent, true);
     for (IoSession* s : {&w->session, &m->session}) {
@@ -195,7 +234,7 @@ TEST(IoSessionProgress, ReportsBlockDataOncePerStepAndAtTheEnd) {
     std::array<uint8_t, 64> buf{};
     EXPECT_EQ(w->session.ReadBytes(buf.data(), buf.size()), 10u);
     EXPECT_EQ(str(m->session.EnterBytes()), "xyz");
-    EXPECT_EQ(calls, (Calls{{4, 4}, {6, 6}, {3, 0}}));
+    EXPECT_EQ(calls, (Calls{{4, 4}, {6, 6}, {3, 3}}));
 
     // A raw read of a block on a message-based bus: once, complete.
     calls.clear();

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -31,6 +32,28 @@ TEST(TcpLoopback, BlockAndTextRoundTrip) {
     EXPECT_EQ(session->EnterWords(), (cvn::DataVector<int16_t>{0x1234, -0x5433}));
     EXPECT_EQ(session->EnterText(), "OK\n");
     EXPECT_EQ(session->Address(), peer.address());
+}
+
+TEST(TcpLoopback, AReplyLaterThanItsTimeOutNeverAnswersTheNextQuery) {
+    // The scope finishes its acquisition after the time-out and answers
+    // then, on the link the session has given up.
+    LoopbackPeer peer(
+        [](int fd, const std::string& command) {
+            if (command == ":DIGitize;*OPC?") {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                sendAll(fd, "1\n");
+            } else if (command == ":WAVeform:POINts?") {
+                sendAll(fd, "+62500\n");
+            }
+        },
+        2);
+    auto session = IoManager().Open(peer.address(), 2000);
+    session->SetTimeout(100);
+    session->Output(":DIGitize;*OPC?");
+    EXPECT_THROW(session->EnterText(), IoError);
+    session->SetTimeout(2000);
+    session->Output(":WAVeform:POINts?");
+    EXPECT_EQ(session->EnterText(), "+62500\n");
 }
 
 TEST(TcpLoopback, FailuresAreReportedNotHung) {

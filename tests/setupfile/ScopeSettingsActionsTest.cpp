@@ -190,6 +190,40 @@ TEST_F(ScopeSettingsActionsTest, BadFilesAreRefusedAndNothingIsSent) {
     EXPECT_TRUE(probe.log(*sender).empty());
 }
 
+TEST_F(ScopeSettingsActionsTest, TheFileHoldsTheBlockWhateverItsTerminatorDoes) {
+    using io::test::Chunk;
+    using io::test::FakeTransport;
+    const std::string idn = "CORVANE,MSOHX5104,CVN1,H3.07.0142\n";
+    const std::string block = "#211:TIM:SCAL 1";
+    struct Case {
+        const char* name;
+        std::vector<Chunk> replies;
+        std::string saved;
+    };
+    const std::vector<Case> cases{
+        {"LF", {{block + "\n"}}, block},
+        {"CR LF", {{block + "\r\n"}}, block},
+        {"LF late", {{block}, {"\n", false, 300}}, block},
+        {"CR LF late", {{block}, {"\r\n", false, 300}}, block},
+        {"none", {{block}}, block},
+        {"data ending in CR LF", {{"#12\r\n\n"}}, "#12\r\n"},
+        {"#0 block", {{"#0:TIM:SCAL\n1\n"}}, "#0:TIM:SCAL\n1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Chunk> script{{idn}};
+        script.insert(script.end(), c.replies.begin(), c.replies.end());
+        gSession = std::make_shared<io::IoSession>(
+            "fake", std::make_unique<FakeTransport>(script, FakeTransport::AtEnd::Silent));
+        ui_->reset();
+        SaveLearnString(file("exact.scp"));
+        CSetupFile record;
+        record.ReadFile(file("exact.scp"));
+        EXPECT_EQ(textOf(record.LearnString()), c.saved);
+        EXPECT_TRUE(ui_->boxes().empty());
+    }
+}
+
 TEST_F(ScopeSettingsActionsTest, FailedSavesAreReportedAndKeepTheOldFile) {
     using io::test::Chunk;
     using io::test::FakeTransport;
@@ -206,6 +240,10 @@ TEST_F(ScopeSettingsActionsTest, FailedSavesAreReportedAndKeepTheOldFile) {
         {"scope stops answering", {{setup}}, path, "Error retreiving scope data."},
         {"folder missing", {{setup}, {"#15hello\n"}}, file("none/new.scp"), "could not be saved"},
         {"target is a folder", {{setup}, {"#15hello\n"}}, home_.root(), "could not be saved"},
+        {"block larger than a setup read",
+         {{setup}, {"#72000000" + std::string(kSetupReadCapacity, 'x')}},
+         path,
+         "Error retreiving scope data."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
