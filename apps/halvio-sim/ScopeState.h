@@ -64,6 +64,7 @@ struct FaultConfig {
     bool indefiniteBlocks = false;  // send binary blocks as "#0" (data runs to the line feed)
     bool preambleExtra = false;     // the preamble reply carries one more field...
     std::string preambleExtraText;  // ...with this text (empty: a trailing comma)
+    std::string measureReply;       // non-empty: the reply to every measurement query
 };
 
 struct ScopeState {

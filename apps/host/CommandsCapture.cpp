@@ -8,6 +8,7 @@
 #include "apps/host/CommandLine.h"
 #include "apps/host/Commands.h"
 #include "apps/host/GuiApp.h"
+#include "apps/host/ReplyText.h"
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
@@ -39,6 +40,14 @@ constexpr const char* kCaptureHelp =
     "the add-in uses the choices its dialog stored last. --address is stored\n"
     "where the add-in looks for the instrument address; --registry-key selects\n"
     "another settings key.\n"
+    "--points N|MAX is the add-in's points choice (a whole number, or MAX), not\n"
+    "the record length: the scope sends the points it offers for its record.\n"
+    "MAX (also no --points with none stored) makes the add-in check that the\n"
+    "scope shows the main time base without averaging first. Set the record\n"
+    "length on the scope, e.g. wavecatch scpi ':ACQuire:POINts 1000000'\n"
+    "':WAVeform:POINts:MODE MAXimum'.\n"
+    "The add-in refuses a scope whose identification names none of the models\n"
+    "it supports (wavecatch info lists them).\n"
     "Exits with 1 when the add-in reports Cancel.\n";
 constexpr const char* kDemoHelp =
     "usage: wavecatch demo [--out DIR] [--module PATH] [--json]\n"
@@ -65,7 +74,8 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
     }
     const WrittenFiles files = WriteCapture(
         r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder(), formatsOf(p));
-    out << (p.has("--json") ? SummaryJson(r, files) : SummaryText(r, files));
+    // The model and descriptions are the scope's words: shown, never obeyed.
+    out << (p.has("--json") ? SummaryJson(r, files) : TerminalText(SummaryText(r, files)));
     if (r.cancel) {
         err << "wavecatch: the add-in reported Cancel: the results are incomplete\n";
         return kExitFailed;
@@ -87,7 +97,12 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
     req.address = p.value("--address");
     req.dialog = p.has("--dialog");
     if (p.hasValue("--registry-key")) req.registryKey = p.value("--registry-key");
-    if (p.hasValue("--points")) req.points = p.value("--points");
+    if (p.hasValue("--points")) {
+        req.points = PointsChoice(p.value("--points"));
+        if (!req.points)
+            throw UsageError(std::string("--points ") + kPointsRule + ", not '" +
+                             p.value("--points") + "'");
+    }
     // The dialog is modal: on no display, or one nobody sees, it would wait
     // for ever. Say so at once instead.
     if (req.dialog) {
