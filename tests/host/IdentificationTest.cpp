@@ -37,6 +37,13 @@ protected:
         return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
     }
 
+    // The first element of a JSON array, empty when there is none.
+    static QJsonObject firstOf(const std::string& text) {
+        const QJsonArray a = json(text).toArray();
+        EXPECT_FALSE(a.isEmpty()) << text;
+        return a.isEmpty() ? QJsonObject() : a[0].toObject();
+    }
+
     Run capture(const std::string& address, const std::string& out, bool asJson = false) {
         std::vector<std::string> args = {"capture", "--module",       kModulePath, "--address",
                                          address,   "--points",       "1000",      "--out",
@@ -77,7 +84,7 @@ TEST_F(IdentificationTest, EveryCommandGivesTheAddInsVerdictOnOneReply) {
 
         r = run({"find", "--host", sim.address(), "--json"});
         EXPECT_EQ(r.status, c.supported ? 0 : kExitFailed) << r.err;
-        EXPECT_EQ(json(r.out).toArray()[0].toObject()["supported"].toBool(), c.supported);
+        EXPECT_EQ(firstOf(r.out)["supported"].toBool(), c.supported);
 
         r = run({"scope", "--module", kModulePath, "--address", sim.address(), "idn"});
         EXPECT_EQ(r.status, c.supported ? 0 : kExitFailed) << r.err;
@@ -96,13 +103,13 @@ TEST_F(IdentificationTest, BytesThatAreNotUtf8StayValidJsonAndControlBytesAreSho
 
     Run r = run({"scpi", "--address", sim.address(), "--json", "*IDN?"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(json(r.out).toArray()[0].toObject()["reply"].toString(),
+    EXPECT_EQ(firstOf(r.out)["reply"].toString(),
               "CORVANE,MSOHX5104" + micro + ",CVN\x1b[2J,H3.07" + micro + "\n");
     r = run({"scpi", "--address", sim.address(), "*IDN?"});
     EXPECT_EQ(r.out, "CORVANE,MSOHX5104\xC2\xB5,CVN\\x1b[2J,H3.07\xC2\xB5\n");
 
     r = run({"find", "--host", sim.address(), "--json"});
-    const QJsonObject found = json(r.out).toArray()[0].toObject();
+    const QJsonObject found = firstOf(r.out);
     EXPECT_EQ(found["model"].toString(), "MSOHX5104" + micro);
     EXPECT_EQ(found["serial"].toString(), "CVN\x1b[2J");
     r = run({"find", "--host", sim.address()});
