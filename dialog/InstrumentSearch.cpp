@@ -128,7 +128,8 @@ ProbeResult Probe(const std::string& address, int openTimeoutMs, int replyTimeou
         auto session = io::IoManager().Open(address, openTimeoutMs);
         session->SetTimeout(replyTimeoutMs);
         session->Output("*IDN?");
-        for (auto& field : session->EnterTextArray()) r.idn.push_back(Trimmed(field));
+        r.reply = session->EnterText();
+        for (auto& field : io::splitFields(r.reply)) r.idn.push_back(Trimmed(field));
         r.answered = !r.idn.empty() && !r.idn[0].empty();
         if (!r.answered) r.error = "empty identification";
     } catch (const io::IoError& e) {

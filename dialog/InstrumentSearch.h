@@ -38,6 +38,7 @@ struct ProbeResult {
     std::string address;
     bool answered = false;
     std::vector<std::string> idn;  // the identification's fields, trimmed
+    std::string reply;             // the identification as received
     std::string error;             // why it did not answer
 };
 

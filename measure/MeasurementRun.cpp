@@ -71,6 +71,7 @@ MeasurementOutcome MeasurementRun::Measure(const MeasurementChoice& chosen) {
             const std::string exponent =
                 reply.substr(e + 1, next == std::string::npos ? std::string::npos : next - e - 1);
             out.texts[i] = MeasurementDisplayText(mantissa, exponent, row.unit);
+            out.values[i] = MeasurementReplyValue(mantissa, exponent);
             out.rowsDone = i + 1;
         }
     } catch (...) {

@@ -31,6 +31,9 @@ struct MeasurementOutcome {
     // Row i's text: empty for a row not chosen, "No edges", or the value
     // with prefix and unit ("+1.23450ms").
     std::array<std::string, kMeasurementRowCount> texts{};
+    // Row i's value in the unit of the row; nothing for a row not chosen,
+    // "No edges" or a reply whose number cannot be read whole.
+    std::array<std::optional<double>, kMeasurementRowCount> values{};
     // Rows [0, rowsDone) have their final text; the rest were not reached.
     std::size_t rowsDone = 0;
     // Why the sequence stopped early; nothing when every row was done.

@@ -160,4 +160,20 @@ std::string MeasurementDisplayText(std::string_view mantissaText, std::string_vi
     return mantissa + prefix + std::string(unit);
 }
 
+std::optional<double> MeasurementReplyValue(std::string_view mantissaText,
+                                            std::string_view exponentText) {
+    const auto e = parseExponent(exponentText);
+    if (!e || *e >= 21 || !parseMantissa(mantissaText)) return std::nullopt;
+    // Read once with the exponent, so +2.94082E-04 is the double nearest
+    // 0.000294082, not a product with a rounding error.
+    std::string number(trimmed(mantissaText));
+    if (number.front() == '+') number.erase(0, 1);
+    number += "e" + std::to_string(*e);
+    double value = 0;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (ec != std::errc() || end != number.data() + number.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
 }  // namespace cvn

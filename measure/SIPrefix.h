@@ -4,6 +4,7 @@
 // scope sends when a measurement has no result.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,14 @@ std::string GetSIPrefix(std::string_view exponentText, std::string& mantissaText
 // alone, or the (scaled) mantissa, the prefix and the unit with no blanks.
 std::string MeasurementDisplayText(std::string_view mantissaText, std::string_view exponentText,
                                    std::string_view unit);
+
+// The value a reply split at "E" stands for, in the unit of its row:
+// nothing for "No edges" and whenever the display would fall back to the
+// mantissa alone (an exponent that is not a 16-bit integer, such as
+// "+99999" or "abc", or a mantissa that is not a number), so a value is
+// never one the scope did not send.
+std::optional<double> MeasurementReplyValue(std::string_view mantissaText,
+                                            std::string_view exponentText);
 
 // A scaled mantissa as text: full stop as decimal separator, a minus sign
 // only when negative, at most 15 significant digits, no trailing zeros and

@@ -13,6 +13,7 @@
 
 #include "apps/host/Bench.h"
 #include "apps/host/ConsoleUi.h"
+#include "apps/host/ReplyText.h"
 #include "apps/host/Scpi.h"
 #include "io/IoSession.h"
 #include "scope/Connection.h"
@@ -132,7 +133,7 @@ std::string query(const py::object& self, const std::string& command) {
                     "wavecatch");
     std::string text = r.text;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
+    return host::Utf8Text(text);
 }
 
 void write(const py::object& self, const std::string& command) {
@@ -185,33 +186,43 @@ void AddSessionTools(py::module_& m, py::object session) {
               "query_block, setting, set_setting. Functions: find, supported_instruments,\n"
               "version. Failures raise wavecatch.Error with the system's text, for example\n"
               "\"Not a compatible file\" or \"No connection.\".\n";
+    // Every text an instrument had a say in goes to Python as str, whatever
+    // its bytes (Utf8Text: a byte that is not UTF-8 is read as Latin-1).
+    const auto text = [](std::string host::MeasureRow::*field) {
+        return [field](const host::MeasureRow& r) { return host::Utf8Text(r.*field); };
+    };
+    const auto found = [](std::string host::FoundInstrument::*field) {
+        return [field](const host::FoundInstrument& f) { return host::Utf8Text(f.*field); };
+    };
     py::class_<host::MeasureRow>(m, "Measurement",
                                  "One quick measurement, as the Measurement tab shows it.")
         .def_readonly("name", &host::MeasureRow::caption,
                       "the tab's name for it (\"Duty Cycle\", \"Freqeuncy\", \"RMS\")")
         .def_readonly("row", &host::MeasureRow::name, "the short row name (\"Freq\", \"P2P\")")
-        .def_readonly("text", &host::MeasureRow::text,
-                      "the text the tab shows: \"+1.00000kHz\", \"50%\", \"No edges\"")
+        .def_property_readonly("text", text(&host::MeasureRow::text),
+                               "the text the tab shows: \"+1.00000kHz\", \"50%\", \"No edges\"")
         .def_readonly("value", &host::MeasureRow::value,
-                      "the value in SI base units (Hz, s, V, %, degrees), None for \"No edges\"")
+                      "the value in SI base units (Hz, s, V, %, degrees); None for \"No "
+                      "edges\" and for a reply whose number cannot be read whole")
         .def_readonly("unit", &host::MeasureRow::unit, "\"Hz\", \"s\", \"V\", \"%\" or \"°\"")
         .def("__repr__", [](const host::MeasureRow& r) {
-            return "<wavecatch.Measurement " + r.caption + " " + r.text + ">";
+            return host::Utf8Text("<wavecatch.Measurement " + r.caption + " " + r.text + ">");
         });
 
     py::class_<host::FoundInstrument>(m, "Instrument", "An instrument the search asked.")
         .def_readonly("address", &host::FoundInstrument::address, "its I/O address")
-        .def_readonly("maker", &host::FoundInstrument::maker)
-        .def_readonly("model", &host::FoundInstrument::model)
-        .def_readonly("serial_number", &host::FoundInstrument::serialNumber)
+        .def_property_readonly("maker", found(&host::FoundInstrument::maker))
+        .def_property_readonly("model", found(&host::FoundInstrument::model))
+        .def_property_readonly("serial_number", found(&host::FoundInstrument::serialNumber))
         .def_readonly("supported", &host::FoundInstrument::supported,
-                      "True when the add-in supports its model")
+                      "True when the add-in supports it: its identification names one of the "
+                      "supported models, the answer capture gives")
         .def_readonly("answered", &host::FoundInstrument::answered,
                       "False when it did not answer *IDN? (error says why)")
-        .def_readonly("error", &host::FoundInstrument::error)
+        .def_property_readonly("error", found(&host::FoundInstrument::error))
         .def("__repr__", [](const host::FoundInstrument& f) {
-            return "<wavecatch.Instrument " + f.address + " " + f.maker + " " + f.model +
-                   (f.supported ? " supported" : "") + ">";
+            return host::Utf8Text("<wavecatch.Instrument " + f.address + " " + f.maker + " " +
+                                  f.model + (f.supported ? " supported" : "") + ">");
         });
 
     addMethod(session, "measure",
@@ -251,7 +262,8 @@ void AddSessionTools(py::module_& m, py::object session) {
     addMethod(session, "query",
               py::cpp_function(&query, py::name("query"), py::is_method(session), py::arg("cmd"),
                                "query(cmd) -> str\n\nSends a SCPI query and returns its text "
-                               "reply without the line end."));
+                               "reply without the line end; a byte that is not UTF-8 is read "
+                               "as Latin-1 (query_block gives the bytes)."));
     addMethod(session, "write",
               py::cpp_function(&write, py::name("write"), py::is_method(session), py::arg("cmd"),
                                "write(cmd)\n\nSends a SCPI command that has no reply."));

@@ -19,6 +19,8 @@
 #include "apps/host/Capture.h"
 #include "apps/host/CommandLine.h"
 #include "apps/host/GuiApp.h"
+#include "apps/host/ModelCheck.h"
+#include "apps/host/ReplyText.h"
 #include "apps/host/Scaling.h"
 #include "apps/host/TransferProgress.h"
 #include "automation/ClassRegistry.h"
@@ -158,7 +160,7 @@ std::shared_ptr<DataSet> Convert(const host::DataSet& s, std::vector<host::AxisG
     d->code = s.block.sourceCode;
     d->source = host::SettingsSourceName(d->code);
     const host::AxisGroup axis = host::AxisGroupFor(d->code, groups);
-    d->units = {axis.xUnits, axis.yUnits};
+    d->units = {host::Utf8Text(axis.xUnits), host::Utf8Text(axis.yUnits)};
     d->set = s;
     d->raw = RawView(s.raw);
     d->preamble = ArrayOf(s.block.ToNumbers());
@@ -217,7 +219,7 @@ public:
         req.address = address_;
         req.dialog = dialog;
         req.registryKey = registryKey ? registryKey : registryKey_;
-        if (!points.is_none()) req.points = py::str(points).cast<std::string>();
+        if (!points.is_none()) req.points = pointsChoice(points);
         prepareApplication(dialog);
 
         // The callback runs inside the add-in's read: its first exception
@@ -253,10 +255,11 @@ public:
         c.result = std::make_shared<const host::CaptureResult>(r);
         c.dataType = r.dataType;
         c.actionType = r.actionType;
-        c.model = r.model;
+        // The scope's words, as str whatever their bytes.
+        c.model = host::Utf8Text(r.model);
         c.cancelled = r.cancel || !r.failed.empty();
-        c.warning = r.warning;
-        c.xyDescription = r.xyDescription;
+        c.warning = host::Utf8Text(r.warning);
+        c.xyDescription = host::Utf8Text(r.xyDescription);
         if ((r.actionType & 1) && !r.bmpPath.empty()) c.imagePath = r.bmpPath;
         // In the add-in's order, the failed sets marked among the others.
         std::vector<host::AxisGroup> groups = host::AxisGroups(r.xyDescription);
@@ -274,6 +277,19 @@ public:
     }
 
 private:
+    // A number of points or "MAX", checked as the capture command checks
+    // --points: nothing the add-in would store as an unknown choice.
+    static std::string pointsChoice(const py::object& points) {
+        std::optional<std::string> choice;
+        if (!py::isinstance<py::bool_>(points) &&
+            (py::isinstance<py::int_>(points) || py::isinstance<py::str>(points)))
+            choice = host::PointsChoice(py::str(points).cast<std::string>());
+        if (!choice)
+            raise(5, std::string("points ") + host::kPointsRule + ", not " +
+                         py::repr(points).cast<std::string>());
+        return *choice;
+    }
+
     // Qt allows one application object per process, and only a widget
     // application can show the dialog; a silent capture without a display
     // gets the offscreen platform, where the add-in answers its own
@@ -304,7 +320,9 @@ private:
 std::vector<std::string> SupportedInstruments(const std::optional<std::string>& module) {
     host::Connection c = host::CreateObject(CVN_PROGID_IWAVECATCH, ResolveModule(module));
     const std::string list = automation::getProperty(*c.object, "SupportedInstruments").toString();
-    return cvn::SplitList(list);
+    std::vector<std::string> models;
+    for (const std::string& id : host::ModelsOfList(list)) models.push_back(host::Utf8Text(id));
+    return models;
 }
 
 std::string Version(const std::optional<std::string>& module) {
@@ -356,10 +374,12 @@ PYBIND11_MODULE(wavecatch, m) {
         try {
             if (p) std::rethrow_exception(p);
         } catch (const cvn::Error& e) {
-            py::object error = py::reinterpret_borrow<py::object>(gErrorType)(e.description());
+            // Descriptions may quote the scope's bytes.
+            const std::string description = cvn::host::Utf8Text(e.description());
+            py::object error = py::reinterpret_borrow<py::object>(gErrorType)(description);
             error.attr("number") = e.number();
-            error.attr("description") = e.description();
-            error.attr("source") = e.source();
+            error.attr("description") = description;
+            error.attr("source") = cvn::host::Utf8Text(e.source());
             PyErr_SetObject(gErrorType, error.ptr());
         }
     });
@@ -432,7 +452,10 @@ PYBIND11_MODULE(wavecatch, m) {
              py::arg("points") = py::none(), py::arg("registry_key") = py::none(),
              py::arg("progress") = py::none(),
              "Fetches data with the stored capture profile (or the add-in's dialog). "
-             "points: a number of points or \"MAX\". progress: called as progress(source, "
+             "points: the add-in's points choice, a whole number or \"MAX\" (anything else "
+             "raises wavecatch.Error); it is not the record length, which is set on the scope "
+             "(query/write, e.g. \":ACQuire:POINts 1000000\"). A scope whose identification "
+             "names no supported model is refused. progress: called as progress(source, "
              "received, total) while each source's data arrives (bytes; the last call has "
              "received == total). Raises wavecatch.Error when nothing was captured.");
     AddSessionTools(m, m.attr("Session"));

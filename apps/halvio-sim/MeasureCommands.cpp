@@ -435,6 +435,10 @@ void AddSingle(CommandTable& t, const std::string& header, Quantity q) {
     t.add(header, [q](CommandContext& c) {
         auto args = ParseQueryArgs(c, 1);
         if (!args) return;
+        if (!c.state.faults.measureReply.empty()) {
+            c.reply(c.state.faults.measureReply);
+            return;
+        }
         std::optional<MeasureSource> src = args->sources.empty()
                                                ? StoredSource(c.state, c.state.measureSource1)
                                                : args->sources.front();
@@ -446,6 +450,10 @@ void AddPair(CommandTable& t, const std::string& header, bool phase) {
     t.add(header, [phase](CommandContext& c) {
         auto args = ParseQueryArgs(c, 2);
         if (!args) return;
+        if (!c.state.faults.measureReply.empty()) {
+            c.reply(c.state.faults.measureReply);
+            return;
+        }
         auto s1 = args->sources.size() > 0 ? std::optional(args->sources[0])
                                            : StoredSource(c.state, c.state.measureSource1);
         auto s2 = args->sources.size() > 1 ? std::optional(args->sources[1])

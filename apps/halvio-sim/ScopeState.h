@@ -67,6 +67,7 @@ struct FaultConfig {
     // The waveform faults (short, lying, cut data, bad preamble) hit only
     // this source's transfer when set, every source's otherwise.
     std::optional<Source> faultSource;
+    std::string measureReply;  // non-empty: the reply to every measurement query
 };
 
 struct ScopeState {

@@ -117,6 +117,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             o.faults.lateTerminatorMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
         } else if (a == "--indefinite-blocks") {
             o.faults.indefiniteBlocks = true;
+        } else if (a == "--measure-reply") {
+            o.faults.measureReply = value();
         } else if (a == "--preamble-extra") {
             o.faults.preambleExtra = true;
             o.faults.preambleExtraText = value();
@@ -193,6 +195,9 @@ std::string SimUsage() {
            "  --indefinite-blocks\n"
            "                     send binary blocks as \"#0\" blocks, which run to the line\n"
            "                     feed (their data may hold line feeds of its own)\n"
+           "  --measure-reply TEXT\n"
+           "                     answer every measurement query with TEXT as is (such as\n"
+           "                     +1.0E+99999)\n"
            "  --preamble-extra TEXT\n"
            "                     add an 11th field TEXT to the preamble reply (\"\": a\n"
            "                     trailing comma)\n"

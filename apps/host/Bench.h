@@ -61,13 +61,16 @@ struct MeasureResult {
 // Index of the row the user means (caption or row name, ignoring case and
 // blanks); nothing when no row has that name.
 std::optional<size_t> FindMeasurement(const std::string& name);
-// The value a shown text stands for, in SI base units: "+1.23450ms" with
-// unit "s" is 0.00123450. Nothing for "No edges" or a text that is no number.
-std::optional<double> MeasurementValue(const std::string& text, const std::string& unit);
-// The Measurement tab's sequence on the open session. Throws with the rows
-// done so far lost only when the sequence itself fails.
+// A measurement source as the tab's lists name it ("CHAN1".."CHAN4",
+// "DIG0".."DIG15" in the first list only, "MATH"; any letter case, "FUNC"
+// for "MATH"); nothing for a name the lists never offer.
+std::optional<std::string> MeasurementSource(const std::string& name, bool second);
+// The Measurement tab's sequence on the open session: the sources chosen,
+// then (newAcquisition) ":SINGle" and its pause, then "Current
+// Acquisition". Throws when the sequence fails, and when the scope measures
+// another first source than the one asked for (one it does not show).
 MeasureResult RunMeasurements(const MeasureRequest& request);
-// The "Save Data" file of those rows.
+// The "Save Data" file of those rows, in the tab's order of its boxes.
 void WriteMeasurementFile(const std::string& path, const MeasureResult& result);
 
 // ---- Setup files ----

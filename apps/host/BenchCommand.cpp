@@ -1,6 +1,7 @@
 // Options, target and failure reporting shared by the bench commands.
 #include "apps/host/BenchCommand.h"
 
+#include "apps/host/ReplyText.h"
 #include "support/Error.h"
 
 namespace cvn::host {
@@ -32,9 +33,10 @@ int RunBenchCommand(std::ostream& err, const std::string& what, const std::funct
     } catch (const UsageError&) {
         throw;
     } catch (const Error& e) {
-        err << "wavecatch: " << what << ": " << e.description() << "\n";
+        // Descriptions may quote what the instrument sent.
+        err << "wavecatch: " << what << ": " << TerminalText(e.description()) << "\n";
     } catch (const std::exception& e) {
-        err << "wavecatch: " << what << ": " << e.what() << "\n";
+        err << "wavecatch: " << what << ": " << TerminalText(e.what()) << "\n";
     }
     return 1;
 }

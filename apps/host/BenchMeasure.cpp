@@ -1,8 +1,7 @@
 // The bench tools' measurements and setup files: the Measurement tab's
 // sequence and the Scope Settings tab's actions on the shared session.
 #include <cctype>
-#include <cmath>
-#include <cstdlib>
+#include <tuple>
 
 #include "apps/host/Bench.h"
 #include "apps/host/ConsoleUi.h"
@@ -92,39 +91,48 @@ std::optional<size_t> FindMeasurement(const std::string& name) {
     return std::nullopt;
 }
 
-std::optional<double> MeasurementValue(const std::string& text, const std::string& unit) {
-    if (text.empty() || text == kNoEdges) return std::nullopt;
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    const double number = std::strtod(begin, &end);
-    if (end == begin) return std::nullopt;
-    std::string rest(end);
-    if (rest.size() < unit.size() ||
-        rest.compare(rest.size() - unit.size(), unit.size(), unit) != 0)
-        return std::nullopt;
-    rest.resize(rest.size() - unit.size());
-    static const std::pair<const char*, int> prefixes[] = {
-        {"", 0}, {"G", 9}, {"M", 6}, {"k", 3}, {"m", -3}, {"u", -6}, {"n", -9}, {"p", -12}};
-    // Read once more with the prefix as an exponent, so 0.294082m is the
-    // double nearest 0.000294082, not a product with a rounding error.
-    for (const auto& [prefix, exponent] : prefixes) {
-        if (rest != prefix) continue;
-        if (exponent == 0) return number;
-        const std::string scaled(begin, static_cast<size_t>(end - begin));
-        if (scaled.find_first_of("eE") != std::string::npos)
-            return number * std::pow(10.0, exponent);
-        return std::strtod((scaled + "e" + std::to_string(exponent)).c_str(), nullptr);
-    }
+std::optional<std::string> MeasurementSource(const std::string& name, bool second) {
+    std::string upper;
+    for (char c : name)
+        if (c != ' ' && c != '\t')
+            upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper == "MATH" || upper == "FUNC") return std::string("MATH");
+    const auto numbered = [&](std::string_view prefix, int last) -> std::optional<std::string> {
+        if (upper.rfind(prefix, 0) != 0) return std::nullopt;
+        const std::string digits = upper.substr(prefix.size());
+        if (digits.empty() || digits.size() > 2 ||
+            digits.find_first_not_of("0123456789") != std::string::npos ||
+            (digits.size() == 2 && digits[0] == '0'))
+            return std::nullopt;
+        const int n = std::stoi(digits);
+        if (n > last || (prefix == "CHAN" && n < 1)) return std::nullopt;
+        return std::string(prefix) + digits;
+    };
+    if (auto chan = numbered("CHAN", 4)) return chan;
+    // The second list offers no logic bits.
+    if (!second)
+        if (auto bit = numbered("DIG", 15)) return bit;
     return std::nullopt;
 }
 
 MeasureResult RunMeasurements(const MeasureRequest& request) {
+    std::optional<std::string> source1, source2;
+    for (const auto& [given, second, named] :
+         {std::tuple{&request.source1, false, &source1}, {&request.source2, true, &source2}}) {
+        if (!*given) continue;
+        *named = MeasurementSource(**given, second);
+        if (!*named)
+            fail("'" + **given + "' is not a measurement source (CHAN1..CHAN4, DIG0..DIG15, MATH)");
+    }
     MeasurementRun run(session());
-    if (request.source1 && request.source2)
-        run.SelectSources(*request.source1, *request.source2);
-    else if (request.source1)
-        run.SelectSource(*request.source1);
+    if (source1 && source2)
+        run.SelectSources(*source1, *source2);
+    else if (source1)
+        run.SelectSource(*source1);
 
+    // "New Acquisition" acquires first; the tab then runs "Current
+    // Acquisition", which begins by asking the source's measurements.
+    if (request.newAcquisition) run.NewAcquisition();
     const MeasurementColumn column = currentColumn();
     MeasureResult result;
     MeasurementChoice chosen{};
@@ -142,13 +150,18 @@ MeasureResult RunMeasurements(const MeasureRequest& request) {
             result.notAvailable.push_back(caption(kMeasurementRows[i].name));
     }
 
-    if (request.newAcquisition) run.NewAcquisition();
     const MeasurementOutcome outcome = run.Measure(chosen);
     result.source1 = outcome.source1;
     result.source2 = outcome.source2;
     if (outcome.error)
         fail("the scope's measurements stopped after " + std::to_string(outcome.rowsDone) +
              " of 24 rows: " + outcome.error->description);
+    // A scope refuses a source it does not show and keeps measuring the one
+    // it had: those values are not the asked source's.
+    const auto measured = MeasurementSource(std::string(io::trimReply(outcome.source1)), false);
+    if (source1 && source1 != measured)
+        fail("the scope measured " + std::string(io::trimReply(outcome.source1)) + ", not " +
+             *source1 + " (it refused " + *source1 + ": does it have and show that source?)");
     for (size_t i = 0; i < kMeasurementRows.size(); ++i) {
         if (!chosen[i]) continue;
         MeasureRow row;
@@ -156,15 +169,19 @@ MeasureResult RunMeasurements(const MeasureRequest& request) {
         row.caption = caption(row.name);
         row.text = outcome.texts[i];
         row.unit = kMeasurementRows[i].unit;
-        row.value = MeasurementValue(row.text, row.unit);
+        row.value = outcome.values[i];
         result.rows.push_back(std::move(row));
     }
     return result;
 }
 
 void WriteMeasurementFile(const std::string& path, const MeasureResult& result) {
+    // The tab writes its ticked boxes in their order on the form, not in
+    // the order the scope was asked.
     std::vector<MeasurementCsvLine> lines;
-    for (const MeasureRow& r : result.rows) lines.push_back({r.name, r.text});
+    for (const char* name : kMeasurementNames)
+        for (const MeasureRow& r : result.rows)
+            if (r.name == name) lines.push_back({r.name, r.text});
     WriteMeasurementCsv(path, lines);
 }
 

@@ -12,6 +12,7 @@
 #include "apps/host/AddinLoader.h"
 #include "apps/host/Bench.h"
 #include "apps/host/Capture.h"
+#include "apps/host/ModelCheck.h"
 #include "automation/ClassRegistry.h"
 #include "cvnWCHalv.h"
 #include "dialog/CvnDiscovery.h"
@@ -32,35 +33,6 @@ namespace {
 
 [[noreturn]] void fail(const std::string& why) {
     throw Error(kBenchFailed, why, "wavecatch");
-}
-
-// The supported models as the add-in module sees them: its built-in list,
-// or the override file beside the module (not beside this program).
-void ensureModelTable() {
-    if (!gModels.empty()) return;
-    std::string module;
-    try {
-        if (auto entry = automation::LookUpClass(CVN_PROGID_IWAVECATCH)) module = entry->modulePath;
-    } catch (const std::exception&) {
-        // A damaged registry: fall back to the module beside us.
-    }
-    if (module.empty()) module = DefaultModulePath();
-    if (module.empty()) {
-        LoadModelTable();
-        return;
-    }
-    const std::filesystem::path m(module);
-    std::string base = m.filename().string();
-    base = base.substr(0, base.find(".so"));
-    LoadModelTableFrom((m.parent_path() / (base + ".ini")).string());
-}
-
-bool supportedModel(const std::string& model) {
-    ensureModelTable();
-    if (model.empty()) return false;
-    for (const std::string& m : gModels)
-        if (SameKey(m, model)) return true;
-    return false;
 }
 
 // The add-in's connection check says only "No connection."; opening the
@@ -109,7 +81,7 @@ std::string ResolveAddress(const BenchTarget& target) {
 
 std::string OpenScope(const BenchTarget& target) {
     const std::string address = ResolveAddress(target);
-    ensureModelTable();
+    LoadHostModelTable();
     // The add-in's key, so a successful connection stores the address where
     // capture and the next command look for it.
     SettingsAppKey() = SettingsKeyFor(target.registryKey);
@@ -127,7 +99,7 @@ void CloseScope() {
 }
 
 std::pair<int, int> SaveScreen(const std::string& address, bool invert, const std::string& path) {
-    ensureModelTable();
+    LoadHostModelTable();
     CScope& sc = scope();
     if (!sc.Connect(address)) fail("no scope answered at " + address + whyNoAnswer(address));
     std::string temp;
@@ -169,7 +141,7 @@ std::pair<int, int> SaveScreen(const std::string& address, bool invert, const st
 }
 
 std::vector<FoundInstrument> FindInstruments(const FindRequest& request) {
-    ensureModelTable();
+    const std::vector<std::string> models = LoadHostModelTable();
     std::vector<std::string> addresses;
     // CVN_DEVICE_ROOT moves the device and sysfs folders under another root,
     // so tests search a folder of their own instead of the machine's buses.
@@ -222,7 +194,7 @@ std::vector<FoundInstrument> FindInstruments(const FindRequest& request) {
                 f.maker = field(0);
                 f.model = field(1);
                 f.serialNumber = field(2);
-                f.supported = supportedModel(f.model);
+                f.supported = IsSupportedReply(r.reply, models);
             }
             found.push_back(std::move(f));
         }

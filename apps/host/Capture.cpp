@@ -54,6 +54,10 @@ CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request,
     if (request.points) letProperty(wc, "numberPoints", Variant(*request.points));
     profile.beforeRun();
 
+    // A host that shows the supported instruments reads them first, which
+    // loads the add-in's model table; without it the add-in's connection
+    // check counts every scope as supported.
+    getProperty(wc, "SupportedInstruments");
     invokeByName(wc, "GetDataFromInstrument", InvokeKind::Method);
 
     CaptureResult r;

@@ -82,6 +82,21 @@ Variant ParseValue(const std::string& text) {
     return Variant(text);
 }
 
+std::optional<std::string> PointsChoice(const std::string& text) {
+    std::string upper;
+    for (char c : text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper == "MAX") return std::string("MAX");
+    int64_t n = 0;
+    const char* last = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), last, n);
+    const bool digitsOnly =
+        !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digitsOnly || r.ec != std::errc() || r.ptr != last || n < 1 ||
+        n > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    return std::to_string(n);
+}
+
 void PrintValue(std::ostream& out, const Variant& value) {
     if (value.isEmpty()) return;
     if (value.isArray()) {

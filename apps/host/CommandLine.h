@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <stdexcept>
@@ -43,6 +44,15 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args,
 // An argument text as an automation value: Long when integral and in range,
 // Double when numeric, Boolean for true/false (any case), else String.
 automation::Variant ParseValue(const std::string& text);
+
+// The points choice a user may give (--points, Python's points=): a whole
+// number of points from 1 to 2147483647, or MAX in any case (the add-in then
+// checks the scope's set-up for a maximum-points transfer). Gives the text
+// to pass to numberPoints; nothing for anything else, so no choice the
+// add-in would store as unknown ever reaches it.
+std::optional<std::string> PointsChoice(const std::string& text);
+inline constexpr const char* kPointsRule =
+    "takes a whole number of points (1 to 2147483647) or MAX";
 
 // A value as plain output: Empty prints nothing, arrays one element a line,
 // everything else its text form (Booleans "True"/"False").

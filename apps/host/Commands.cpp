@@ -4,6 +4,7 @@
 #include <map>
 
 #include "apps/host/CommandLine.h"
+#include "apps/host/ReplyText.h"
 #include "support/Error.h"
 
 namespace cvn::host {
@@ -72,14 +73,14 @@ int RunWavecatch(const std::vector<std::string>& args, std::ostream& out, std::o
         return kExitUsage;
     } catch (const Error& e) {
         // 429: the loader could not find or create the object.
-        err << "wavecatch: error " << e.number() << ": " << e.description();
+        err << "wavecatch: error " << e.number() << ": " << TerminalText(e.description());
         if (!e.source().empty() && e.source() != "wavecatch") err << " (" << e.source() << ")";
         err << "\n";
         if (e.number() == 429) return kExitNoModule;
         if (e.number() == 438) return kExitNoMember;
         return kExitFailed;
     } catch (const std::exception& e) {
-        err << "wavecatch: " << e.what() << "\n";
+        err << "wavecatch: " << TerminalText(e.what()) << "\n";
         return kExitFailed;
     }
 }

@@ -8,6 +8,7 @@
 #include "apps/host/CommandLine.h"
 #include "apps/host/Commands.h"
 #include "apps/host/GuiApp.h"
+#include "apps/host/ReplyText.h"
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
@@ -40,6 +41,14 @@ constexpr const char* kCaptureHelp =
     "this run uses, whatever another run stores meanwhile; it is stored as the\n"
     "last address after a successful connection. --registry-key selects another\n"
     "settings key.\n"
+    "--points N|MAX is the add-in's points choice (a whole number, or MAX), not\n"
+    "the record length: the scope sends the points it offers for its record.\n"
+    "MAX (also no --points with none stored) makes the add-in check that the\n"
+    "scope shows the main time base without averaging first. Set the record\n"
+    "length on the scope, e.g. wavecatch scpi ':ACQuire:POINts 1000000'\n"
+    "':WAVeform:POINts:MODE MAXimum'.\n"
+    "The add-in refuses a scope whose identification names none of the models\n"
+    "it supports (wavecatch info lists them).\n"
     "Files are written only for data that arrived. A source whose transfer failed,\n"
     "or whose data cannot be told for certain to be its own, is named on stderr\n"
     "(\"wavecatch: CH2: transfer failed (...)\") and written in no format.\n"
@@ -86,11 +95,13 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
         if (p.has("--json")) out << SummaryJson(r, {});
         return kExitFailed;
     }
-    for (const FailedSet& f : r.failed) err << "wavecatch: " << f.name << ": " << f.why << "\n";
+    for (const FailedSet& f : r.failed)
+        err << "wavecatch: " << TerminalText(f.name) << ": " << TerminalText(f.why) << "\n";
     const WrittenFiles files =
         WriteCapture(r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder(),
                      formatsOf(p), p.has("--force"));
-    out << (p.has("--json") ? SummaryJson(r, files) : SummaryText(r, files));
+    // The model and descriptions are the scope's words: shown, never obeyed.
+    out << (p.has("--json") ? SummaryJson(r, files) : TerminalText(SummaryText(r, files)));
     for (const std::string& f : files.kept)
         err << "wavecatch: " << f << " is from an earlier capture: this one did not write it\n";
     if (r.cancel) {
@@ -124,7 +135,12 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
     req.address = p.value("--address");
     req.dialog = p.has("--dialog");
     if (p.hasValue("--registry-key")) req.registryKey = p.value("--registry-key");
-    if (p.hasValue("--points")) req.points = p.value("--points");
+    if (p.hasValue("--points")) {
+        req.points = PointsChoice(p.value("--points"));
+        if (!req.points)
+            throw UsageError(std::string("--points ") + kPointsRule + ", not '" +
+                             p.value("--points") + "'");
+    }
     // The dialog is modal: on no display, or one nobody sees, it would wait
     // for ever. Say so at once instead.
     if (req.dialog) {

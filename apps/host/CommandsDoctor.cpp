@@ -13,18 +13,18 @@
 #include "apps/host/Capture.h"
 #include "apps/host/CommandLine.h"
 #include "apps/host/Commands.h"
+#include "apps/host/ModelCheck.h"
+#include "apps/host/ReplyText.h"
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
 #include "io/Address.h"
 #include "io/IoSession.h"
 #include "io/UsbtmcTransport.h"
-#include "scope/ModelTable.h"
 #include "support/AppKey.h"
 #include "support/Error.h"
 #include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
-#include "support/Text.h"
 
 namespace cvn::host {
 
@@ -49,11 +49,11 @@ public:
     explicit Report(std::ostream& out) : out_(out) {}
 
     void ok(const std::string& what, const std::string& detail) {
-        out_ << "OK    " << what << ": " << detail << "\n";
+        out_ << "OK    " << what << ": " << TerminalText(detail) << "\n";
     }
     void fail(const std::string& what, const std::string& problem, const std::string& fix) {
         ++failures_;
-        out_ << "FAIL  " << what << ": " << problem << "\n";
+        out_ << "FAIL  " << what << ": " << TerminalText(problem) << "\n";
         if (!fix.empty()) out_ << "      fix: " << fix << "\n";
     }
     void skip(const std::string& what, const std::string& why) {
@@ -301,11 +301,12 @@ void checkInstrument(Report& r, const std::string& address, bool stored,
                         .count();
     r.ok("connection", "opened in " + std::to_string(ms) + " ms");
 
-    std::string idn;
+    std::string reply, idn;
     try {
         session->SetTimeout(kIdnTimeoutMs);
         session->Output("*IDN?");
-        idn = trimmed(session->EnterText());
+        reply = session->EnterText();
+        idn = trimmed(reply);
     } catch (const std::exception& e) {
         r.fail("identification", std::string("no answer to *IDN? within 500 ms: ") + e.what(),
                "check that this is a SCPI instrument on this port, and that no other program "
@@ -315,17 +316,11 @@ void checkInstrument(Report& r, const std::string& address, bool stored,
     }
     r.ok("identification", idn);
 
-    LoadModelTable();
     // The module's own list counts: it may have an override file beside it.
-    if (models) {
-        gModelList = *models;
-        gModels = SplitList(gModelList);
-    }
-    const size_t first = idn.find(',');
-    const std::string model = first == std::string::npos
-                                  ? idn
-                                  : idn.substr(first + 1, idn.find(',', first + 1) - first - 1);
-    if (IsSupportedModel(idn))
+    const std::vector<std::string> supported =
+        models ? ModelsOfList(*models) : LoadHostModelTable();
+    const std::string model = ModelField(idn).empty() ? idn : ModelField(idn);
+    if (IsSupportedReply(reply, supported))
         r.ok("model", model + " is supported");
     else
         r.fail("model", model + " is not a supported model",

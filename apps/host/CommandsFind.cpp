@@ -4,6 +4,7 @@
 #include "apps/host/BenchCommand.h"
 #include "apps/host/Commands.h"
 #include "apps/host/Json.h"
+#include "apps/host/ReplyText.h"
 #include "support/Text.h"
 
 namespace cvn::host {
@@ -74,11 +75,14 @@ int CmdFind(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                 << "SUPPORTED\n";
             for (const FoundInstrument& f : found) {
                 if (!f.answered) {
-                    err << "wavecatch: find: " << f.address << ": " << f.error << "\n";
+                    err << "wavecatch: find: " << f.address << ": " << TerminalText(f.error)
+                        << "\n";
                     continue;
                 }
-                out << std::left << std::setw(34) << f.address << std::setw(24) << f.maker
-                    << std::setw(14) << f.model << (f.supported ? "yes" : "no") << "\n";
+                // What the instrument named itself is shown, never obeyed.
+                out << std::left << std::setw(34) << f.address << std::setw(24)
+                    << TerminalText(f.maker) << std::setw(14) << TerminalText(f.model)
+                    << (f.supported ? "yes" : "no") << "\n";
             }
         }
         if (!anySupported) {

@@ -6,10 +6,13 @@
 #include "apps/host/CommandLine.h"
 #include "apps/host/Commands.h"
 #include "apps/host/Json.h"
+#include "apps/host/ModelCheck.h"
+#include "apps/host/ReplyText.h"
 #include "automation/Dispatch.h"
 #include "automation/TypeInfo.h"
 #include "cvnWCHalv.h"
 #include "support/AtomicFile.h"
+#include "io/ReplyConvert.h"
 #include "support/Error.h"
 
 namespace cvn::host {
@@ -44,8 +47,9 @@ constexpr const char* kCallHelp =
 constexpr const char* kScopeHelp =
     "usage: wavecatch scope --address ADDR [--module PATH] ACTION\n"
     "Connects the add-in's CScope object to ADDR and then:\n"
-    "  idn            prints channel count, digital pods and whether the model\n"
-    "                 is supported\n"
+    "  idn            prints the identification, model, channel count, digital\n"
+    "                 pods and whether the add-in supports the model (exit 1 when\n"
+    "                 not: the answer capture, doctor and find give)\n"
     "  run | stop | single   starts, stops or single-runs acquisition\n"
     "  running        prints running or stopped\n"
     "  disp SOURCE    prints on or off for CHAN1..CHAN4, POD1, POD2\n"
@@ -160,7 +164,21 @@ int CmdScope(const std::vector<std::string>& args, std::ostream& out, std::ostre
     // The scope learns its channel count from the add-in's model table,
     // which the add-in loads when asked for its supported instruments.
     Connection wc = CreateObject(CVN_PROGID_IWAVECATCH, module);
-    automation::getProperty(*wc.object, "SupportedInstruments");
+    const std::string supported =
+        automation::getProperty(*wc.object, "SupportedInstruments").toString();
+    // Asked on a connection of its own before the scope object holds one
+    // (some instruments serve one client at a time), as the add-in's
+    // connection check asks it.
+    std::string reply;
+    if (action == "idn") {
+        try {
+            reply = ReadIdentification(address);
+        } catch (const std::exception& e) {
+            err << "wavecatch: no scope answered at " << address << ": " << TerminalText(e.what())
+                << "\n";
+            return kExitFailed;
+        }
+    }
     Connection sc = CreateObject(CVN_PROGID_CSCOPE, module);
     IDispatchObject& scope = *sc.object;
     auto call = [&](const char* name, Args a = {}) {
@@ -174,11 +192,19 @@ int CmdScope(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (action == "idn") {
         operands(0);
         const int channels = automation::getProperty(scope, "ChannelCount").toLong();
+        const bool ok = IsSupportedReply(reply, ModelsOfList(supported));
         out << "address:      " << address << "\n";
+        out << "identity:     " << TerminalText(std::string(io::trimReply(reply))) << "\n";
+        out << "model:        " << TerminalText(ModelField(reply)) << "\n";
         out << "channels:     " << channels << "\n";
         out << "digital pods: " << (automation::getProperty(scope, "IsMSO").toBool() ? "yes" : "no")
             << "\n";
-        out << "supported:    " << (channels > 0 ? "yes" : "no") << "\n";
+        out << "supported:    " << (ok ? "yes" : "no") << "\n";
+        if (!ok) {
+            err << "wavecatch: scope: " << TerminalText(ModelField(reply))
+                << " is not a supported model\n";
+            return kExitFailed;
+        }
     } else if (action == "run") {
         operands(0);
         call("Output", Args{Arg(Variant(":RUN"))});

@@ -4,6 +4,7 @@
 #include "apps/host/BenchCommand.h"
 #include "apps/host/Commands.h"
 #include "apps/host/Json.h"
+#include "apps/host/ReplyText.h"
 #include "support/Text.h"
 
 namespace cvn::host {
@@ -16,15 +17,19 @@ constexpr const char* kMeasureHelp =
     "Reads the scope's quick measurements as the capture dialog's Measurement tab\n"
     "does: stops the scope, asks its measurement sources, and queries each\n"
     "measurement, shown with a metric prefix and unit (+1.00000kHz) or \"No edges\".\n"
-    "  --source S1[,S2]  measure these sources first (CHAN1..CHAN4, DIG0.., MATH)\n"
-    "  --new             take one new acquisition first (\"New Acquisition\");\n"
-    "                    otherwise the current one (\"Current Acquisition\")\n"
+    "  --source S1[,S2]  choose these sources first: CHAN1..CHAN4, DIG0..DIG15 (S1\n"
+    "                    only) or MATH; a source the scope refuses (one it does not\n"
+    "                    show) fails the command instead of measuring another\n"
+    "  --new             send :SINGle and wait 500 ms first (\"New Acquisition\");\n"
+    "                    otherwise the current acquisition (\"Current Acquisition\")\n"
     "  --only NAME,...   only these, by the tab's names (\"Duty Cycle\", \"RMS\",\n"
     "                    \"Rise Time\") or row names (Freq, P2P), ignoring case and\n"
     "                    blanks; default: all 24 the source allows\n"
-    "  --csv FILE        also write the tab's \"Save Data\" file\n"
+    "  --csv FILE        also write the tab's \"Save Data\" file (its lines in the\n"
+    "                    order of the tab's boxes, Amplitude first)\n"
     "  --json            {\"source1\", \"source2\", \"measurements\": [{\"name\", \"text\",\n"
-    "                    \"value\", \"unit\"}]}, value in SI base units (null: no result)\n"
+    "                    \"value\", \"unit\"}]}, value in SI base units (null: no\n"
+    "                    result, or a reply whose number cannot be read whole)\n"
     "  --address ADDR    the scope (default: the address stored by the last\n"
     "                    connection); --registry-key KEY another settings key\n"
     "The scope is left stopped, so every value comes from one acquisition.\n";
@@ -66,6 +71,11 @@ int CmdMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         const auto sources = SplitList(p.value("--source"));
         if (sources.empty() || sources.size() > 2)
             throw UsageError("--source takes one or two sources, e.g. CHAN1 or CHAN1,CHAN2");
+        for (size_t i = 0; i < sources.size(); ++i)
+            if (!MeasurementSource(sources[i], i == 1))
+                throw UsageError("'" + sources[i] + "' is not a measurement source" +
+                                 (i == 1 ? " for S2 (CHAN1..CHAN4, MATH)"
+                                         : " (CHAN1..CHAN4, DIG0..DIG15, MATH)"));
         req.source1 = sources[0];
         if (sources.size() == 2) req.source2 = sources[1];
     }
@@ -90,9 +100,10 @@ int CmdMeasure(const std::vector<std::string>& args, std::ostream& out, std::ost
         if (p.has("--json")) {
             out << json(r, csv);
         } else {
-            out << "sources:     " << r.source1 << ", " << r.source2 << "\n";
+            out << "sources:     " << TerminalText(r.source1) << ", " << TerminalText(r.source2)
+                << "\n";
             for (const MeasureRow& row : r.rows)
-                out << std::left << std::setw(13) << row.caption << row.text << "\n";
+                out << std::left << std::setw(13) << row.caption << TerminalText(row.text) << "\n";
             if (!csv.empty()) out << "wrote:       " << csv << "\n";
         }
         return 0;

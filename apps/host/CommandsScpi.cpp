@@ -10,6 +10,7 @@
 #include "apps/host/BenchCommand.h"
 #include "apps/host/Commands.h"
 #include "apps/host/Json.h"
+#include "apps/host/ReplyText.h"
 #include "apps/host/Scpi.h"
 #include "io/IoSession.h"
 #include "support/AtomicFile.h"
@@ -26,6 +27,9 @@ constexpr const char* kScpiHelp =
     "header holds \"?\") prints its reply; a binary block reply is written to FILE\n"
     "(FILE-2, FILE-3... for later blocks; '-': every block on stdout) or shown as\n"
     "its length and first bytes.\n"
+    "A text reply's control bytes show as \\xHH (ESC as \\x1b), bytes that are not\n"
+    "UTF-8 as Latin-1 (0xB5 as the micro sign); --json gives the same text, its\n"
+    "control characters as \\u escapes.\n"
     "Without COMMAND: one command per line of standard input, or, on a terminal, a\n"
     "prompt with history (kept in $XDG_STATE_HOME/wavecatch/scpi_history); an\n"
     "empty line or end of input ends it.\n"
@@ -96,8 +100,12 @@ public:
         } else if (p_.has("--json")) {
             json_.key("reply").value(r.text);
         } else {
-            out_ << r.text;
-            if (r.text.empty() || r.text.back() != '\n') out_ << "\n";
+            // Shown, never obeyed: a control byte of the reply (ESC, NUL)
+            // prints as \x1b, \x00; a byte that is not UTF-8 as Latin-1.
+            std::string_view text = r.text;
+            if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+            if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+            out_ << TerminalText(text) << "\n";
         }
         if (p_.has("--json")) json_.endObject();
         if (r.cut) throw Error(kBenchFailed, "the reply was cut at 64 MiB", "wavecatch");
@@ -144,9 +152,9 @@ int prompt(ScpiRun& run, std::ostream& err) {
         try {
             run.send(command);
         } catch (const Error& e) {
-            err << "wavecatch: scpi: " << command << ": " << e.description() << "\n";
+            err << "wavecatch: scpi: " << command << ": " << TerminalText(e.description()) << "\n";
         } catch (const std::exception& e) {
-            err << "wavecatch: scpi: " << command << ": " << e.what() << "\n";
+            err << "wavecatch: scpi: " << command << ": " << TerminalText(e.what()) << "\n";
         }
     }
     write_history(history.c_str());

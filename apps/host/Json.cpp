@@ -5,14 +5,21 @@
 #include <cmath>
 #include <cstdio>
 
+#include "apps/host/ReplyText.h"
+
 namespace cvn::host {
 
 using automation::Variant;
 using automation::VarType;
 
-std::string JsonQuote(std::string_view text) {
+std::string JsonQuote(std::string_view bytes) {
+    // Replies are bytes: a byte that is not UTF-8 is read as Latin-1, so the
+    // text stays valid JSON whatever the instrument sent.
+    const std::string text = Utf8Text(bytes);
     std::string out = "\"";
-    for (char ch : text) {
+    out.reserve(text.size() + 2);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         const auto c = static_cast<unsigned char>(ch);
         switch (ch) {
             case '"':
@@ -30,14 +37,22 @@ std::string JsonQuote(std::string_view text) {
             case '\t':
                 out += "\\t";
                 break;
-            default:
-                if (c < 0x20) {
+            default: {
+                // Other control characters, C1 (U+0080..U+009F, "\xC2\x80"..)
+                // included, as escapes: a terminal shown the JSON must not act
+                // on them.
+                unsigned code = c;
+                if (c == 0xC2 && i + 1 < text.size() &&
+                    IsControlCharacter(static_cast<unsigned char>(text[i + 1])))
+                    code = static_cast<unsigned char>(text[++i]);
+                if (IsControlCharacter(code)) {
                     char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    std::snprintf(buf, sizeof buf, "\\u%04x", code);
                     out += buf;
                 } else {
                     out += ch;
                 }
+            }
         }
     }
     out += '"';

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <sstream>
 #include <thread>
 
 #include "apps/halvio-sim/SimProcess.h"
@@ -92,20 +94,63 @@ TEST_F(BenchCommandsTest, MeasureRunsTheTabsSequenceAndWritesItsFile) {
     const Run r = bench({"measure", "--source", "CHAN1,CHAN2", "--new", "--csv", csv});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("wrote:       " + csv), std::string::npos);
-    // All 24 rows on an analog source, each printed and saved.
-    const std::string file = ReadWholeFile(csv);
-    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 24);
-    EXPECT_EQ(file.rfind("DutyCycle,50%,\r\nFreq,+2.50000kHz,\r\n", 0), 0u) << file;
+    // All 24 rows on an analog source, saved in the order of the tab's
+    // boxes, which is not the order they are asked in.
+    std::istringstream file(ReadWholeFile(csv));
+    std::string names, line;
+    while (std::getline(file, line)) names += line.substr(0, line.find(',')) + " ";
+    EXPECT_EQ(names,
+              "Amplitude Overshoot P2P Min Max TMax FallTime Freq DutyCycle Base Average TMin Top "
+              "Preshoot VUpper RMS VLower VMiddle NWidth PWidth RiseTime Period Phase DeltaTime ");
+    EXPECT_NE(ReadWholeFile(csv).find("\r\nFreq,+2.50000kHz,\r\nDutyCycle,50%,\r\n"),
+              std::string::npos);
+    // The sources first, then the new acquisition, then the tab's sequence.
     const std::string log = simLog();
-    for (const char* sent : {":MEASure:SOURce CHAN1,CHAN2", ":SINGle", ":STOP", ":MEASure:CLEar",
-                             ":MEASure:PHASe? CHAN1,CHAN2", ":MEASure:DELTatime? CHAN1, CHAN2"})
-        EXPECT_NE(log.find(sent), std::string::npos) << sent;
+    size_t last = 0;
+    for (const char* sent :
+         {":MEASure:SOURce CHAN1,CHAN2", ":SINGle", ":MEASure:SOURce?", ":FUNCtion1?", ":STOP",
+          ":MEASure:CLEar", ":MEASure:PHASe? CHAN1,CHAN2", ":MEASure:DELTatime? CHAN1, CHAN2"}) {
+        const size_t at = log.find(sent, last);
+        EXPECT_NE(at, std::string::npos) << sent << " in order in\n" << log;
+        if (at != std::string::npos) last = at;
+    }
 }
 
-TEST_F(BenchCommandsTest, MeasureRefusesWrongNamesAndNoAddress) {
+TEST_F(BenchCommandsTest, MeasuredValuesAreNullWhenTheReplyCannotBeReadWhole) {
+    struct Cell {
+        const char* reply;
+        const char* text;
+        std::optional<double> value;
+    };
+    const Cell cells[] = {
+        {"+1.0E+99999", "+1.0V", std::nullopt},  // exponent beyond 16 bits
+        {"+1.0Eabc", "+1.0V", std::nullopt},          {"+9.9E+37", "No edges", std::nullopt},
+        {"+2.94082E-04\r", "0.294082mV", 2.94082e-4},  // ends in CR LF
+        {"-1.00000E+15", "-1.00000E+15V", -1e15},
+    };
+    for (const Cell& c : cells) {
+        SCOPED_TRACE(c.reply);
+        sim::SimProcess spoilt({"--measure-reply", c.reply});
+        const Run r =
+            run({"measure", "--address", spoilt.address(), "--only", "Amplitude", "--json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const QJsonObject row = json(r.out).object()["measurements"].toArray()[0].toObject();
+        EXPECT_EQ(row["text"].toString().toStdString(), c.text);
+        if (c.value)
+            EXPECT_DOUBLE_EQ(row["value"].toDouble(), *c.value);
+        else
+            EXPECT_TRUE(row["value"].isNull()) << r.out;
+    }
+}
+
+TEST_F(BenchCommandsTest, MeasureRefusesWrongNamesSourcesAndNoAddress) {
     Run r = bench({"measure", "--only", "Loudness"});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("Loudness"), std::string::npos);
+    for (const char* source : {"CHAN9", "CHAN0", "DIG16", "CHAN1,DIG3", "MATH,CHAN1,CHAN2", "X"}) {
+        r = bench({"measure", "--source", source});
+        EXPECT_EQ(r.status, 2) << source << ": " << r.out;
+    }
     r = run({"measure"});  // nothing stored in this private home
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("wavecatch: measure: no address given", 0), 0u) << r.err;
@@ -117,6 +162,15 @@ TEST_F(BenchCommandsTest, MeasureRefusesWrongNamesAndNoAddress) {
     r = run({"measure", "--address", foreign.address()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("wavecatch: Incorrect model.\n"), std::string::npos) << r.err;
+
+    // A source the scope refuses (no pods on this model): it keeps
+    // measuring channel 1, and that is not handed over as DIG3's.
+    sim::SimProcess noPods({"--model", "HV1014"});
+    r = run({"measure", "--address", noPods.address(), "--source", "DIG3", "--only", "Freq"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.err.find("measured CHAN1, not DIG3"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(bench({"measure", "--source", "chan2,chan1", "--only", "Freq"}).status, 0);
 }
 
 TEST_F(BenchCommandsTest, SavedSetupRestoresTheStateItWasSavedFrom) {
@@ -273,19 +327,15 @@ TEST_F(BenchCommandsTest, ScpiRepliesAreToldApart) {
     EXPECT_EQ(ParseScpiReply("#9000000003ab").data, "ab");  // short block: what came
 }
 
-TEST(MeasurementValueTest, ShownTextsBackToBaseUnits) {
-    EXPECT_DOUBLE_EQ(*MeasurementValue("+1.23450ms", "s"), 1.2345e-3);
-    EXPECT_DOUBLE_EQ(*MeasurementValue("50%", "%"), 50.0);
-    EXPECT_DOUBLE_EQ(*MeasurementValue("250MHz", "Hz"), 2.5e8);
-    EXPECT_DOUBLE_EQ(*MeasurementValue("+1.00000E+15V", "V"), 1e15);
-    EXPECT_DOUBLE_EQ(*MeasurementValue("-0.12345uV", "V"), -1.2345e-7);
-    EXPECT_DOUBLE_EQ(*MeasurementValue("+9.00000\xC2\xB0", "\xC2\xB0"), 9.0);
-    EXPECT_FALSE(MeasurementValue("No edges", "Hz"));
-    EXPECT_FALSE(MeasurementValue("abcV", "V"));
-    EXPECT_FALSE(MeasurementValue("+1.0xHz", "Hz"));
+TEST(MeasurementNamesTest, CaptionsRowNamesAndSourcesAsTheListsOfferThem) {
     EXPECT_EQ(FindMeasurement("peak-peak"), FindMeasurement("P2P"));
     EXPECT_EQ(FindMeasurement("- width"), FindMeasurement("NWidth"));
     EXPECT_FALSE(FindMeasurement("width"));
+    EXPECT_EQ(MeasurementSource(" chan4", false), "CHAN4");
+    EXPECT_EQ(MeasurementSource("FUNC", true), "MATH");
+    EXPECT_EQ(MeasurementSource("dig15", false), "DIG15");
+    for (const char* wrong : {"DIG5", "CHAN5", "CHAN01", "CHAN", "POD1", ""})
+        EXPECT_FALSE(MeasurementSource(wrong, true)) << wrong;
 }
 
 TEST_F(BenchCommandsTest, CaptureFindsTheModuleWithoutRegistration) {

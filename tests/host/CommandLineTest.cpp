@@ -124,6 +124,24 @@ TEST_F(HostTest, DialogWithoutAUsableDisplayEndsAtOnce) {
     put("WAYLAND_DISPLAY", wayland ? wayland->c_str() : nullptr);
 }
 
+TEST_F(HostTest, PointsChoicesTheAddInWouldStoreAsUnknownAreRefusedAndNeverStored) {
+    const std::string m = "--module=" + kModulePath;
+    for (const char* points : {"-1", "abc", "1e300", "0", "", "1.5", "2147483648", " 100"}) {
+        const Run r = run({"capture", m, "--address", "127.0.0.1:1", "--points", points, "--out",
+                           home_.root() + "/never"});
+        EXPECT_EQ(r.status, kExitUsage) << "'" << points << "': " << r.err;
+        EXPECT_NE(r.err.find("--points takes a whole number"), std::string::npos) << r.err;
+        EXPECT_EQ(run({"get", m, CVN_PROGID_IWAVECATCH, "numberPoints"}).out, "\n") << points;
+    }
+    EXPECT_EQ(PointsChoice("5001"), "5001");
+    EXPECT_EQ(PointsChoice("max"), "MAX");
+    EXPECT_EQ(PointsChoice("2147483647"), "2147483647");
+    // The help says what the choice is not, and where the record length is set.
+    const std::string help = run({"capture", "--help"}).out;
+    EXPECT_NE(help.find("not\nthe record length"), std::string::npos) << help;
+    EXPECT_NE(help.find(":ACQuire:POINts"), std::string::npos) << help;
+}
+
 TEST(HostValues, ArgumentsBecomeTheNarrowestFittingValue) {
     EXPECT_EQ(ParseValue("7").type(), VarType::Long);
     EXPECT_EQ(ParseValue("-128"), Variant(int32_t{-128}));

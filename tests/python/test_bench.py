@@ -7,7 +7,7 @@ Shares the private home and the simulator launcher of test_wavecatch.
 import os
 import unittest
 
-from test_wavecatch import ROOT, Simulator, tearDownModule  # noqa: F401 (private home)
+from test_wavecatch import ROOT, Simulator, session, tearDownModule  # noqa: F401 (private home)
 
 import numpy as np  # noqa: E402
 import wavecatch  # noqa: E402
@@ -42,6 +42,9 @@ class BenchTest(unittest.TestCase):
         self.assertEqual(len(self.s.measure(source="CHAN1", new=True)), 24)
         with self.assertRaises(wavecatch.Error):
             self.s.measure(only=["Loudness"])
+        for source in ("CHAN9", "DIG16"):  # not sources the lists offer
+            with self.assertRaises(wavecatch.Error, msg=source):
+                self.s.measure(source=source, only="Freq")
 
     def test_setup_round_trip_and_refusal(self):
         self.s.write(":TIMebase:SCALe 0.004")
@@ -94,6 +97,32 @@ class BenchTest(unittest.TestCase):
             self.assertGreater(len(getattr(wavecatch.Session, name).__doc__), 40, name)
         self.assertIn("find(", wavecatch.find.__doc__)
         self.assertIn("measure", wavecatch.__doc__)
+
+
+class IdentificationTest(unittest.TestCase):
+    def test_one_reply_gets_the_answer_capture_gives(self):
+        for reply, supported in (("CORVANE,MSOHX5104X,CVN1,H3", True),
+                                 ("CORVANE,HALVIO", False), ("ACME,ACME1000,1,1", False)):
+            with self.subTest(reply=reply), Simulator("--model", "MSOHX5104", "--idn", reply) as sim:
+                found = wavecatch.find(usb=False, hosts=[sim.address])
+                self.assertEqual(found[0].supported, supported)
+                s = session(sim.address, "CHAN1")
+                if supported:
+                    self.assertEqual(len(s.capture(points=1000).datasets), 1)
+                else:
+                    with self.assertRaises(wavecatch.Error):
+                        s.capture(points=1000)
+
+    def test_bytes_that_are_not_utf8_come_back_as_str(self):
+        idn = os.fsdecode(b"CORVANE,MSOHX5104\xb5,CVN\x1b[2J,H3")
+        with Simulator("--model", "MSOHX5104", "--idn", idn) as sim:
+            s = wavecatch.Session(address=sim.address)
+            self.assertEqual(s.query("*IDN?"), "CORVANE,MSOHX5104\u00b5,CVN\x1b[2J,H3")
+            found = wavecatch.find(usb=False, hosts=[sim.address])[0]
+            self.assertEqual((found.model, found.serial_number), ("MSOHX5104\u00b5", "CVN\x1b[2J"))
+            self.assertIn("\u00b5", repr(found))
+            c = session(sim.address, "CHAN1").capture(points=1000)
+            self.assertEqual(c.model, "MSOHX5104\u00b5")
 
 
 if __name__ == "__main__":

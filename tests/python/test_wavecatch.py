@@ -229,6 +229,15 @@ class ErrorTest(unittest.TestCase):
         self.assertEqual(caught.exception.number, 429)
         self.assertIn("missing.so", caught.exception.description)
 
+    def test_points_the_add_in_would_store_as_unknown_are_refused(self):
+        s = session("127.0.0.1:1", "CHAN1")
+        stored = s.setting("Number Points")
+        for points in (-1, "abc", "1e300", 1e300, 2.0, True, "", 0):
+            with self.assertRaises(wavecatch.Error, msg=repr(points)) as caught:
+                s.capture(points=points)
+            self.assertIn("whole number", str(caught.exception))
+            self.assertEqual(s.setting("Number Points"), stored, repr(points))
+
     def test_module_facts(self):
         models = wavecatch.supported_instruments()
         self.assertIn("MSOHX5104", models)
