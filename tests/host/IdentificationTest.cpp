@@ -9,11 +9,11 @@
 #include <filesystem>
 
 #include "apps/halvio-sim/SimProcess.h"
-#include "apps/host/AtomicFile.h"
 #include "apps/host/Capture.h"
 #include "apps/host/GuiApp.h"
 #include "apps/host/ReplyText.h"
 #include "host/HostFixture.h"
+#include "support/AtomicFile.h"
 #include "support/SettingsStore.h"
 
 namespace cvn::host::test {
