@@ -43,6 +43,7 @@ namespace {
 // runtime's "cancel was selected".
 constexpr int32_t kCancelled = 32755;
 constexpr int32_t kNoModule = 429;
+constexpr int32_t kFileAccessError = 75;
 
 PyObject* gErrorType = nullptr;
 
@@ -125,6 +126,13 @@ struct Capture {
         {
             py::gil_scoped_release release;
             w = host::SaveFormats(*result, folder, *formats);
+        }
+        // A file the capture cannot fill truthfully is an error, as in the
+        // command; the files that could be written stay.
+        if (!w.skipped.empty()) {
+            std::string text;
+            for (const std::string& s : w.skipped) text += (text.empty() ? "" : "; ") + s;
+            raise(kFileAccessError, text);
         }
         return w.files;
     }
@@ -348,7 +356,9 @@ PYBIND11_MODULE(wavecatch, m) {
         .def_readonly("xy_description", &Capture::xyDescription)
         .def("save", &Capture::save, py::arg("path"), py::arg("format") = "csv,json",
              "Writes the capture into the folder path in the formats of the list (csv, json, "
-             "h5, sr, vcd), as 'wavecatch capture --format' does; returns the files written.")
+             "h5, sr, vcd), as 'wavecatch capture --format' does; returns the files written. "
+             "Raises wavecatch.Error when sr or vcd cannot state the sample rate (whole hertz "
+             "only), after writing the other files.")
         .def("__repr__", [](const Capture& c) { return Repr(c); });
 
     py::class_<Session>(m, "Session",

@@ -57,6 +57,10 @@ std::string ActionTypeMeaning(int32_t actionType);
 struct WrittenFiles {
     std::string folder;
     std::vector<std::string> files;  // paths inside folder, in writing order
+    // Files of the chosen formats that cannot hold this capture truthfully
+    // (a sigrok file at a rate that is not whole hertz), each as
+    // "<file> not written: <why>"; the other files are written all the same.
+    std::vector<std::string> skipped;
 };
 
 // The files a capture is saved as, besides the screen image and the plot.
@@ -73,7 +77,8 @@ std::optional<OutputFormats> ParseFormats(const std::string& list);
 
 // "./wavecatch-YYYYMMDD-HHMMSS" (with a suffix when that exists already).
 std::string DefaultCaptureFolder();
-// Writes the formats' files (a vcd only when there are logic lines),
+// Writes the formats' files (a vcd only when there are logic lines; sr and
+// vcd only at a rate they can state, else listed in `skipped`),
 // screen.bmp (when an image came) and plot.png into folder (created when
 // missing). Needs a QGuiApplication for the plot. Throws cvn::Error when a
 // file cannot be written.

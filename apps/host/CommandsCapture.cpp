@@ -39,7 +39,9 @@ constexpr const char* kCaptureHelp =
     "the add-in uses the choices its dialog stored last. --address is stored\n"
     "where the add-in looks for the instrument address; --registry-key selects\n"
     "another settings key.\n"
-    "Exits with 1 when the add-in reports Cancel.\n";
+    "Exits with 1 when the add-in reports Cancel, or when a chosen file cannot\n"
+    "hold the data (sr and vcd state the sample rate in whole hertz: below 1 Hz\n"
+    "they are left out, with a line on stderr, and the other files written).\n";
 constexpr const char* kDemoHelp =
     "usage: wavecatch demo [--out DIR] [--module PATH] [--json]\n"
     "Starts the simulator (model MSOHX5104) on a free port of 127.0.0.1, points a\n"
@@ -66,11 +68,12 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
     const WrittenFiles files = WriteCapture(
         r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder(), formatsOf(p));
     out << (p.has("--json") ? SummaryJson(r, files) : SummaryText(r, files));
+    for (const std::string& skipped : files.skipped) err << "wavecatch: " << skipped << "\n";
     if (r.cancel) {
         err << "wavecatch: the add-in reported Cancel: the results are incomplete\n";
         return kExitFailed;
     }
-    return 0;
+    return files.skipped.empty() ? 0 : kExitFailed;
 }
 
 }  // namespace
