@@ -22,10 +22,14 @@ constexpr int32_t kFileError = 75;
     throw Error(kFileError, "Cannot write " + path + ": " + what, "wavecatch");
 }
 
-std::string hertz(double rate) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6g Hz", rate);
+std::string withUnit(double value, const char* unit) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.6g %s", value, unit);
     return text;
+}
+
+std::string hertz(double rate) {
+    return withUnit(rate, "Hz");
 }
 
 }  // namespace
@@ -80,7 +84,7 @@ std::string SigrokRateProblem(const CaptureResult& r) {
         if (s.raw.empty()) continue;
         const double x = s.block.xIncrement;
         if (!(x > 0) || !std::isfinite(x))
-            return s.name + " has no usable x increment (" + std::to_string(x) + " s)";
+            return s.name + " has no usable x increment (" + withUnit(x, "s") + ")";
         if (!first) first = &s;
         // One rate for the whole file: sets sampled apart cannot share it.
         if (std::fabs(x - first->block.xIncrement) > 1e-9 * first->block.xIncrement)
