@@ -44,7 +44,8 @@ constexpr int32_t kFileError = 75;
 // and seeks back only to complete each entry's header.
 class FileSink {
 public:
-    explicit FileSink(const std::string& path) : fd_(::open(path.c_str(), O_WRONLY | O_CLOEXEC)) {
+    explicit FileSink(const std::string& path)
+        : fd_(::open(path.c_str(), O_WRONLY | O_CLOEXEC)), openError_(errno) {
         zip_error_init(&error_);
         buffer_.reserve(kBufferBytes);
     }
@@ -56,6 +57,7 @@ public:
     FileSink& operator=(const FileSink&) = delete;
 
     bool opened() const { return fd_ >= 0; }
+    int openError() const { return openError_; }
 
     static zip_int64_t Callback(void* self, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
         return static_cast<FileSink*>(self)->command(data, len, cmd);
@@ -140,6 +142,7 @@ private:
     }
 
     int fd_;
+    int openError_;
     zip_error_t error_;
     std::string buffer_;
     zip_int64_t offset_ = 0;
@@ -263,7 +266,7 @@ std::string metadataOf(const std::vector<LogicLine>& lines,
 class Archive {
 public:
     Archive(const std::string& tempPath, const std::string& path) : path_(path), sink_(tempPath) {
-        if (!sink_.opened()) failed(std::strerror(errno), path_);
+        if (!sink_.opened()) failed(std::strerror(sink_.openError()), path_);
         zip_error_t error;
         zip_error_init(&error);
         zip_source_t* out = zip_source_function_create(&FileSink::Callback, &sink_, &error);
