@@ -50,10 +50,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries from dpkg-shlibdeps (Qt's offscreen platform plugin comes with
 # libqt6gui6, which it finds); what it cannot see, the interpreter and NumPy
 # for the Python module, is named here, with the libraries of the capture
-# formats (HDF5, libsigrok) for good measure. CPack adds ldconfig calls for
+# formats (HDF5, libsigrok, libzip) for good measure. CPack adds ldconfig calls for
 # the shared library; no other maintainer script exists.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libhdf5-103-1, libsigrok4")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libhdf5-103-1, libsigrok4, libzip4")
 if(TARGET wavecatch_py)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${CVN_PYTHON_DEPENDS}")
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-matplotlib, python3-h5py, pulseview")

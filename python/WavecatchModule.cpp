@@ -48,6 +48,7 @@ constexpr int32_t kCancelled = 32755;
 // the automation runtime's "device I/O error".
 constexpr int32_t kFailedSet = 57;
 constexpr int32_t kNoModule = 429;
+constexpr int32_t kFileAccessError = 75;
 
 PyObject* gErrorType = nullptr;
 
@@ -150,6 +151,13 @@ struct Capture {
         {
             py::gil_scoped_release release;
             w = host::SaveFormats(*result, folder, *formats, force);
+        }
+        // A file the capture cannot fill truthfully is an error, as in the
+        // command; the files that could be written stay.
+        if (!w.skipped.empty()) {
+            std::string text;
+            for (const std::string& s : w.skipped) text += (text.empty() ? "" : "; ") + s;
+            raise(kFileAccessError, text);
         }
         return w.files;
     }
@@ -427,7 +435,9 @@ PYBIND11_MODULE(wavecatch, m) {
              "Writes the capture into the folder path in the formats of the list (csv, json, "
              "h5, sr, vcd), as 'wavecatch capture --format' does, files only for the sets that "
              "arrived; returns the files written. Files of an earlier capture in path that "
-             "this one does not write raise wavecatch.Error, unless force keeps them.")
+             "this one does not write raise wavecatch.Error, unless force keeps them. Raises "
+             "wavecatch.Error when sr or vcd cannot state the sample rate (whole hertz "
+             "only), after writing the other files.")
         .def("__repr__", [](const Capture& c) { return Repr(c); });
 
     py::class_<Session>(m, "Session",

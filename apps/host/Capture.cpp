@@ -316,8 +316,19 @@ void saveFormats(const CaptureResult& r, const OutputFormats& formats, WrittenFi
         w.files.push_back(path);
     };
     if (formats.h5) byLibrary("capture.h5", WriteHdf5);
-    if (formats.sr) byLibrary("capture.sr", WriteSigrokSession);
-    if (formats.vcd && HasLogicLines(r)) byLibrary("capture.vcd", WriteVcd);
+    // sigrok files state the rate in whole hertz: at any other rate they are
+    // left out with the reason, never written with a rate that is not the data's.
+    const std::string rateProblem = SigrokRateProblem(r);
+    auto sigrokFile = [&](bool wanted, const char* name,
+                          void (*writeFile)(const CaptureResult&, const std::string&)) {
+        if (!wanted) return;
+        if (rateProblem.empty())
+            byLibrary(name, writeFile);
+        else
+            w.skipped.push_back(std::string(name) + " not written: " + rateProblem);
+    };
+    sigrokFile(formats.sr && !r.sets.empty(), "capture.sr", WriteSigrokSession);
+    sigrokFile(formats.vcd && HasLogicLines(r), "capture.vcd", WriteVcd);
 }
 
 }  // namespace
@@ -438,6 +449,11 @@ std::string SummaryJson(const CaptureResult& r, const WrittenFiles& files) {
     if (!files.kept.empty()) {
         j.key("kept").beginArray();
         for (const std::string& f : files.kept) j.value(f);
+        j.endArray();
+    }
+    if (!files.skipped.empty()) {
+        j.key("skipped").beginArray();
+        for (const std::string& s : files.skipped) j.value(s);
         j.endArray();
     }
     j.endObject();

@@ -64,6 +64,10 @@ struct WrittenFiles {
     std::string folder;
     std::vector<std::string> files;  // paths inside folder, in writing order
     std::vector<std::string> kept;   // files of an earlier capture left as they were
+    // Files of the chosen formats that cannot hold this capture truthfully
+    // (a sigrok file at a rate that is not whole hertz), each as
+    // "<file> not written: <why>"; the other files are written all the same.
+    std::vector<std::string> skipped;
 };
 
 // The files a capture is saved as, besides the screen image and the plot.
@@ -84,7 +88,8 @@ std::string DefaultCaptureFolder();
 // capture.h5, screen.bmp, plot.png...), by name, sorted; none when the
 // folder does not exist.
 std::vector<std::string> CaptureFilesIn(const std::string& folder);
-// Writes the formats' files (a vcd only when there are logic lines),
+// Writes the formats' files (a vcd only when there are logic lines; sr and
+// vcd only at a rate they can state, else listed in `skipped`),
 // screen.bmp (when an image came) and plot.png into folder (created when
 // missing), files only for what arrived: no data sets, no data files and
 // no plot. Files of an earlier capture that this one does not write are

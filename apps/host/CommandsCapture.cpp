@@ -56,7 +56,10 @@ constexpr const char* kCaptureHelp =
     "is refused before anything is fetched, naming them (exit 2); --force writes\n"
     "into it all the same: the new files replace theirs, and files this capture\n"
     "does not write stay as they were and are named (\"kept:\").\n"
-    "Exits with 1 when the add-in reports Cancel or any source failed.\n";
+    "Exits with 1 when the add-in reports Cancel, any source failed, or a chosen\n"
+    "file cannot hold the data (sr and vcd state the sample rate in whole hertz:\n"
+    "below 1 Hz they are left out, with a line on stderr, and the other files\n"
+    "written).\n";
 constexpr const char* kDemoHelp =
     "usage: wavecatch demo [--out DIR] [--force] [--module PATH] [--json]\n"
     "Starts the simulator (model MSOHX5104) on a free port of 127.0.0.1, points a\n"
@@ -104,6 +107,7 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
     out << (p.has("--json") ? SummaryJson(r, files) : TerminalText(SummaryText(r, files)));
     for (const std::string& f : files.kept)
         err << "wavecatch: " << f << " is from an earlier capture: this one did not write it\n";
+    for (const std::string& skipped : files.skipped) err << "wavecatch: " << skipped << "\n";
     if (r.cancel) {
         err << "wavecatch: the add-in reported Cancel: the results are incomplete\n";
         return kExitFailed;
@@ -113,6 +117,7 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
             << " data sets failed and were not written\n";
         return kExitFailed;
     }
+    if (!files.skipped.empty()) return kExitFailed;
     if (files.files.empty()) {
         err << "wavecatch: nothing arrived, nothing was written\n";
         return kExitFailed;

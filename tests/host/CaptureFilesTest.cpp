@@ -1,6 +1,6 @@
-// The capture's text files from data sets made by hand: formatting on
-// several threads gives the same bytes as one thread, and data sets are
-// windows on the add-in's array, never copies of it.
+// The capture's files from data sets made by hand: formatting on several
+// threads gives the same bytes as one thread, data sets are windows on the
+// add-in's array, never copies of it, and sigrok files state a true rate.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "apps/host/Capture.h"
 #include "apps/host/CaptureText.h"
 #include "apps/host/ChunkFormatter.h"
 #include "apps/host/Scaling.h"
@@ -258,6 +259,65 @@ TEST(CheckDataSets, EachSetIsItsSourcesOrFails) {
     EXPECT_TRUE(pod.sets.empty());
     ASSERT_EQ(pod.failed.size(), 1u);
     EXPECT_NE(pod.failed[0].why.find("no bytes"), std::string::npos);
+}
+
+// sigrok files state the sample rate in whole hertz. A rate that rounds to
+// whole hertz within half a sample over the record is written rounded; any
+// other leaves both files out with the reason, and no file, not even a
+// temporary one, is left in their place.
+TEST_F(HostTest, SigrokFilesStateTheRateOrAreLeftOut) {
+    struct Cell {
+        double channel, pod;  // x increments
+        size_t points;
+        const char* shown;  // sigrok-cli's rate line, or nullptr: left out
+        const char* why;
+    } const cells[] = {
+        {1e-6, 1e-6, 1000, "Samplerate: 1000000\n", nullptr},
+        {1.0, 1.0, 100, "Samplerate: 1\n", nullptr},
+        {7e-4, 7e-4, 1000, "Samplerate: 1429\n", nullptr},  // 1428.57 Hz: 0.3 samples at the end
+        {7e-4, 7e-4, 5000, nullptr, "the sample rate 1428.57 Hz is not a whole number of hertz"},
+        {0.4, 0.4, 100, nullptr, "the sample rate 2.5 Hz is not a whole number of hertz"},
+        {5.0, 5.0, 100, nullptr, "the sample rate 0.2 Hz is below 1 Hz"},
+        {0.0, 0.0, 100, nullptr, "CH1 has no usable x increment"},
+        {1e-6, 2e-6, 100, nullptr, "POD1 and CH1 have different sample rates"},
+    };
+    OutputFormats sigrok{false, false, false, true, true};
+    int n = 0;
+    for (const Cell& c : cells) {
+        std::vector<double> preamble = preambleFor(c.points, 1);
+        const std::vector<double> pod = preambleFor(c.points, 8);
+        preamble.insert(preamble.end(), pod.begin(), pod.end());
+        preamble[4] = c.channel;
+        preamble[kPreambleSize + 4] = c.pod;
+        CaptureResult r;
+        std::string warning;
+        r.sets = SplitDataSets(preamble, words(2 * c.points), warning);
+        const std::string dir = home_.root() + "/rate" + std::to_string(n++);
+        const WrittenFiles w = SaveFormats(r, dir, sigrok);
+        size_t inFolder = 0;
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            inFolder += !e.is_directory();
+        if (c.shown) {
+            EXPECT_TRUE(w.skipped.empty()) << c.channel;
+            EXPECT_EQ(w.files.size(), 2u) << c.channel;
+            const std::string command = "sigrok-cli -i '" + dir + "/capture.sr' --show 2>&1";
+            FILE* pipe = ::popen(command.c_str(), "r");
+            ASSERT_NE(pipe, nullptr);
+            std::string out;
+            char buf[512];
+            while (size_t got = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, got);
+            ::pclose(pipe);
+            EXPECT_NE(out.find(c.shown), std::string::npos) << out;
+        } else {
+            EXPECT_TRUE(w.files.empty()) << c.why;
+            EXPECT_EQ(inFolder, 0u) << c.why;
+            ASSERT_EQ(w.skipped.size(), 2u) << c.why;
+            EXPECT_EQ(w.skipped[0].find("capture.sr not written: " + std::string(c.why)), 0u)
+                << w.skipped[0];
+            EXPECT_EQ(w.skipped[1].find("capture.vcd not written: " + std::string(c.why)), 0u)
+                << w.skipped[1];
+        }
+    }
 }
 
 }  // namespace cvn::host::test

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -380,37 +381,35 @@ namespace cvn::host::test {
 
 // Every format read back by a reader that is not ours: h5py for HDF5,
 // sigrok-cli for the session file and the value change dump. The checker
-// compares raw samples, scaling, rate and channel names with raw.json.
+// compares raw samples, scaling, rate and channel names with raw.json, and
+// the session archive's entries with the layout sigrok's reader needs.
 TEST_F(CaptureTest, FormatsReadBackByTheirOwnReaders) {
-    profile("CHAN1,CHAN2,POD1", false);
+    auto captureAndCheck = [&](const char* sources, const std::string& dir) {
+        profile(sources, false);
+        const Run r =
+            run({"capture", "--module", kModulePath, "--address", sim_.address(), "--registry-key",
+                 kKey, "--points", "1000", "--out", dir, "--format", "json,h5,sr,vcd"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir + "/ch1.csv"));
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+        const std::string command =
+            std::string("/usr/bin/python3 ") + CVN_FORMAT_CHECKER + " '" + dir + "' 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string out;
+        char buf[512];
+        while (size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+        EXPECT_EQ(::pclose(pipe), 0) << sources << ": " << out;
+    };
     const std::string dir = home_.root() + "/formats";
-    const Run r =
-        run({"capture", "--module", kModulePath, "--address", sim_.address(), "--registry-key",
-             kKey, "--points", "1000", "--out", dir, "--format", "json,h5,sr,vcd"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(std::filesystem::exists(dir + "/ch1.csv"));
+    captureAndCheck("CHAN1,CHAN2,POD1", dir);
     for (const char* name : {"raw.json", "capture.h5", "capture.sr", "capture.vcd"})
-        ASSERT_TRUE(std::filesystem::exists(dir + "/" + name)) << name;
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
-
-    const std::string command =
-        std::string("/usr/bin/python3 ") + CVN_FORMAT_CHECKER + " '" + dir + "' 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buf[512];
-    while (size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    EXPECT_EQ(::pclose(pipe), 0) << out;
-
+        EXPECT_TRUE(std::filesystem::exists(dir + "/" + name)) << name;
     // Analog channels alone: no vcd (it holds logic lines only), a session
     // file all the same.
-    profile("CHAN1", false);
     const std::string analog = home_.root() + "/analog";
-    const Run a =
-        run({"capture", "--module", kModulePath, "--address", sim_.address(), "--registry-key",
-             kKey, "--points", "1000", "--out", analog, "--format", "sr,vcd"});
-    ASSERT_EQ(a.status, 0) << a.err;
+    captureAndCheck("CHAN1", analog);
     EXPECT_TRUE(std::filesystem::exists(analog + "/capture.sr"));
     EXPECT_FALSE(std::filesystem::exists(analog + "/capture.vcd"));
 
@@ -418,6 +417,30 @@ TEST_F(CaptureTest, FormatsReadBackByTheirOwnReaders) {
     const Run bad = run({"capture", "--module", kModulePath, "--format", "csv,xls"});
     EXPECT_EQ(bad.status, 2) << bad.err;
     EXPECT_NE(bad.err.find("--format"), std::string::npos) << bad.err;
+}
+
+// At 50 s a division, 100 points are 0.2 samples a second. sigrok files
+// state whole hertz: they are left out, each with its reason on stderr, the
+// capture exits 1, the other files are written and nothing half-made stays.
+TEST_F(CaptureTest, SigrokFilesAreLeftOutBelowOneHertz) {
+    profile("CHAN1,POD1", false);
+    ASSERT_EQ(run({"scpi", "--address", sim_.address(), ":TIMebase:SCALe 50;:WAVeform:POINts 100"})
+                  .status,
+              0);
+    const std::string dir = home_.root() + "/slow";
+    const Run r =
+        run({"capture", "--module", kModulePath, "--address", sim_.address(), "--registry-key",
+             kKey, "--points", "100", "--out", dir, "--format", "csv,sr,vcd"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const char* name : {"capture.sr", "capture.vcd"})
+        EXPECT_NE(r.err.find(std::string("wavecatch: ") + name +
+                             " not written: the sample rate 0.2 Hz is below 1 Hz"),
+                  std::string::npos)
+            << r.err;
+    std::set<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        files.insert(e.path().filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"ch1.csv", "plot.png", "pod1.csv"}));
 }
 
 }  // namespace cvn::host::test

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Reads a capture folder's h5, sr and vcd files back with tools that are
-not ours (h5py, sigrok-cli) and compares them with raw.json: the same raw
-samples, the same scaling, rate and channel names. Exits 1 with the
-differences listed."""
+not ours (h5py, sigrok-cli, zipfile) and compares them with raw.json: the
+same raw samples, the same scaling, rate and channel names, and the session
+archive laid out as sigrok's reader needs it. Exits 1 with the differences
+listed."""
 import json
 import subprocess
 import sys
+import zipfile
 
 import h5py
 import numpy as np
@@ -75,7 +77,7 @@ def csv_rows(text):
             # Logic lines come first; the analog columns sigrok-cli appends
             # are not aligned with the samples in 0.5.2 and are skipped.
             rows.append([int(v) for v in line.split(",")[:len(logic)]])
-    return values, np.array(rows, dtype=np.int64).reshape(-1, len(logic))
+    return values, np.array(rows, dtype=np.int64).reshape(len(rows), len(logic))
 
 
 rate = round(1 / sets[0]["preamble"][4])
@@ -99,9 +101,19 @@ for s in analog:
     # sigrok-cli prints volts with two decimals.
     check(len(got) == len(want) and np.max(np.abs(got - want)) <= 0.0051,
           f"sr {s['source']} values")
-check(len(rows) == points, f"sr logic rows {len(rows)}")
+check(not logic or len(rows) == points, f"sr logic rows {len(rows)}")
 for i, (name, samples) in enumerate(logic):
     check(len(rows) == points and np.array_equal(rows[:, i], samples), f"sr logic {name}")
+# Chunked entries, analog numbered after the logic lines; floats of real
+# signals barely compress and are stored, logic lines are deflated.
+with zipfile.ZipFile(f"{folder}/capture.sr") as z:
+    methods = {i.filename: i.compress_type for i in z.infolist()}
+    check(z.read("version") == b"2", "sr version")
+entries = ["version", "metadata"] + (["logic-1-1"] if logic else [])
+entries += [f"analog-1-{len(logic) + k + 1}-1" for k in range(len(analog))]
+check(list(methods) == entries, f"sr entries {list(methods)}")
+check(all(methods.get(n) == (zipfile.ZIP_DEFLATED if n.startswith("logic") else zipfile.ZIP_STORED)
+          for n in entries[2:]), f"sr compression {methods}")
 
 # Value change dump of the logic lines: the same samples up to the last change.
 if logic:

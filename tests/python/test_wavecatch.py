@@ -147,6 +147,17 @@ class CaptureTest(unittest.TestCase):
         with self.assertRaises(wavecatch.Error):
             c.save(folder, format="xls")
 
+    def test_save_refuses_a_sigrok_rate_below_one_hertz(self):
+        with Simulator("--model", "MSOHX5104") as sim:
+            host, port = sim.address.rsplit(":", 1)
+            with socket.create_connection((host, int(port))) as scpi:
+                scpi.sendall(b":TIMebase:SCALe 50;:WAVeform:POINts 100\n")
+            c = session(sim.address, "CHAN1").capture(points=100)
+        folder = os.path.join(ROOT, "slow")
+        with self.assertRaisesRegex(wavecatch.Error, "capture.sr not written: .* below 1 Hz"):
+            c.save(folder, format="csv,sr")
+        self.assertEqual(os.listdir(folder), ["ch1.csv"])
+
     def test_progress_reports_each_source_in_order(self):
         seen = []
         with Simulator("--model", "MSOHX5104") as sim:
