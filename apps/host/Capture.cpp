@@ -349,7 +349,7 @@ std::vector<std::string> CaptureFilesIn(const std::string& folder) {
 
 WrittenFiles SaveFormats(const CaptureResult& r, const std::string& folder,
                          const OutputFormats& formats, bool keepEarlier) {
-    WrittenFiles w{folder, {}, {}};
+    WrittenFiles w{folder, {}, {}, {}};
     const std::set<std::string> planned = plannedNames(r, formats, false);
     w.kept = earlierFiles(folder, planned, keepEarlier);
     if (planned.empty()) return w;
@@ -360,7 +360,7 @@ WrittenFiles SaveFormats(const CaptureResult& r, const std::string& folder,
 
 WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
                           const OutputFormats& formats, bool keepEarlier) {
-    WrittenFiles w{folder, {}, {}};
+    WrittenFiles w{folder, {}, {}, {}};
     const std::set<std::string> planned = plannedNames(r, formats, true);
     w.kept = earlierFiles(folder, planned, keepEarlier);
     if (planned.empty()) return w;

@@ -25,8 +25,8 @@
 #include <memory>
 #include <vector>
 
-#include "apps/host/AtomicFile.h"
 #include "apps/host/SigrokWriter.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 
 namespace cvn::host {
