@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,22 @@ struct CaptureRequest {
     ProgressCallback progress;          // transfer progress, when wanted
 };
 
+// The screen image file the add-in wrote into the temporary folder for one
+// call, removed when the last result that holds it goes: the add-in leaves
+// it to its host, and a host that never copies it must not leave 1 MB
+// behind per capture.
+class TemporaryImage {
+public:
+    explicit TemporaryImage(std::string path) : path_(std::move(path)) {}
+    ~TemporaryImage();
+    TemporaryImage(const TemporaryImage&) = delete;
+    TemporaryImage& operator=(const TemporaryImage&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 struct CaptureResult {
     bool cancel = false;
     int32_t dataType = 0;
@@ -42,6 +59,9 @@ struct CaptureResult {
     std::string bmpPath;
     std::vector<DataSet> sets;
     std::string warning;  // raw data and preambles disagree
+    // Owns bmpPath when the add-in made it for this call in the temporary
+    // folder (announced or not): copies of the result share it.
+    std::shared_ptr<const TemporaryImage> imageFile;
 };
 
 // Runs the capture on the object of `connection` (an IWavecatch). Automation
