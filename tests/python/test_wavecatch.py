@@ -267,6 +267,8 @@ class TemporaryImageTest(unittest.TestCase):
             gc.collect()
             self.assertEqual(self.images(), [])
 
+
+class InterruptTest(unittest.TestCase):
     def test_ctrl_c_stops_a_transfer_at_its_next_step(self):
         with Simulator("--model", "MSOHX5104") as sim:
             host, port = sim.address.rsplit(":", 1)
