@@ -566,4 +566,12 @@ std::string SettingsFileProblem(const std::string& appKey) {
     }
 }
 
+std::vector<int> SettingsFileSkippedLines(const std::string& appKey) {
+    try {
+        return load(SettingsFilePath(appKey)).parsed.foreignLines;
+    } catch (const Error&) {
+        return {};
+    }
+}
+
 }  // namespace cvn

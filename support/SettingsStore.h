@@ -29,6 +29,9 @@ void DeleteSetting(const std::string& appKey, const std::string& section,
 std::vector<std::string> GetSections(const std::string& appKey);
 // Empty when the file can be used or is missing, else why it cannot be read.
 std::string SettingsFileProblem(const std::string& appKey);
+// Numbers (from 1) of the lines the store does not understand and skips,
+// kept as they are; empty when there are none or the file cannot be read.
+std::vector<int> SettingsFileSkippedLines(const std::string& appKey);
 // The INI file that holds the settings of appKey.
 std::string SettingsFilePath(const std::string& appKey);
 
