@@ -78,7 +78,15 @@ void CvnDiscoveryCtl::buildForm() {
     chkUsb = new QCheckBox(tr("USB (usbtmc)"), where);
     chkSerial = new QCheckBox(tr("Serial ports"), where);
     chkLan = new QCheckBox(tr("LAN hosts:"), where);
-    for (auto* box : {chkUsb, chkSerial, chkLan}) box->setChecked(true);
+    chkUsb->setChecked(true);
+    chkLan->setChecked(true);
+    // Asking a serial port writes "*IDN?" at 9600 baud to whatever is on it
+    // (a modem, a UPS, a microcontroller), so only a user who ticks the box
+    // has them asked, as on the command line.
+    chkSerial->setChecked(false);
+    chkSerial->setToolTip(
+        tr("Sends *IDN? at 9600 baud to every serial port of this computer; tick it only when "
+           "nothing else is connected to them"));
     txtLanHosts = new QLineEdit(where);
     txtLanHosts->setPlaceholderText(
         tr("e.g. 192.168.1.20, scope.lab:5025, TCPIP::10.0.0.7::INSTR"));

@@ -1,9 +1,10 @@
-// The instrument discovery control: searches USB (usbtmc), the serial ports
-// and the LAN hosts the user typed for instruments that answer "*IDN?",
-// lists each with its address, maker and model and whether the model is
-// one of the criteria's, and hands the user's pick back as the criteria's
-// selected instrument. VXI-11 broadcast and mDNS discovery, which send
-// beyond this computer, run only when the user presses their button.
+// The instrument discovery control: searches USB (usbtmc), the LAN hosts
+// the user typed and, only when the user ticks them, the serial ports for
+// instruments that answer "*IDN?", lists each with its address, maker and
+// model and whether the model is one of the criteria's, and hands the
+// user's pick back as the criteria's selected instrument. VXI-11 broadcast
+// and mDNS discovery, which send beyond this computer, run only when the
+// user presses their button.
 //
 // Handing criteria over starts a search and returns at once; probes run on
 // worker threads and the list fills as answers come in. The typed host list

@@ -61,6 +61,14 @@ const void* cvnTypeLibrary(void);
 typedef void (*CvnTransferProgress)(void* context, const char* source, uint64_t received,
                                     uint64_t total);
 void cvnSetTransferProgress(CvnTransferProgress callback, void* context);
+/* Called from the progress callback when the host's user wants to stop
+ * (Ctrl-C): the block being reported fails as soon as the callback
+ * returns, and so does every later one at its first report, until
+ * cvnSetTransferProgress is called again. The add-in treats it as a failed
+ * transfer of that source (its connection is made ready for the next
+ * command); GetDataFromInstrument then returns without waiting for the
+ * rest of the data. */
+void cvnCancelTransfer(void);
 
 #ifdef __cplusplus
 }

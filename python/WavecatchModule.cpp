@@ -5,6 +5,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <algorithm>
@@ -230,20 +231,26 @@ public:
         if (!points.is_none()) req.points = pointsChoice(points);
         prepareApplication(dialog);
 
-        // The callback runs inside the add-in's read: its first exception
-        // ends the reports and is raised once the capture is over.
+        // The callback runs inside the add-in's read. Ctrl-C (or another
+        // signal handler that raises) is taken there, at the next progress
+        // step of a transfer: Python only runs its handlers between steps of
+        // its own. The first exception, the user's callback's included,
+        // cancels the transfers and is raised once the add-in has returned.
         std::optional<py::error_already_set> failed;
-        host::ProgressCallback report;
-        if (!progress.is_none())
-            report = [&](const std::string& source, size_t received, size_t total) {
-                py::gil_scoped_acquire gil;
-                if (failed) return;
+        const std::shared_ptr<host::AddinModule> module = connection_.module;
+        const host::ProgressCallback report = [&](const std::string& source, size_t received,
+                                                  size_t total) {
+            py::gil_scoped_acquire gil;
+            if (!failed) {
                 try {
-                    progress(source, received, total);
+                    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+                    if (!progress.is_none()) progress(source, received, total);
                 } catch (py::error_already_set& e) {
                     failed = std::move(e);
                 }
-            };
+            }
+            if (failed) module->cancelTransfer();
+        };
         req.progress = report;
         host::CaptureResult r;
         {
@@ -256,8 +263,7 @@ public:
         if (r.cancel && r.actionType == 0) {
             const std::string where = address_.empty() ? "the stored address" : address_;
             raise(kCancelled, "No data: the capture was cancelled or no scope answered at " +
-                                  where + " (the add-in's messages above and its error log " +
-                                  errorLog() + " say why)");
+                                  where + " (" + whyText() + ")");
         }
         Capture c;
         c.result = std::make_shared<const host::CaptureResult>(r);
@@ -312,12 +318,18 @@ private:
                   "(a silent capture before it started Qt without widgets)");
     }
 
-    std::string errorLog() const {
+    // Where to read why: the add-in's messages, and its error log when it
+    // has written one (it logs only some failures, so a path that does not
+    // exist would send the reader looking for nothing).
+    std::string whyText() const {
         const std::string& path = connection_.module->path();
         const size_t slash = path.rfind('/');
         std::string base = path.substr(slash + 1);
         base = base.substr(0, base.find(".so"));
-        return ErrorLogPath(path.substr(0, slash + 1), base);
+        const std::string log = ErrorLogPath(path.substr(0, slash + 1), base);
+        if (::access(log.c_str(), F_OK) == 0)
+            return "the add-in's messages above and its error log " + log + " say why";
+        return "the add-in's messages above say why";
     }
 
     std::string address_;
@@ -421,7 +433,9 @@ PYBIND11_MODULE(wavecatch, m) {
                       "every data set in the add-in's order, failed ones marked (ok False)")
         .def_readonly("failed", &Capture::failed,
                       "the data sets that failed, which hand out no data")
-        .def_readonly("image_path", &Capture::imagePath, "screen image file (BMP) or None")
+        .def_readonly("image_path", &Capture::imagePath,
+                      "screen image file (BMP) in the temporary folder, or None; it is "
+                      "removed when the Capture is collected, so copy it to keep it")
         .def_readonly("data_type", &Capture::dataType, "8 one data set, 64 several, +32 image")
         .def_readonly("action_type", &Capture::actionType, "bit 4 waveform data, bit 1 image")
         .def_readonly("model", &Capture::model)
@@ -467,7 +481,8 @@ PYBIND11_MODULE(wavecatch, m) {
              "(query/write, e.g. \":ACQuire:POINts 1000000\"). A scope whose identification "
              "names no supported model is refused. progress: called as progress(source, "
              "received, total) while each source's data arrives (bytes; the last call has "
-             "received == total). Raises wavecatch.Error when nothing was captured.");
+             "received == total). Ctrl-C stops a transfer at its next progress step and "
+             "raises KeyboardInterrupt. Raises wavecatch.Error when nothing was captured.");
     AddSessionTools(m, m.attr("Session"));
 
     m.def("supported_instruments", &SupportedInstruments, py::arg("module") = py::none(),

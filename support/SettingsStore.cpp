@@ -1,15 +1,21 @@
 // Per-user settings in small INI files of our own format. QSettings was not
 // used because its INI writer re-encodes keys and values, and we promise to
 // give back exactly the text we were given (leading blanks, letter case,
-// any Unicode) and to leave a file we cannot parse untouched.
+// any Unicode) and to keep every line we do not understand.
 //
 // Format: "[section]" lines and "key=value" lines; blank lines and lines
 // starting with ';' or '#' are comments and are kept on rewrite. Blanks
 // around the '=' and at the ends of a line are layout, so blanks that belong
 // to a key or value at its ends are written as "\s". Other escapes: "\\",
 // "\n", "\r", "\t", "\=", "\[", "\]", "\;", "\#" and "\xHH" for control
-// characters. Anything else (an unknown escape, a line that is neither a
-// section nor a key, a NUL byte) makes the file damaged.
+// characters.
+//
+// A line that is none of these (text added by hand or by another program,
+// an unknown escape, a NUL byte) is foreign: it is kept byte for byte and
+// skipped, so one stray line costs nothing but itself. A foreign section
+// header hides the entries below it until the next header, since nobody can
+// tell which section they were meant for. Only a file that cannot be read
+// at all is left untouched.
 #include "support/SettingsStore.h"
 
 #include <fcntl.h>
@@ -40,7 +46,9 @@ constexpr off_t kMaxFileSize = 1 << 20;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // UTF-8
 
 struct Line {
-    enum class Kind { Layout, Section, Entry } kind = Kind::Layout;
+    // ForeignSection: a header we cannot read; its entries belong to no
+    // section anyone can ask for.
+    enum class Kind { Layout, Section, Entry, Foreign, ForeignSection } kind = Kind::Layout;
     std::string raw;   // the line as read, written back while unchanged
     std::string name;  // section name, or key of an entry
     std::string value;
@@ -49,7 +57,8 @@ struct Line {
 
 struct Parsed {
     std::vector<Line> lines;
-    std::string problem;  // empty when the file is sound
+    std::string problem;            // empty when the file could be read
+    std::vector<int> foreignLines;  // numbers of the lines kept but skipped
 };
 
 struct Loaded {
@@ -174,12 +183,44 @@ size_t findSeparator(const std::string& text) {
     return std::string::npos;
 }
 
+// The line's meaning; Foreign or ForeignSection when it has none we know.
+void classify(Line& line) {
+    const std::string text = trimLayout(line.raw);
+    if (text.empty() || text[0] == ';' || text[0] == '#') {
+        line.kind = Line::Kind::Layout;
+        return;
+    }
+    // A raw NUL is no text of ours: every control character is escaped.
+    if (text.find('\0') != std::string::npos) {
+        line.kind = text[0] == '[' ? Line::Kind::ForeignSection : Line::Kind::Foreign;
+        return;
+    }
+    if (text[0] == '[') {
+        std::optional<std::string> name;
+        if (text.size() >= 2 && text.back() == ']')
+            name = unescape(text.substr(1, text.size() - 2));
+        line.kind = name ? Line::Kind::Section : Line::Kind::ForeignSection;
+        if (name) line.name = std::move(*name);
+        return;
+    }
+    const size_t eq = findSeparator(text);
+    if (eq == std::string::npos) {
+        line.kind = Line::Kind::Foreign;
+        return;
+    }
+    auto key = unescape(trimLayout(text.substr(0, eq)));
+    auto value = unescape(trimLayout(text.substr(eq + 1)));
+    if (!key || !value) {
+        line.kind = Line::Kind::Foreign;
+        return;
+    }
+    line.kind = Line::Kind::Entry;
+    line.name = std::move(*key);
+    line.value = std::move(*value);
+}
+
 Parsed parse(std::string content) {
     Parsed result;
-    if (content.find('\0') != std::string::npos) {
-        result.problem = "it contains NUL bytes";
-        return result;
-    }
     if (content.rfind(kByteOrderMark, 0) == 0) content.erase(0, kByteOrderMark.size());
     size_t pos = 0;
     int number = 0;
@@ -194,40 +235,9 @@ Parsed parse(std::string content) {
         }
         pos = end + 1;
         ++number;
-        const std::string text = trimLayout(line.raw);
-        const auto fail = [&](const char* what) {
-            result.problem = "line " + std::to_string(number) + " " + what;
-        };
-        if (text.empty() || text[0] == ';' || text[0] == '#') {
-            line.kind = Line::Kind::Layout;
-        } else if (text[0] == '[') {
-            if (text.size() < 2 || text.back() != ']') {
-                fail("is not a complete section header");
-                return result;
-            }
-            auto name = unescape(text.substr(1, text.size() - 2));
-            if (!name) {
-                fail("has an invalid escape");
-                return result;
-            }
-            line.kind = Line::Kind::Section;
-            line.name = std::move(*name);
-        } else {
-            const size_t eq = findSeparator(text);
-            if (eq == std::string::npos) {
-                fail("is neither a section nor a key=value pair");
-                return result;
-            }
-            auto key = unescape(trimLayout(text.substr(0, eq)));
-            auto value = unescape(trimLayout(text.substr(eq + 1)));
-            if (!key || !value) {
-                fail("has an invalid escape");
-                return result;
-            }
-            line.kind = Line::Kind::Entry;
-            line.name = std::move(*key);
-            line.value = std::move(*value);
-        }
+        classify(line);
+        if (line.kind == Line::Kind::Foreign || line.kind == Line::Kind::ForeignSection)
+            result.foreignLines.push_back(number);
         result.lines.push_back(std::move(line));
     }
     return result;
@@ -235,7 +245,9 @@ Parsed parse(std::string content) {
 
 Loaded load(const std::string& path) {
     Loaded loaded;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO put where the file should be must not hang the
+    // open; it is refused below as no regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno != ENOENT) {
             loaded.exists = true;
@@ -278,16 +290,42 @@ Loaded load(const std::string& path) {
     return loaded;
 }
 
-// Each damaged file is reported once per process (again only after it was
-// found sound in between), so a dialog reading ten keys logs one line.
+// Each unusable file, and each file with foreign lines, is reported once
+// per process (again only after it was found clean in between), so a
+// dialog reading ten keys logs one line.
 std::set<std::string>& reportedFiles() {
     static std::set<std::string> files;
     return files;
 }
 
-void reportProblem(const std::string& what, const std::string& file) {
+void reportOnce(const std::string& file, const std::string& text) {
     if (!reportedFiles().insert(file).second) return;
-    errorHandler().LogProblem(what + "; the defaults are used instead");
+    errorHandler().LogProblem(text);
+}
+
+std::string lineList(const std::vector<int>& numbers) {
+    std::string out;
+    for (size_t i = 0; i < numbers.size() && i < 10; ++i)
+        out += (i ? ", " : "") + std::to_string(numbers[i]);
+    if (numbers.size() > 10) out += " and " + std::to_string(numbers.size() - 10) + " more";
+    return out;
+}
+
+// Logs what is wrong with a loaded file; true when it can be used.
+bool reportLoaded(const std::string& path, const Loaded& loaded) {
+    if (!loaded.parsed.problem.empty()) {
+        reportOnce(path, "The settings file " + path + " cannot be used: " + loaded.parsed.problem +
+                             "; the defaults are used instead");
+        return false;
+    }
+    if (!loaded.parsed.foreignLines.empty()) {
+        reportOnce(path, "The settings file " + path + " has lines that are no settings (line " +
+                             lineList(loaded.parsed.foreignLines) +
+                             "); they are kept as they are and skipped");
+    } else {
+        reportedFiles().erase(path);
+    }
+    return true;
 }
 
 std::string folderOf(const std::string& path) {
@@ -340,23 +378,20 @@ std::string GetSetting(const std::string& appKey, const std::string& section,
     try {
         const std::string path = SettingsFilePath(appKey);
         const Loaded loaded = load(path);
-        if (!loaded.parsed.problem.empty()) {
-            reportProblem("The settings file " + path + " is damaged: " + loaded.parsed.problem,
-                          path);
-            return def;
-        }
-        reportedFiles().erase(path);
-        std::string current;
+        if (!reportLoaded(path, loaded)) return def;
+        std::optional<std::string> current = std::string();
         for (const Line& line : loaded.parsed.lines) {
             if (line.kind == Line::Kind::Section) {
                 current = line.name;
+            } else if (line.kind == Line::Kind::ForeignSection) {
+                current.reset();
             } else if (line.kind == Line::Kind::Entry && current == section && line.name == key) {
                 return line.value;
             }
         }
         return def;
     } catch (const Error& e) {
-        reportProblem(e.description(), appKey);
+        reportOnce(appKey, e.description() + "; the defaults are used instead");
         return def;
     } catch (...) {
         return def;
@@ -365,13 +400,13 @@ std::string GetSetting(const std::string& appKey, const std::string& section,
 
 namespace {
 
-// The file's lines, or cvn::Error when it is damaged: a file we cannot
-// parse is never rewritten, since that would lose what is in it.
-Loaded loadSound(const std::string& path) {
+// The file's lines, or cvn::Error when it cannot be read: a file we could
+// not read is never rewritten, since that would lose what is in it.
+Loaded loadUsable(const std::string& path) {
     Loaded loaded = load(path);
-    if (!loaded.parsed.problem.empty()) {
+    if (!reportLoaded(path, loaded)) {
         throw Error(kSettingsFileError,
-                    "The settings file " + path + " is damaged (" + loaded.parsed.problem +
+                    "The settings file " + path + " cannot be used (" + loaded.parsed.problem +
                         ") and was left unchanged; repair or remove it",
                     kSource);
     }
@@ -392,7 +427,6 @@ void writeLines(const std::string& path, const std::vector<Line>& lines) {
     // it only behind a second mark.
     if (content.rfind(kByteOrderMark, 0) == 0) content.insert(0, kByteOrderMark);
     writeAtomically(path, content);
-    reportedFiles().erase(path);
 }
 
 }  // namespace
@@ -400,11 +434,10 @@ void writeLines(const std::string& path, const std::vector<Line>& lines) {
 void SaveSetting(const std::string& appKey, const std::string& section, const std::string& key,
                  const std::string& value) {
     const std::string path = SettingsFilePath(appKey);
-    Loaded loaded = loadSound(path);
+    Loaded loaded = loadUsable(path);
     std::vector<Line>& lines = loaded.parsed.lines;
     const std::string entryText = escape(key, Field::Key) + "=" + escape(value, Field::Value);
 
-    std::string current;
     bool inSection = section.empty();  // entries before any header have no section
     bool sectionSeen = inSection;
     size_t insertAt = 0;  // after the last line that belongs to the section
@@ -415,6 +448,10 @@ void SaveSetting(const std::string& appKey, const std::string& section, const st
             inSection = line.name == section;
             sectionSeen = sectionSeen || inSection;
             if (inSection) insertAt = i + 1;
+            continue;
+        }
+        if (line.kind == Line::Kind::ForeignSection) {
+            inSection = false;
             continue;
         }
         if (!inSection) continue;
@@ -428,15 +465,26 @@ void SaveSetting(const std::string& appKey, const std::string& section, const st
         }
     }
     if (!written) {
+        // New lines end like the line before them, so a file kept with
+        // CR LF line ends stays that way.
+        const auto endingOf = [&](size_t at) { return at > 0 && lines[at - 1].crlf; };
         Line line;
         line.kind = Line::Kind::Entry;
         line.raw = entryText;
         if (sectionSeen) {
+            line.crlf = endingOf(insertAt);
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(line));
         } else {
-            if (!lines.empty() && !trimLayout(lines.back().raw).empty()) lines.push_back(Line{});
+            const bool crlf = endingOf(lines.size());
+            if (!lines.empty() && !trimLayout(lines.back().raw).empty()) {
+                Line blank;
+                blank.crlf = crlf;
+                lines.push_back(std::move(blank));
+            }
+            line.crlf = crlf;
             Line header;
             header.kind = Line::Kind::Section;
+            header.crlf = crlf;
             // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on
             // "[" + text + "]" in optimised builds.
             header.raw = "[";
@@ -452,18 +500,21 @@ void SaveSetting(const std::string& appKey, const std::string& section, const st
 
 void DeleteSetting(const std::string& appKey, const std::string& section, const std::string& key) {
     const std::string path = SettingsFilePath(appKey);
-    Loaded loaded = loadSound(path);
+    Loaded loaded = loadUsable(path);
     if (!loaded.exists) return;
     std::vector<Line> kept;
-    std::string current;
+    std::optional<std::string> current = std::string();
     bool changed = false;
     for (Line& line : loaded.parsed.lines) {
         if (line.kind == Line::Kind::Section) current = line.name;
+        if (line.kind == Line::Kind::ForeignSection) current.reset();
         const bool inSection = current == section;
-        // A whole section goes with its header; comments and blank lines stay.
+        // A whole section goes with its header; comments, blank lines and
+        // foreign lines stay.
         const bool drop =
-            inSection && (key.empty() ? line.kind != Line::Kind::Layout
-                                      : line.kind == Line::Kind::Entry && line.name == key);
+            inSection &&
+            (key.empty() ? line.kind == Line::Kind::Section || line.kind == Line::Kind::Entry
+                         : line.kind == Line::Kind::Entry && line.name == key);
         if (drop) {
             changed = true;
             continue;
@@ -475,7 +526,7 @@ void DeleteSetting(const std::string& appKey, const std::string& section, const 
 
 std::vector<std::string> GetSections(const std::string& appKey) {
     std::vector<std::string> sections;
-    const Loaded loaded = loadSound(SettingsFilePath(appKey));
+    const Loaded loaded = loadUsable(SettingsFilePath(appKey));
     for (const Line& line : loaded.parsed.lines)
         if (line.kind == Line::Kind::Section) sections.push_back(line.name);
     return sections;
@@ -486,6 +537,14 @@ std::string SettingsFileProblem(const std::string& appKey) {
         return load(SettingsFilePath(appKey)).parsed.problem;
     } catch (const Error& e) {
         return e.description();
+    }
+}
+
+std::vector<int> SettingsFileSkippedLines(const std::string& appKey) {
+    try {
+        return load(SettingsFilePath(appKey)).parsed.foreignLines;
+    } catch (const Error&) {
+        return {};
     }
 }
 

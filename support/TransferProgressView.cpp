@@ -7,11 +7,15 @@
 #include <atomic>
 #include <cstdio>
 
+#include "support/Error.h"
+
 namespace cvn {
 namespace {
 
 std::atomic<TransferProgressCallback> gCallback{nullptr};
 std::atomic<void*> gContext{nullptr};
+std::atomic<bool> gCancelled{false};
+constexpr int32_t kUserInterrupt = 18;  // the automation runtime's "user interrupt"
 
 bool widgetsHere() {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
@@ -23,7 +27,12 @@ bool widgetsHere() {
 void SetTransferProgressCallback(TransferProgressCallback callback, void* context) {
     gCallback = nullptr;
     gContext = context;
+    gCancelled = false;
     gCallback = callback;
+}
+
+void CancelTransfers() {
+    gCancelled = true;
 }
 
 TransferProgressView::TransferProgressView() = default;
@@ -36,6 +45,11 @@ TransferProgressView::~TransferProgressView() {
 void TransferProgressView::update(const std::string& source, size_t received, size_t total) {
     if (const TransferProgressCallback callback = gCallback)
         callback(gContext, source.c_str(), received, total);
+    if (gCancelled) {
+        inBlock_ = false;
+        hideDialog();
+        throw Error(kUserInterrupt, "The transfer of " + source + " was cancelled", "cvnWCHalv");
+    }
 
     const auto now = std::chrono::steady_clock::now();
     // A report for another source, or one that went back, belongs to a new

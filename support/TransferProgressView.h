@@ -18,7 +18,11 @@ namespace cvn {
 using TransferProgressCallback = void (*)(void* context, const char* source, uint64_t received,
                                           uint64_t total);
 // nullptr removes the callback. Process-wide, like the host that sets it.
+// Setting it also ends a cancellation.
 void SetTransferProgressCallback(TransferProgressCallback callback, void* context);
+// From then on every report fails its transfer: update() throws cvn::Error
+// (the read it reports on fails and its session resynchronises).
+void CancelTransfers();
 
 class TransferProgressView {
 public:

@@ -55,4 +55,8 @@ __attribute__((visibility("default"))) void cvnSetTransferProgress(CvnTransferPr
                                                                    void* context) {
     cvn::SetTransferProgressCallback(callback, context);
 }
+
+__attribute__((visibility("default"))) void cvnCancelTransfer(void) {
+    cvn::CancelTransfers();
+}
 }

@@ -69,6 +69,13 @@ bool AddinModule::setTransferProgress(CvnTransferProgress callback, void* contex
     return true;
 }
 
+bool AddinModule::cancelTransfer() const {
+    void* p = ::dlsym(handle_, "cvnCancelTransfer");
+    if (!p) return false;
+    reinterpret_cast<void (*)()>(p)();
+    return true;
+}
+
 bool AddinModule::selfRegistering() const {
     return symbol<int32_t (*)()>("cvnSelfRegister")() != 0;
 }

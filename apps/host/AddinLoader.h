@@ -38,6 +38,10 @@ public:
     // Registers the transfer progress callback (cvnSetTransferProgress;
     // nullptr removes it). False when the module has no such entry point.
     bool setTransferProgress(CvnTransferProgress callback, void* context) const;
+    // Fails the transfer being reported and every later one until the
+    // callback is set again (cvnCancelTransfer); call it from the callback.
+    // False when the module has no such entry point.
+    bool cancelTransfer() const;
 
 private:
     template <typename F>

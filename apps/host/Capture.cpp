@@ -43,6 +43,23 @@ std::string SettingsKeyFor(const std::optional<std::string>& registryKey) {
     return *registryKey + "\\" + kDeviceName;
 }
 
+namespace {
+
+bool insideTempFolder(const std::string& path) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::error_code ec;
+    const fs::path folder = fs::weakly_canonical(tmp && *tmp ? tmp : "/tmp", ec);
+    const fs::path file = fs::weakly_canonical(path, ec).parent_path();
+    return !ec && file == folder;
+}
+
+}  // namespace
+
+TemporaryImage::~TemporaryImage() {
+    std::error_code ignored;
+    fs::remove(path_, ignored);
+}
+
 CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request,
                          const TransferLog* transfers) {
     // The add-in reads the address from its settings: from a profile of
@@ -58,6 +75,7 @@ CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request,
     // loads the add-in's model table; without it the add-in's connection
     // check counts every scope as supported.
     getProperty(wc, "SupportedInstruments");
+    const std::string imageBefore = getProperty(wc, "BMPfilePath").toString();
     invokeByName(wc, "GetDataFromInstrument", InvokeKind::Method);
 
     CaptureResult r;
@@ -71,6 +89,10 @@ CaptureResult RunCapture(IDispatchObject& wc, const CaptureRequest& request,
     r.yData = getProperty(wc, "YData");
     r.xyDescription = getProperty(wc, "XYDescription").toString();
     r.bmpPath = getProperty(wc, "BMPfilePath").toString();
+    // A new name is this call's image, also when a failure kept it from
+    // being announced; an unchanged one still belongs to an earlier result.
+    if (!r.bmpPath.empty() && r.bmpPath != imageBefore && insideTempFolder(r.bmpPath))
+        r.imageFile = std::make_shared<const TemporaryImage>(r.bmpPath);
     // Waveform results count only when the add-in says they are there; a
     // cancelled call may leave half-filled arrays behind.
     if (r.actionType & 4) {
@@ -188,14 +210,6 @@ void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
     writeFailed(j, r);
     j.endObject();
     file.write("\n");
-}
-
-bool insideTempFolder(const std::string& path) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::error_code ec;
-    const fs::path folder = fs::weakly_canonical(tmp && *tmp ? tmp : "/tmp", ec);
-    const fs::path file = fs::weakly_canonical(path, ec).parent_path();
-    return !ec && file == folder;
 }
 
 }  // namespace
@@ -375,12 +389,8 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
     auto write = [&](const std::string& name, std::string_view bytes) {
         produce(w, name, [&](AtomicFileWriter& file) { file.write(bytes); });
     };
-    if (hasImage(r)) {
-        write("screen.bmp", ReadWholeFile(r.bmpPath));
-        // The add-in leaves its temporary image to the host; the copy is ours.
-        std::error_code ec;
-        if (insideTempFolder(r.bmpPath)) fs::remove(r.bmpPath, ec);
-    }
+    // The add-in's temporary image goes with the result (imageFile).
+    if (hasImage(r)) write("screen.bmp", ReadWholeFile(r.bmpPath));
     if (plot.valid()) write("plot.png", plot.get());
     return w;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,22 @@ struct CaptureRequest {
     ProgressCallback progress;          // transfer progress, when wanted
 };
 
+// The screen image file the add-in wrote into the temporary folder for one
+// call, removed when the last result that holds it goes: the add-in leaves
+// it to its host, and a host that never copies it must not leave 1 MB
+// behind per capture.
+class TemporaryImage {
+public:
+    explicit TemporaryImage(std::string path) : path_(std::move(path)) {}
+    ~TemporaryImage();
+    TemporaryImage(const TemporaryImage&) = delete;
+    TemporaryImage& operator=(const TemporaryImage&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 struct CaptureResult {
     bool cancel = false;
     int32_t dataType = 0;
@@ -43,6 +60,9 @@ struct CaptureResult {
     std::vector<DataSet> sets;      // only data known to be its source's
     std::vector<FailedSet> failed;  // the others: never written, never handed on
     std::string warning;            // point counts that differ from the preambles
+    // Owns bmpPath when the add-in made it for this call in the temporary
+    // folder (announced or not): copies of the result share it.
+    std::shared_ptr<const TemporaryImage> imageFile;
 };
 
 // Runs the capture on `wavecatch` (an IWavecatch object). `transfers` are

@@ -169,11 +169,22 @@ void checkSettings(Report& r, const std::string& key) {
     if (!problem.empty()) {
         r.fail("settings", path + ": " + problem,
                "repair the file or remove it (the add-in then starts from its defaults); it is "
-               "never overwritten while damaged");
+               "never overwritten while it cannot be read");
         return;
     }
     std::error_code ec;
-    r.ok("settings", path + (std::filesystem::exists(path, ec) ? " parses" : " (not created yet)"));
+    if (!std::filesystem::exists(path, ec)) {
+        r.ok("settings", path + " (not created yet)");
+        return;
+    }
+    std::string skipped;
+    for (const int line : SettingsFileSkippedLines(key))
+        skipped += (skipped.empty() ? "" : ", ") + std::to_string(line);
+    r.ok("settings", path + " parses" +
+                         (skipped.empty() ? ""
+                                          : "; lines it does not understand are kept as they are "
+                                            "and skipped: " +
+                                                skipped));
 }
 
 void checkErrorLog(Report& r, const std::string& modulePath) {

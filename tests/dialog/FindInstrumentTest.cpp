@@ -3,6 +3,8 @@
 // and loading with a broken model list. Two simulators stand in for the
 // instruments on the LAN; USB and serial ports are searched in an empty
 // folder, so no device of the machine is touched.
+#include <fcntl.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -253,6 +255,47 @@ TEST_F(FindInstrumentTest, DuplicateModelStopsLoadingBeforeTheSearch) {
     EXPECT_EQ(models.Count(), 1u);
     EXPECT_EQ(models.Item(1), "HV1014");
     EXPECT_THROW(models.Item(2), Error);
+}
+
+// A serial port gets "*IDN?" only once the user ticks "Serial ports": a
+// modem or a UPS there never asked for it. The port is a pseudo-terminal
+// of the test's own, whose other end shows every byte sent to it.
+TEST_F(FindInstrumentTest, SerialPortsAreAskedOnlyWhenTicked) {
+    int master = -1, slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    ::setenv("CVN_SERIAL_PORTS", name, 1);
+    typeHosts("");
+    const auto sent = [&] {
+        std::string bytes;
+        char buf[256];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) bytes.append(buf, size_t(n));
+        return bytes;
+    };
+    bool reached = false;
+    frmFindInstrument::modalHook = [&](frmFindInstrument& form) {
+        reached = true;
+        CvnDiscoveryCtl* ctl = form.CvnDiscoveryCtl1;
+        EXPECT_EQ(ctl->criteriaReceived(), 1);  // the search on opening ran
+        EXPECT_FALSE(ctl->chkSerial->isChecked());
+        ASSERT_TRUE(waitFor([&] { return !ctl->isSearching(); }));
+        EXPECT_EQ(sent(), "");
+
+        ctl->chkSerial->click();
+        ctl->cmdSearch->click();
+        ASSERT_TRUE(waitFor([&] { return !ctl->isSearching(); }));
+        EXPECT_NE(sent().find("*IDN?"), std::string::npos);
+        form.cmdCancel->click();
+    };
+    {
+        frmFindInstrument form;
+        form.showModal();
+    }
+    ::unsetenv("CVN_SERIAL_PORTS");
+    ::close(slave);
+    ::close(master);
+    EXPECT_TRUE(reached);
 }
 
 TEST_F(FindInstrumentTest, CandidatesComeFromTypedHostsUsbAndSerialPorts) {

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QImage>
 #include <QPushButton>
@@ -223,7 +224,8 @@ TEST_F(TransportFaultTest, FindInstrumentAsksOnlyTheListedSerialPort) {
     EXPECT_EQ(found.idn[1], "HV1014");
 
     // The dialog as the user sees it: no USB (an empty device tree), no LAN
-    // hosts typed, the one serial port listed; picking it gives its address.
+    // hosts typed, the one serial port listed and asked once the user ticks
+    // "Serial ports"; picking it gives its address.
     const fs::path emptyRoot = root_ / "no-devices";
     fs::create_directories(emptyRoot);
     CvnDiscoveryCtl::searchRoot() = emptyRoot.string();
@@ -233,11 +235,18 @@ TEST_F(TransportFaultTest, FindInstrumentAsksOnlyTheListedSerialPort) {
     {
         frmFindInstrument form;
         CvnDiscoveryCtl* ctl = form.CvnDiscoveryCtl1;
-        const auto bound = Clock::now() + std::chrono::seconds(30);
-        while (ctl->isSearching() && Clock::now() < bound) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        const auto searched = [&] {
+            const auto bound = Clock::now() + std::chrono::seconds(30);
+            while (ctl->isSearching() && Clock::now() < bound) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        };
+        searched();
+        EXPECT_EQ(ctl->lstInstruments->topLevelItemCount(), 0);
+        ctl->chkSerial->click();
+        ctl->cmdSearch->click();
+        searched();
         QTreeWidget* list = ctl->lstInstruments;
         ASSERT_EQ(list->topLevelItemCount(), 1);
         QTreeWidgetItem* row = list->topLevelItem(0);

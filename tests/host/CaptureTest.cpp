@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -339,6 +340,41 @@ TEST_F(CaptureTest, NoInstrumentEndsInCancel) {
     EXPECT_EQ(r.status, kExitFailed);
     EXPECT_NE(r.err.find("Cancel"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(home_.root() + "/none"));
+}
+
+// The add-in leaves its screen image in the temporary folder for the host;
+// it goes with the result, also when the capture fails after it arrived.
+TEST_F(CaptureTest, TemporaryImageGoesWithTheResult) {
+    profile("CHAN1", true);
+    const auto images = [&] {
+        size_t n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(tmp_))
+            n += e.path().extension() == ".bmp";
+        return n;
+    };
+    sim::SimProcess cut({"--model", "MSOHX5104", "--cut-data"});
+    std::ofstream(home_.root() + "/blocker") << "x";
+    const std::vector<std::pair<std::string, std::string>> cells = {
+        {sim_.address(), home_.root() + "/blocker/out"},  // the files cannot be written
+        {cut.address(), home_.root() + "/cut"},           // the transfer failed, the image came
+    };
+    for (const auto& [address, out] : cells) {
+        const Run r = run({"capture", "--module", kModulePath, "--address", address,
+                           "--registry-key", kKey, "--points", "1000", "--out", out});
+        EXPECT_EQ(images(), 0u) << out << "\n" << r.err;
+    }
+
+    // Kept while a copy of the result is.
+    std::optional<CaptureResult> copy;
+    {
+        const CaptureResult r = capture();
+        ASSERT_TRUE(r.actionType & 1);
+        copy = r;
+    }
+    ASSERT_TRUE(copy->imageFile);
+    EXPECT_TRUE(std::filesystem::exists(copy->bmpPath));
+    copy.reset();
+    EXPECT_EQ(images(), 0u);
 }
 
 TEST_F(CaptureTest, DemoRunsAgainstItsOwnSimulator) {

@@ -6,11 +6,15 @@ sets both). Every test runs in a private home, so no user's settings or
 registration are read or written.
 """
 
+import gc
+import glob
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import unittest
 
 ROOT = tempfile.mkdtemp(prefix="wavecatch-pytest-")
@@ -53,13 +57,90 @@ class Simulator:
         self.stop()
 
 
-def session(address, sources, screen=False, split_pod1=False):
-    s = wavecatch.Session(address=address, registry_key=KEY)
+def session(address, sources, screen=False, split_pod1=False, module=None):
+    s = wavecatch.Session(address=address, registry_key=KEY, module=module)
     for name, value in (("ActiveChannels", sources), ("Screen", "1" if screen else "0"),
                         ("Waveform", "1"), ("MakeNewAcquisition", "0"),
                         ("D0D7", "1" if split_pod1 else "0"), ("D8D15", "0")):
         s.set_setting(name, value)
     return s
+
+
+class HoldingProxy:
+    """Passes a simulator's link through, but of the first waveform data
+    reply only `first` bytes, then calls on_first(), then `then` bytes more,
+    and holds the rest back until closed (at the latest for `hold` s;
+    timed_out tells that the hold ran out)."""
+
+    def __init__(self, target, first, then, on_first, hold=20):
+        self.target = target.rsplit(":", 1)
+        self.first, self.then, self.on_first, self.hold = first, then, on_first, hold
+        self.release = threading.Event()
+        self.timed_out = False
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.address = "127.0.0.1:%d" % self.listener.getsockname()[1]
+        self.links = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            upstream = socket.create_connection((self.target[0], int(self.target[1])))
+            self.links += [client, upstream]
+            asked = threading.Event()  # this link asked for waveform data
+            threading.Thread(target=self._up, args=(client, upstream, asked), daemon=True).start()
+            threading.Thread(target=self._down, args=(upstream, client, asked),
+                             daemon=True).start()
+
+    def _up(self, src, dst, asked):
+        while (data := self._recv(src)):
+            if b"WAVEFORM:DATA?" in data.upper():
+                asked.set()
+            if not self._send(dst, data):
+                return
+
+    def _down(self, src, dst, asked):
+        sent = 0
+        while (data := self._recv(src)):
+            if asked.is_set() and not self.release.is_set():
+                for limit, last in ((self.first, False), (self.first + self.then, True)):
+                    if sent < limit <= sent + len(data):
+                        if not self._send(dst, data[:limit - sent]):
+                            return
+                        data, sent = data[limit - sent:], limit
+                        if not last:
+                            self.on_first()
+                            threading.Event().wait(0.2)
+                        else:
+                            self.timed_out = not self.release.wait(self.hold)
+                            self.release.set()
+                sent += len(data)
+            if not self._send(dst, data):
+                return
+
+    @staticmethod
+    def _send(sock, data):
+        try:
+            sock.sendall(data)
+            return True
+        except OSError:
+            return False
+
+    @staticmethod
+    def _recv(sock):
+        try:
+            return sock.recv(65536)
+        except OSError:
+            return b""
+
+    def close(self):
+        self.release.set()
+        self.listener.close()
+        for s in self.links:
+            s.close()
 
 
 def rising_crossings(values):
@@ -220,6 +301,48 @@ class FailedSourceTest(unittest.TestCase):
             self.assertEqual(f.read(), "time_s,volts\n0,1\n")
 
 
+class TemporaryImageTest(unittest.TestCase):
+    def images(self):
+        return glob.glob(os.path.join(os.environ["TMPDIR"], "*.bmp"))
+
+    def test_the_image_goes_with_its_capture(self):
+        with Simulator("--model", "MSOHX5104") as sim:
+            c = session(sim.address, "CHAN1", screen=True).capture(points=1000)
+            path = c.image_path
+            self.assertEqual(self.images(), [path])
+            del c
+            gc.collect()
+            self.assertEqual(self.images(), [])
+        # A transfer that fails after the image came: nothing is delivered,
+        # nothing is left.
+        with Simulator("--model", "MSOHX5104", "--cut-data") as sim:
+            try:
+                session(sim.address, "CHAN1", screen=True).capture(points=1000)
+            except wavecatch.Error:
+                pass
+            gc.collect()
+            self.assertEqual(self.images(), [])
+
+
+class InterruptTest(unittest.TestCase):
+    def test_ctrl_c_stops_a_transfer_at_its_next_step(self):
+        with Simulator("--model", "MSOHX5104") as sim:
+            host, port = sim.address.rsplit(":", 1)
+            with socket.create_connection((host, int(port))) as scpi:
+                scpi.sendall(b":WAVeform:POINts 1000000\n")
+            # 2 MB of words: Ctrl-C comes within the first MiB, the step
+            # at 1 MiB passes, and the rest is held back.
+            proxy = HoldingProxy(sim.address, 512 * 1024, 640 * 1024,
+                                 lambda: os.kill(os.getpid(), signal.SIGINT))
+            try:
+                s = session(proxy.address, "CHAN1")
+                with self.assertRaises(KeyboardInterrupt):
+                    s.capture(points=1000000)
+                self.assertFalse(proxy.timed_out, "the capture waited for the held data")
+            finally:
+                proxy.close()
+
+
 class ErrorTest(unittest.TestCase):
     def test_failures_raise_wavecatch_error(self):
         # A simulator that has stopped leaves a port where nobody answers:
@@ -248,6 +371,23 @@ class ErrorTest(unittest.TestCase):
                 s.capture(points=points)
             self.assertIn("whole number", str(caught.exception))
             self.assertEqual(s.setting("Number Points"), stored, repr(points))
+
+    def test_the_error_log_named_is_there(self):
+        # A module of its own, so that its log is this test's alone.
+        folder = os.path.join(ROOT, "addin")
+        os.makedirs(folder, exist_ok=True)
+        module = shutil.copy(os.environ["WAVECATCH_TEST_MODULE"], folder)
+        log = os.path.join(folder, "Error%s.txt" % os.path.basename(module).split(".so")[0])
+        sim = Simulator()
+        address = sim.address
+        sim.stop()
+        for written in (False, True):
+            if written:
+                open(log, "a").close()
+            with self.assertRaises(wavecatch.Error) as caught:
+                session(address, "CHAN1", module=module).capture()
+            self.assertEqual(log in str(caught.exception), os.path.exists(log), written)
+            self.assertIn("messages above", str(caught.exception))
 
     def test_module_facts(self):
         models = wavecatch.supported_instruments()

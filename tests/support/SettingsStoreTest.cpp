@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,7 @@
 namespace cvn {
 namespace {
 
+using namespace std::string_literals;
 using test::readFile;
 using test::writeFile;
 
@@ -126,45 +128,117 @@ TEST_F(SettingsStoreTest, HandEditedFilesAreReadAndTheirCommentsKept) {
     EXPECT_NE(text.find("# another comment"), std::string::npos);
 }
 
-TEST_F(SettingsStoreTest, DamagedFileGivesDefaultsAndIsNeverOverwritten) {
+// How often the log names path after it had logBefore bytes.
+size_t reportsOf(const std::string& log, size_t logBefore, const std::string& path) {
+    const std::string added = log.substr(logBefore);
+    size_t n = 0;
+    for (size_t p = added.find(path); p != std::string::npos; p = added.find(path, p + 1)) ++n;
+    return n;
+}
+
+// A line the store does not understand costs only itself: every key that
+// can be read is used, every write goes through, the line stays as it was.
+TEST_F(SettingsStoreTest, LinesItDoesNotUnderstandAreKeptAndSkipped) {
     const std::string path = SettingsFilePath(kDefaultAppKey);
-    const std::vector<std::string> damaged = {
-        "[Settings]\ntop=1\nthis line is no setting\n",
-        "[Settings\ntop=1\n",
-        "[Settings]\ntop=bad \\q escape\n",
-        "[Settings]\ntop=cut \\x4\n",
-        std::string("[Settings]\ntop=1\0\n", 18),
+    const std::string d = "default";
+    const std::string address = "TCPIP0::10.0.0.7::inst0::INSTR";
+    struct Cell {
+        const char* name;
+        std::string content;
+        std::vector<std::pair<std::string, std::string>> reads;  // in "Settings"
+        std::vector<std::string> kept;                           // texts that survive writes
     };
-    for (const std::string& content : damaged) {
-        writeFile(path, content);
+    const std::vector<Cell> cells = {
+        {"hand line",
+         "[Settings]\nCorvane Halvio Series=" + address +
+             "\nthis line was added by hand\nScreen=0\n",
+         {{"Corvane Halvio Series", address}, {"Screen", "0"}, {"top", d}},
+         {"\nthis line was added by hand\n"}},
+        // Entries below a header nobody can read belong to no section.
+        {"foreign section",
+         "[Settings]\ntop=1\n[other tool\nLeft=2\nnot a setting\n[Settings]\nWaveform=0\n",
+         {{"top", "1"}, {"Left", d}, {"Waveform", "0"}},
+         {"\n[other tool\nLeft=2\nnot a setting\n"}},
+        {"bad escapes and NUL",
+         "[Settings]\ntop=bad \\q escape\nLeft=cut \\x4\nx=1\0y\nScreen=1\n"s,
+         {{"top", d}, {"Left", d}, {"x", d}, {"Screen", "1"}},
+         {"\ntop=bad \\q escape\nLeft=cut \\x4\n", "\nx=1\0y\n"s}},
+        {"CR LF",
+         "\xEF\xBB\xBF[Settings]\r\ntop=120\r\nthis line was added by hand\r\n",
+         {{"top", "120"}, {"Left", d}},
+         {"\r\nthis line was added by hand\r\n", "InvertColor=0\r\n"}},
+        {"empty", "", {{"top", d}}, {}},
+    };
+    for (const Cell& cell : cells) {
+        SCOPED_TRACE(cell.name);
+        writeFile(path, cell.content);
+        const size_t logBefore = log().size();
+        for (const auto& [key, value] : cell.reads)
+            EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", key, d), value) << key;
+        EXPECT_EQ(SettingsFileProblem(kDefaultAppKey), "");
+        EXPECT_EQ(GetSections(kDefaultAppKey).empty(), cell.content.empty());
+
+        SaveSetting(kDefaultAppKey, "Settings", "InvertColor", "0");
+        SaveSetting(kDefaultAppKey, "Settings", "top", "7");
+        EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "InvertColor", d), "0");
+        EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "top", d), "7");
+        for (const auto& [key, value] : cell.reads) {
+            const std::string expected = key == "top" ? "7" : value;
+            EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", key, d), expected) << key;
+        }
+        DeleteSetting(kDefaultAppKey, "Settings", "InvertColor");
+        EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "InvertColor", d), d);
+        SaveSetting(kDefaultAppKey, "Settings", "InvertColor", "0");
+        const std::string text = readFile(path);
+        for (const std::string& k : cell.kept) EXPECT_NE(text.find(k), std::string::npos) << k;
+
+        // Lines kept but skipped are noted once in the log, never in a box.
+        EXPECT_EQ(reportsOf(log(), logBefore, path), cell.kept.empty() ? 0u : 1u);
+        std::filesystem::remove(path);
+        EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "top", d), d);
+    }
+    EXPECT_TRUE(ui_->boxes().empty());
+}
+
+// Only a file that cannot be read at all is left alone: its defaults are
+// used, it is reported once, and nothing writes over it.
+TEST_F(SettingsStoreTest, UnreadableFileGivesDefaultsAndIsNeverOverwritten) {
+    const std::string path = SettingsFilePath(kDefaultAppKey);
+    namespace fs = std::filesystem;
+    const std::string large = "[Settings]\ntop=1\n;" + std::string(size_t{2} << 20, '#') + "\n";
+    const std::vector<std::pair<const char*, std::function<void()>>> cells = {
+        {"a folder", [&] { fs::create_directories(path); }},
+        {"far too large", [&] { writeFile(path, large); }},
+        // Opened without blocking: no writer ever comes.
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+    };
+    fs::create_directories(fs::path(path).parent_path());
+    for (const auto& [name, make] : cells) {
+        SCOPED_TRACE(name);
+        make();
+        const auto type = fs::symlink_status(path).type();
         const size_t logBefore = log().size();
         EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "top", "800"), "800");
         EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "Left", "800"), "800");
+        EXPECT_NE(SettingsFileProblem(kDefaultAppKey), "");
         try {
             SaveSetting(kDefaultAppKey, "Settings", "top", "5");
-            ADD_FAILURE() << "a damaged file was written over";
+            ADD_FAILURE() << "an unreadable file was written over";
         } catch (const Error& e) {
             EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
-            EXPECT_NE(e.description().find("damaged"), std::string::npos) << e.description();
+            EXPECT_NE(e.description().find("left unchanged"), std::string::npos) << e.description();
         }
-        EXPECT_EQ(readFile(path), content);
-        // Reported once in the log, not in a box, however often it is read.
-        const std::string added = log().substr(logBefore);
-        size_t reports = 0;
-        for (size_t p = added.find(path); p != std::string::npos; p = added.find(path, p + 1)) {
-            ++reports;
+        EXPECT_THROW(DeleteSetting(kDefaultAppKey, "Settings", "top"), Error);
+        EXPECT_THROW(GetSections(kDefaultAppKey), Error);
+        EXPECT_EQ(fs::symlink_status(path).type(), type);
+        if (type == fs::file_type::regular) {
+            EXPECT_EQ(readFile(path), large);
         }
-        EXPECT_EQ(reports, 1u) << added;
-        // Repairing the file makes it usable again, and a new fault is reported anew.
-        std::filesystem::remove(path);
+        EXPECT_EQ(reportsOf(log(), logBefore, path), 1u);
+        fs::remove_all(path);
         EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "top", "800"), "800");
     }
     EXPECT_TRUE(ui_->boxes().empty());
-
-    // A folder where the file should be is no settings file either.
-    std::filesystem::create_directories(path);
-    EXPECT_EQ(GetSetting(kDefaultAppKey, "Settings", "top", "d"), "d");
-    EXPECT_THROW(SaveSetting(kDefaultAppKey, "Settings", "top", "5"), Error);
 }
 
 TEST_F(SettingsStoreTest, UnusableLocationsGiveClearErrors) {
