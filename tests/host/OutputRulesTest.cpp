@@ -66,8 +66,10 @@ TEST_F(OutputRulesTest, SavedFilesGoThroughLinksAndTheLinksStay) {
     EXPECT_EQ(run({"setup", "save", links + "/a.scp", "--address", at}).status, 0);
     EXPECT_EQ(run({"measure", "--address", at, "--csv", links + "/m.csv"}).status, 0);
     EXPECT_EQ(run({"screen", "--address", at, "--out", links + "/s.png"}).status, 0);
+    // The folder already holds ch1.csv (a link), so the capture is told to
+    // write into it.
     const Run c = run({"capture", "--module", kModulePath, "--address", at, "--registry-key",
-                       "Corvane\\Linkara\\Links", "--points", "100", "--out", links});
+                       "Corvane\\Linkara\\Links", "--points", "100", "--out", links, "--force"});
     EXPECT_EQ(c.status, 0) << c.err;
     for (const char* name : {"a.scp", "m.csv", "s.png", "ch1.csv"}) {
         EXPECT_TRUE(fs::is_symlink(links + "/" + name)) << name;
