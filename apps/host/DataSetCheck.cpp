@@ -52,15 +52,12 @@ struct Read {
     std::string why;               // otherwise: why not
 };
 
-// Whether a transfer's block was read whole, and its point count then. An
-// indefinite block's reports before its end come at whole steps, so a
-// smaller count, or exactly the announced one, is its end.
-std::optional<size_t> pointsOf(const BlockTransfer& t, size_t width, double announced) {
-    const bool whole = t.total > 0 ? t.received == t.total
-                                   : t.received < io::IoSession::kProgressStepBytes ||
-                                         static_cast<double>(t.received) == announced * width;
+// Whether a transfer's block was read whole, and its point count then. A
+// block's last report says received == total (an indefinite block's size
+// is its total then); reports of a block cut short never do.
+std::optional<size_t> pointsOf(const BlockTransfer& t, size_t width) {
     // An odd byte count in a word block fails its read after the last report.
-    if (!whole || t.received % width != 0) return std::nullopt;
+    if (t.received != t.total || t.received % width != 0) return std::nullopt;
     return t.received / width;
 }
 
@@ -142,7 +139,7 @@ CheckedSets CheckDataSets(const std::vector<double>& preamble, const Variant& yD
         }
         if (next < transfers->size() && normalized((*transfers)[next].source) == r.keyword) {
             r.transfer = &(*transfers)[next++];
-            r.points = pointsOf(*r.transfer, width, announced);
+            r.points = pointsOf(*r.transfer, width);
         }
         if (!r.points) r.why = "transfer failed (" + failureText + ")";
     }

@@ -21,14 +21,16 @@ void TransferLog::add(const std::string& source, size_t received, size_t total) 
     bool next = transfers_.empty();
     if (!next) {
         const BlockTransfer& last = transfers_.back();
-        // A definite block ends with its last byte; an indefinite one's
-        // reports only grow, so a smaller count is a new block.
-        next = last.source != source || last.total != total ||
-               (total > 0 && last.received >= total) || received < last.received;
+        // A block's reports only grow and end with received == total; an
+        // indefinite block's total is 0 until that end gives its size.
+        const bool endOfIndefinite = last.total == 0 && total == received;
+        next = last.source != source || (last.total != total && !endOfIndefinite) ||
+               (last.total > 0 && last.received >= last.total) || received < last.received;
     }
     if (next) transfers_.push_back({source, 0, total, 0});
     BlockTransfer& t = transfers_.back();
     t.received = received;
+    t.total = total;
     ++t.reports;
 }
 

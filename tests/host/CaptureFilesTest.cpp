@@ -12,6 +12,7 @@
 #include "apps/host/CaptureText.h"
 #include "apps/host/ChunkFormatter.h"
 #include "apps/host/Scaling.h"
+#include "apps/host/TransferProgress.h"
 #include "host/HostFixture.h"
 #include "support/AtomicFile.h"
 #include "support/Error.h"
@@ -211,7 +212,7 @@ TEST(CheckDataSets, EachSetIsItsSourcesOrFails) {
          12,
          {"CH1:4"},
          {"D0", "D1"}},
-        {"indefinite block ended", {{1, 3}}, std::vector<T>{{" Channel1", 6, 0}}, 3, {"CH1:3"}, {}},
+        {"indefinite block ended", {{1, 3}}, std::vector<T>{{" Channel1", 6, 6}}, 3, {"CH1:3"}, {}},
         {"indefinite block stopped at a step",
          {{1, 1e6}},
          std::vector<T>{{" Channel1", mib, 0}},
@@ -265,6 +266,30 @@ TEST(CheckDataSets, EachSetIsItsSourcesOrFails) {
 // whole hertz within half a sample over the record is written rounded; any
 // other leaves both files out with the reason, and no file, not even a
 // temporary one, is left in their place.
+// The progress reports of the add-in's reads, grouped into its blocks: an
+// indefinite block reports a total of 0 until its end names its size.
+TEST(TransferLog, ReportsGroupIntoTheirBlocks) {
+    const size_t mib = size_t{1} << 20, end = 2 * mib + 6;
+    struct Report {
+        const char* source;
+        size_t received, total;
+    } const reports[] = {
+        {" CHANnel1", mib, 0},       {" CHANnel1", 2 * mib, 0},
+        {" CHANnel1", end, end},     {" CHANnel2", 4, 4},
+        {" CHANnel2", mib, 3 * mib},                   // cut short
+        {" POD1", mib, 0},           {" POD1", 6, 0},  // a new block, stopped
+    };
+    TransferLog log;
+    for (const Report& r : reports) log.add(r.source, r.received, r.total);
+    std::vector<std::string> got;
+    for (const BlockTransfer& t : log.transfers())
+        got.push_back(t.source + ":" + std::to_string(t.received) + "/" + std::to_string(t.total));
+    const auto n = [](size_t v) { return std::to_string(v); };
+    EXPECT_EQ(got, (std::vector<std::string>{" CHANnel1:" + n(end) + "/" + n(end), " CHANnel2:4/4",
+                                             " CHANnel2:" + n(mib) + "/" + n(3 * mib),
+                                             " POD1:" + n(mib) + "/0", " POD1:6/0"}));
+}
+
 TEST_F(HostTest, SigrokFilesStateTheRateOrAreLeftOut) {
     struct Cell {
         double channel, pod;  // x increments
