@@ -124,7 +124,11 @@ void LoadModelTableFrom(const std::string& path) {
 
 bool IsSupportedModel(std::string_view text) {
     if (!gLoaded) throw Error(9, "The supported-model table has not been loaded", "cvnWCHalv");
-    return std::any_of(gModels.begin(), gModels.end(),
+    return NamesListedModel(text, gModels);
+}
+
+bool NamesListedModel(std::string_view text, const std::vector<std::string>& models) {
+    return std::any_of(models.begin(), models.end(),
                        [&](const std::string& id) { return ContainsIgnoringCase(text, id); });
 }
 

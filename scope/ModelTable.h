@@ -30,6 +30,9 @@ void LoadModelTableFrom(const std::string& path);
 // True when text contains one of the identifiers, ignoring case. Throws
 // cvn::Error when the table has never been loaded.
 bool IsSupportedModel(std::string_view text);
+// The same rule over a list of identifiers of the caller's (a host holds the
+// list the module reports).
+bool NamesListedModel(std::string_view text, const std::vector<std::string>& models);
 // Channel count of an identifier (exact, ignoring case) from the lists given;
 // nothing when unknown or the entry is not a number.
 std::optional<int> ChannelCountOf(std::string_view model, std::string_view modelList,

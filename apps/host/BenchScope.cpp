@@ -194,7 +194,7 @@ std::vector<FoundInstrument> FindInstruments(const FindRequest& request) {
                 f.maker = field(0);
                 f.model = field(1);
                 f.serialNumber = field(2);
-                f.supported = IsSupportedReply(r.reply, models);
+                f.supported = NamesListedModel(r.reply, models);
             }
             found.push_back(std::move(f));
         }

@@ -21,6 +21,7 @@
 #include "io/Address.h"
 #include "io/IoSession.h"
 #include "io/UsbtmcTransport.h"
+#include "scope/ModelTable.h"
 #include "support/AppKey.h"
 #include "support/Error.h"
 #include "support/ErrorHandler.h"
@@ -331,7 +332,7 @@ void checkInstrument(Report& r, const std::string& address, bool stored,
     const std::vector<std::string> supported =
         models ? ModelsOfList(*models) : LoadHostModelTable();
     const std::string model = ModelField(idn).empty() ? idn : ModelField(idn);
-    if (IsSupportedReply(reply, supported))
+    if (NamesListedModel(reply, supported))
         r.ok("model", model + " is supported");
     else
         r.fail("model", model + " is not a supported model",

@@ -11,8 +11,9 @@
 #include "automation/Dispatch.h"
 #include "automation/TypeInfo.h"
 #include "cvnWCHalv.h"
-#include "support/AtomicFile.h"
 #include "io/ReplyConvert.h"
+#include "scope/ModelTable.h"
+#include "support/AtomicFile.h"
 #include "support/Error.h"
 
 namespace cvn::host {
@@ -192,7 +193,7 @@ int CmdScope(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (action == "idn") {
         operands(0);
         const int channels = automation::getProperty(scope, "ChannelCount").toLong();
-        const bool ok = IsSupportedReply(reply, ModelsOfList(supported));
+        const bool ok = NamesListedModel(reply, ModelsOfList(supported));
         out << "address:      " << address << "\n";
         out << "identity:     " << TerminalText(std::string(io::trimReply(reply))) << "\n";
         out << "model:        " << TerminalText(ModelField(reply)) << "\n";

@@ -47,11 +47,6 @@ const std::vector<std::string>& LoadHostModelTable() {
     return gModels;
 }
 
-bool IsSupportedReply(std::string_view reply, const std::vector<std::string>& models) {
-    return std::any_of(models.begin(), models.end(),
-                       [&](const std::string& id) { return ContainsIgnoringCase(reply, id); });
-}
-
 std::string ReadIdentification(const std::string& address) {
     constexpr int kOpenTimeoutMs = 2000;
     constexpr int kIdnTimeoutMs = 500;

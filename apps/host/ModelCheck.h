@@ -23,9 +23,6 @@ std::vector<std::string> ModelsOfList(std::string_view supportedInstruments);
 // check the same list. Gives the identifiers.
 const std::vector<std::string>& LoadHostModelTable();
 
-// The verdict on one identification reply, as received.
-bool IsSupportedReply(std::string_view reply, const std::vector<std::string>& models);
-
 // "*IDN?" asked at address on a connection of its own, with the reply
 // time-out of the add-in's connection check (500 ms); the reply as
 // received. Throws when the address does not open or does not answer.
