@@ -293,9 +293,15 @@ std::set<std::string> plannedNames(const CaptureResult& r, const OutputFormats& 
     return names;
 }
 
-// The earlier capture's files that this one leaves: refused, or kept and named.
-std::vector<std::string> earlierFiles(const std::string& folder,
-                                      const std::set<std::string>& planned, bool keep) {
+// The earlier capture's files that this one leaves: refused, or kept and
+// named. A sigrok file left out for its rate is among them: an earlier one
+// of that name must never pass for this capture's.
+std::vector<std::string> earlierFiles(const std::string& folder, const CaptureResult& r,
+                                      std::set<std::string> planned, bool keep) {
+    if (!SigrokRateProblem(r).empty()) {
+        planned.erase("capture.sr");
+        planned.erase("capture.vcd");
+    }
     std::vector<std::string> earlier;
     for (const std::string& name : CaptureFilesIn(folder))
         if (!planned.count(name)) earlier.push_back((fs::path(folder) / name).string());
@@ -341,7 +347,7 @@ void saveFormats(const CaptureResult& r, const OutputFormats& formats, WrittenFi
         else
             w.skipped.push_back(std::string(name) + " not written: " + rateProblem);
     };
-    sigrokFile(formats.sr && !r.sets.empty(), "capture.sr", WriteSigrokSession);
+    sigrokFile(formats.sr, "capture.sr", WriteSigrokSession);
     sigrokFile(formats.vcd && HasLogicLines(r), "capture.vcd", WriteVcd);
 }
 
@@ -365,7 +371,7 @@ WrittenFiles SaveFormats(const CaptureResult& r, const std::string& folder,
                          const OutputFormats& formats, bool keepEarlier) {
     WrittenFiles w{folder, {}, {}, {}};
     const std::set<std::string> planned = plannedNames(r, formats, false);
-    w.kept = earlierFiles(folder, planned, keepEarlier);
+    w.kept = earlierFiles(folder, r, planned, keepEarlier);
     if (planned.empty()) return w;
     makeFolder(folder);
     saveFormats(r, formats, w);
@@ -376,7 +382,7 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
                           const OutputFormats& formats, bool keepEarlier) {
     WrittenFiles w{folder, {}, {}, {}};
     const std::set<std::string> planned = plannedNames(r, formats, true);
-    w.kept = earlierFiles(folder, planned, keepEarlier);
+    w.kept = earlierFiles(folder, r, planned, keepEarlier);
     if (planned.empty()) return w;
     makeFolder(folder);
     // The picture is drawn on its own thread while the data files are

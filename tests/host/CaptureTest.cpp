@@ -477,6 +477,14 @@ TEST_F(CaptureTest, SigrokFilesAreLeftOutBelowOneHertz) {
     for (const auto& e : std::filesystem::directory_iterator(dir))
         files.insert(e.path().filename().string());
     EXPECT_EQ(files, (std::set<std::string>{"ch1.csv", "plot.png", "pod1.csv"}));
+
+    // An earlier session file in the folder is not this capture's: named as kept.
+    WriteFileAtomically(dir + "/capture.sr", "earlier");
+    const Run again =
+        run({"capture", "--module", kModulePath, "--address", sim_.address(), "--registry-key",
+             kKey, "--points", "100", "--out", dir, "--format", "csv,sr", "--force"});
+    EXPECT_NE(again.err.find("capture.sr is from an earlier capture"), std::string::npos)
+        << again.err;
 }
 
 }  // namespace cvn::host::test
