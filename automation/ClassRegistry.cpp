@@ -9,7 +9,7 @@
 namespace cvn::automation {
 namespace {
 
-constexpr int32_t kRegistryDamaged = 75;
+constexpr int32_t kRegistryDamaged = kPathError;
 
 void failIfDamaged() {
     const std::string problem = SettingsFileProblem(kClassRegistryKey);

@@ -22,8 +22,8 @@
 #include <cmath>
 #include <thread>
 
-#include "dialog/LocalizeForm.h"
 #include "dialog/MeasurementTab.h"
+#include "dialog/QtLocalizeForm.h"
 #include "dialog/ScopeSettingsTab.h"
 #include "dialog/frmFindInstrument.h"
 #include "scope/Connection.h"

@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "dialog/FWCdlgHalv.h"
-#include "dialog/LocalizeForm.h"
+#include "dialog/QtLocalizeForm.h"
 
 namespace cvn {
 

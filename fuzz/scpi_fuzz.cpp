@@ -14,10 +14,10 @@
 #include <string>
 #include <string_view>
 
-#include "apps/halvio-sim/Instrument.h"
-#include "apps/halvio-sim/ScopeState.h"
-#include "apps/halvio-sim/ScpiParser.h"
 #include "fuzz/FuzzSupport.h"
+#include "sim/instrument/Instrument.h"
+#include "sim/instrument/ScopeState.h"
+#include "sim/instrument/ScpiParser.h"
 #include "support/Text.h"
 
 namespace {

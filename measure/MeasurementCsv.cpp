@@ -10,7 +10,7 @@
 namespace cvn {
 namespace {
 
-constexpr int32_t kFileAccess = 75;
+constexpr int32_t kFileAccess = kPathError;
 constexpr int32_t kFileIo = 57;
 constexpr const char* kSource = "cvnWCHalv";
 constexpr const char* kTitle = "Wavecatch for Corvane Halvio";

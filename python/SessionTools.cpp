@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "apps/host/Bench.h"
-#include "apps/host/ConsoleUi.h"
-#include "apps/host/ReplyText.h"
-#include "apps/host/Scpi.h"
+#include "host/ConsoleUi.h"
+#include "host/ReplyText.h"
+#include "host/bench/Bench.h"
+#include "host/bench/Scpi.h"
 #include "io/IoSession.h"
 #include "scope/Connection.h"
 #include "support/Error.h"

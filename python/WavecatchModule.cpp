@@ -7,7 +7,6 @@
 #include <pybind11/stl.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <algorithm>
 #include <cctype>
 #include <optional>
@@ -15,18 +14,18 @@
 #include <utility>
 #include <vector>
 
-#include "apps/host/AddinLoader.h"
-#include "apps/host/AxisLabels.h"
-#include "apps/host/Capture.h"
-#include "apps/host/CommandLine.h"
-#include "apps/host/GuiApp.h"
-#include "apps/host/ModelCheck.h"
-#include "apps/host/ReplyText.h"
-#include "apps/host/Scaling.h"
-#include "apps/host/TransferProgress.h"
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
+#include "host/AddinLoader.h"
+#include "host/AxisLabels.h"
+#include "host/Capture.h"
+#include "host/ReplyText.h"
+#include "host/Scaling.h"
+#include "host/TransferProgress.h"
+#include "host/bench/ModelCheck.h"
+#include "host/formats/SaveCapture.h"
+#include "host/qt/GuiApp.h"
 #include "support/AppKey.h"
 #include "support/Error.h"
 #include "support/ErrorHandler.h"
@@ -48,8 +47,7 @@ constexpr int32_t kCancelled = 32755;
 // The number a failed data set raises with when its data is asked for:
 // the automation runtime's "device I/O error".
 constexpr int32_t kFailedSet = 57;
-constexpr int32_t kNoModule = 429;
-constexpr int32_t kFileAccessError = 75;
+constexpr int32_t kNoModule = kCannotCreateObject;
 
 PyObject* gErrorType = nullptr;
 
@@ -146,8 +144,9 @@ struct Capture {
     // refused, or with force kept as they are.
     std::vector<std::string> save(const std::string& folder, const std::string& format,
                                   bool force) const {
-        const std::optional<host::OutputFormats> formats = host::ParseFormats(format);
-        if (!formats) raise(5, "format takes a list of csv, json, h5, sr, vcd: " + format);
+        const std::optional<host::FormatSet> formats = host::ParseFormats(format);
+        if (!formats)
+            raise(kInvalidCall, "format takes a list of " + host::FormatIds() + ": " + format);
         host::WrittenFiles w;
         {
             py::gil_scoped_release release;
@@ -158,11 +157,25 @@ struct Capture {
         if (!w.skipped.empty()) {
             std::string text;
             for (const std::string& s : w.skipped) text += (text.empty() ? "" : "; ") + s;
-            raise(kFileAccessError, text);
+            raise(kPathError, text);
         }
         return w.files;
     }
 };
+
+// Capture.save's documentation, with the formats of the capture command's
+// list.
+const std::string& SaveDoc() {
+    static const std::string kDoc =
+        "Writes the capture into the folder path in the formats of the comma-separated "
+        "list, as 'wavecatch capture --format' does, files only for the sets that arrived; "
+        "returns the files written. Files of an earlier capture in path that this one does "
+        "not write raise wavecatch.Error, unless force keeps them. Raises wavecatch.Error "
+        "when a format cannot hold the capture truthfully (sr and vcd state the sample rate "
+        "in whole hertz only), after writing the other files. Formats:\n" +
+        host::FormatsHelp("  ");
+    return kDoc;
+}
 
 std::shared_ptr<DataSet> Convert(const host::DataSet& s, std::vector<host::AxisGroup>& groups) {
     auto d = std::make_shared<DataSet>();
@@ -299,8 +312,8 @@ private:
             (py::isinstance<py::int_>(points) || py::isinstance<py::str>(points)))
             choice = host::PointsChoice(py::str(points).cast<std::string>());
         if (!choice)
-            raise(5, std::string("points ") + host::kPointsRule + ", not " +
-                         py::repr(points).cast<std::string>());
+            raise(kInvalidCall, std::string("points ") + host::kPointsRule + ", not " +
+                                    py::repr(points).cast<std::string>());
         return *choice;
     }
 
@@ -310,10 +323,10 @@ private:
     // message boxes (a retry prompt is answered Cancel).
     static void prepareApplication(bool dialog) {
         if (dialog && !host::CanShowWindows())
-            raise(5, "dialog=True needs a display (DISPLAY or WAYLAND_DISPLAY)");
+            raise(kInvalidCall, "dialog=True needs a display (DISPLAY or WAYLAND_DISPLAY)");
         host::EnsureGuiApplication(dialog);
-        if (dialog && !qobject_cast<QApplication*>(QCoreApplication::instance()))
-            raise(5,
+        if (dialog && !host::HaveWidgetApplication())
+            raise(kInvalidCall,
                   "dialog=True needs the first capture of this process to show the dialog "
                   "(a silent capture before it started Qt without widgets)");
     }
@@ -445,13 +458,7 @@ PYBIND11_MODULE(wavecatch, m) {
         .def_readonly("warning", &Capture::warning, "raw data and preambles disagree")
         .def_readonly("xy_description", &Capture::xyDescription)
         .def("save", &Capture::save, py::arg("path"), py::arg("format") = "csv,json",
-             py::arg("force") = false,
-             "Writes the capture into the folder path in the formats of the list (csv, json, "
-             "h5, sr, vcd), as 'wavecatch capture --format' does, files only for the sets that "
-             "arrived; returns the files written. Files of an earlier capture in path that "
-             "this one does not write raise wavecatch.Error, unless force keeps them. Raises "
-             "wavecatch.Error when sr or vcd cannot state the sample rate (whole hertz "
-             "only), after writing the other files.")
+             py::arg("force") = false, SaveDoc().c_str())
         .def("__repr__", [](const Capture& c) { return Repr(c); });
 
     py::class_<Session>(m, "Session",

@@ -26,14 +26,16 @@
 #include <string_view>
 #include <vector>
 
+#include "support/Error.h"
+
 namespace cvn {
 
 // Error numbers of the setup file, in the style the error handler reports.
-inline constexpr int32_t kSetupFileBadValue = 5;     // a field the format cannot hold
-inline constexpr int32_t kSetupFileNotFound = 53;    // no such file
-inline constexpr int32_t kSetupFileIoFailure = 57;   // read or write failed midway
-inline constexpr int32_t kSetupFileAccess = 75;      // folder, device, permission, no folder
-inline constexpr int32_t kSetupFileBadFormat = 321;  // not a (sound) setup file
+inline constexpr int32_t kSetupFileBadValue = 5;         // a field the format cannot hold
+inline constexpr int32_t kSetupFileNotFound = 53;        // no such file
+inline constexpr int32_t kSetupFileIoFailure = 57;       // read or write failed midway
+inline constexpr int32_t kSetupFileAccess = kPathError;  // folder, device, permission, no folder
+inline constexpr int32_t kSetupFileBadFormat = 321;      // not a (sound) setup file
 inline constexpr const char* kSetupFileErrorSource = "cvnWCHalv";
 
 class CSetupFile {

@@ -21,7 +21,7 @@ namespace cvn {
 
 namespace {
 
-constexpr int32_t kFileError = 75;  // "path/file access error"
+constexpr int32_t kFileError = kPathError;
 constexpr const char* kSource = "cvnWCHalv";
 constexpr size_t kFlushBytes = size_t{1} << 20;
 // Room for ".tmp-XXXXXX" and the leading dot within a file name's 255 bytes.

@@ -9,6 +9,14 @@
 
 namespace cvn {
 
+// The error numbers of the automation runtime that script hosts know, for
+// the failures this system reports with them.
+inline constexpr int32_t kInvalidCall = 5;           // invalid procedure call or argument
+inline constexpr int32_t kFileExists = 58;           // the file already exists
+inline constexpr int32_t kPathError = 75;            // path or file access error
+inline constexpr int32_t kCannotCreateObject = 429;  // the component cannot create the object
+inline constexpr int32_t kNoSuchMember = 438;        // no such property or method
+
 class Error : public std::runtime_error {
 public:
     Error(int32_t number, std::string description, std::string source)

@@ -32,7 +32,6 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 constexpr const char* kAppTitle = "Wavecatch for Corvane Halvio";
 constexpr const char* kLogProduct = "Corvane Wavecatch";
-constexpr int32_t kFileAccessError = 75;
 
 bool isWritableFolder(const std::string& folder) {
     struct stat st {};
@@ -61,8 +60,8 @@ std::string timeStamp() {
 void appendToFile(const std::string& path, const std::string& text) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
-        throw Error(kFileAccessError,
-                    "Cannot open the error log " + path + ": " + std::strerror(errno), "cvnWCHalv");
+        throw Error(kPathError, "Cannot open the error log " + path + ": " + std::strerror(errno),
+                    "cvnWCHalv");
     }
     size_t done = 0;
     while (done < text.size()) {
@@ -71,15 +70,14 @@ void appendToFile(const std::string& path, const std::string& text) {
         if (n <= 0) {
             const int err = errno;
             ::close(fd);
-            throw Error(kFileAccessError,
+            throw Error(kPathError,
                         "Cannot write the error log " + path + ": " + std::strerror(err),
                         "cvnWCHalv");
         }
         done += static_cast<size_t>(n);
     }
     if (::close(fd) != 0) {
-        throw Error(kFileAccessError,
-                    "Cannot write the error log " + path + ": " + std::strerror(errno),
+        throw Error(kPathError, "Cannot write the error log " + path + ": " + std::strerror(errno),
                     "cvnWCHalv");
     }
 }

@@ -12,7 +12,7 @@
 namespace cvn {
 namespace {
 
-constexpr int32_t kNoSuchProperty = 438;
+constexpr int32_t kNoSuchProperty = kNoSuchMember;
 constexpr int32_t kTypeMismatch = 13;
 constexpr int32_t kOverflow = 6;
 constexpr int16_t kFontNameText = 20;

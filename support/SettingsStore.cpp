@@ -37,8 +37,8 @@
 namespace cvn {
 namespace {
 
-constexpr int32_t kBadSettingsKey = 5;      // invalid argument
-constexpr int32_t kSettingsFileError = 75;  // path/file access error
+constexpr int32_t kBadSettingsKey = 5;  // invalid argument
+constexpr int32_t kSettingsFileError = kPathError;
 constexpr const char* kSource = "cvnWCHalv";
 // A settings file holds a handful of short values; anything this large is
 // not one of ours and is not read into memory.

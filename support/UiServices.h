@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,10 +62,15 @@ public:
     }
 };
 
-// The services in use. Defaults to the Qt implementation; tests replace it.
+// The services in use: those set, else the process's default (the module
+// installs the Qt windows as its default when it loads; a process without
+// windows gets boxes as stderr lines answered with their safe choice).
 UiServices& ui();
-// Passing nullptr goes back to the Qt implementation.
+// Passing nullptr goes back to the default.
 void setUiServices(std::shared_ptr<UiServices> services);
+// What ui() falls back to; the windowing library installs itself here, so
+// this library needs no windowing toolkit.
+void setDefaultUiServices(std::function<std::shared_ptr<UiServices>()> make);
 // The services in use, for code that must restore them later.
 std::shared_ptr<UiServices> uiServices();
 

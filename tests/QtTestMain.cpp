@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dialog/FWCdlgHalv.h"
+#include "support/qt/QtUiServices.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         QApplication app(argc, argv);
+        cvn::InstallQtUiServices();
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
         cvn::unloadCaptureDialog();

@@ -4,7 +4,14 @@
 #include "addin/Server.h"
 #include "automation/Guid.h"
 #include "cvnWCHalv.h"
-#include "support/TransferProgressView.h"
+#include "support/qt/QtUiServices.h"
+#include "support/qt/TransferProgressView.h"
+
+namespace {
+// The module shows its boxes and dialogs as Qt windows from the moment it
+// is loaded.
+[[maybe_unused]] const bool kQtWindows = (cvn::InstallQtUiServices(), true);
+}  // namespace
 
 extern "C" {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/ScopeState.h"
+#include "sim/instrument/ScopeState.h"
 
 namespace cvn::sim {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/Instrument.h"
-#include "apps/halvio-sim/PtyServer.h"
-#include "apps/halvio-sim/Server.h"
 #include "apps/halvio-sim/SimOptions.h"
-#include "apps/halvio-sim/Vxi11Server.h"
+#include "sim/fronts/PtyServer.h"
+#include "sim/fronts/SocketServer.h"
+#include "sim/fronts/Vxi11Server.h"
+#include "sim/instrument/Instrument.h"
 
 int main(int argc, char** argv) {
     using namespace cvn::sim;
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < ScopeState::kPods; ++i) state.pod[i] = options.pod[i];
         state.KeepAsStartup();
         Instrument instrument(std::move(state));
-        Server server(instrument, options.bind, options.port);
+        SocketServer server(instrument, options.bind, options.port);
         // Started before the listening line, so whoever waits for that line
         // finds VXI-11 ready too.
         std::unique_ptr<Vxi11Server> vxi11;

@@ -36,8 +36,8 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/IoSession.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AppKey.h"
 #include "support/SettingsStore.h"
 

@@ -14,13 +14,13 @@
 #include <memory>
 #include <string>
 
-#include "apps/halvio-sim/Instrument.h"
-#include "apps/halvio-sim/SimProcess.h"
-#include "apps/halvio-sim/UsbtmcEmulation.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "io/SerialTransport.h"
 #include "io/UsbtmcTransport.h"
+#include "sim/fronts/UsbtmcEmulation.h"
+#include "sim/instrument/Instrument.h"
+#include "sim/launch/SimProcess.h"
 
 namespace {
 

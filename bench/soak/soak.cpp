@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "addin/IWavecatch.h"
-#include "apps/halvio-sim/SimProcess.h"
 #include "automation/Dispatch.h"
 #include "dialog/FWCdlgHalv.h"
 #include "io/IoSession.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AppKey.h"
 #include "support/ScriptedUi.h"
 #include "support/SettingsStore.h"

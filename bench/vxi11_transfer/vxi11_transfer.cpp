@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
+#include "sim/launch/SimProcess.h"
 
 namespace {
 

@@ -44,10 +44,10 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/IoSession.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
+#include "sim/launch/SimProcess.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "waveform/WaveformTransfer.h"

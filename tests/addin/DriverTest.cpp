@@ -7,11 +7,11 @@
 #include <filesystem>
 
 #include "addin/IWavecatch.h"
-#include "apps/halvio-sim/SimProcess.h"
 #include "automation/Dispatch.h"
 #include "dialog/FWCdlgHalv.h"
 #include "io/IoSession.h"
 #include "scope/Connection.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AppKey.h"
 #include "support/ScriptedUi.h"
 #include "support/SettingsStore.h"
@@ -41,7 +41,9 @@ protected:
         SaveSetting(SettingsAppKey(), kSettingsSection, key, value);
     }
     Variant get(const char* name) { return automation::getProperty(*addin_, name); }
-    void capture() { automation::invokeByName(*addin_, "GetDataFromInstrument", automation::InvokeKind::Method); }
+    void capture() {
+        automation::invokeByName(*addin_, "GetDataFromInstrument", automation::InvokeKind::Method);
+    }
     // Source codes (index 10) of every preamble block, in order.
     std::vector<int> codes() {
         std::vector<int> out;
@@ -55,7 +57,9 @@ protected:
         s->Output(query);
         return s->EnterText();
     }
-    static void tell(const sim::SimProcess& sim, const std::string& command) { ask(sim, command + ";*OPC?"); }
+    static void tell(const sim::SimProcess& sim, const std::string& command) {
+        ask(sim, command + ";*OPC?");
+    }
 
     std::shared_ptr<ScriptedUi> ui_;
     automation::Ref<IWavecatch> addin_;

@@ -7,12 +7,12 @@
 #include <numbers>
 #include <stdexcept>
 
-#include "apps/halvio-sim/Instrument.h"
-#include "apps/halvio-sim/ModelCatalog.h"
-#include "apps/halvio-sim/ScreenImage.h"
-#include "apps/halvio-sim/Signals.h"
 #include "apps/halvio-sim/SimOptions.h"
 #include "scope/ModelTable.h"
+#include "sim/instrument/Instrument.h"
+#include "sim/instrument/ModelCatalog.h"
+#include "sim/instrument/ScreenImage.h"
+#include "sim/instrument/Signals.h"
 
 namespace cvn::sim {
 namespace {

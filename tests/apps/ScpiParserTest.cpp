@@ -1,8 +1,8 @@
 // Message framing, command parsing and header matching of the simulator.
 #include <gtest/gtest.h>
 
-#include "apps/halvio-sim/CommandTable.h"
-#include "apps/halvio-sim/ScpiParser.h"
+#include "sim/instrument/CommandTable.h"
+#include "sim/instrument/ScpiParser.h"
 
 namespace cvn::sim {
 namespace {

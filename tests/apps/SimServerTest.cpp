@@ -16,7 +16,7 @@
 #include <string>
 
 #include "apps/halvio-sim/SimOptions.h"
-#include "apps/halvio-sim/SimProcess.h"
+#include "sim/launch/SimProcess.h"
 
 namespace cvn::sim {
 namespace {

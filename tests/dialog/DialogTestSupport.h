@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "dialog/FWCdlgHalv.h"
-#include "dialog/LocalizeForm.h"
+#include "dialog/QtLocalizeForm.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "scope/CScope.h"
 #include "scope/Connection.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AppKey.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"

@@ -11,7 +11,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "dialog/LocalizeForm.h"
+#include "dialog/QtLocalizeForm.h"
 
 namespace cvn {
 namespace {

@@ -15,7 +15,7 @@
 #include <iterator>
 
 #include "dialog/MeasurementTab.h"
-#include "support/QtUiServices.h"
+#include "support/qt/QtUiServices.h"
 #include "tests/dialog/DialogTestSupport.h"
 
 namespace cvn::test {

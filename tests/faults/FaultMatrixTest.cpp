@@ -24,7 +24,6 @@
 #include <thread>
 #include <vector>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "dialog/FWCdlgHalv.h"
 #include "dialog/MeasurementTab.h"
 #include "io/IoSession.h"
@@ -33,6 +32,7 @@
 #include "scope/ModelTable.h"
 #include "setupfile/CSetupFile.h"
 #include "setupfile/ScopeSettingsActions.h"
+#include "sim/launch/SimProcess.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "tests/faults/FaultCells.h"

@@ -27,9 +27,6 @@
 #include <thread>
 #include <vector>
 
-#include "apps/halvio-sim/Instrument.h"
-#include "apps/halvio-sim/SimProcess.h"
-#include "apps/halvio-sim/UsbtmcEmulation.h"
 #include "dialog/CvnDiscoveryCtl.h"
 #include "dialog/InstrumentSearch.h"
 #include "dialog/frmFindInstrument.h"
@@ -38,6 +35,9 @@
 #include "scope/CScope.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
+#include "sim/fronts/UsbtmcEmulation.h"
+#include "sim/instrument/Instrument.h"
+#include "sim/launch/SimProcess.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "support/SettingsStore.h"

@@ -14,13 +14,13 @@
 #include <sstream>
 #include <thread>
 
-#include "apps/halvio-sim/SimProcess.h"
-#include "apps/host/Bench.h"
-#include "apps/host/GuiApp.h"
-#include "apps/host/Scpi.h"
 #include "host/HostFixture.h"
+#include "host/bench/Bench.h"
+#include "host/bench/Scpi.h"
+#include "host/qt/GuiApp.h"
 #include "io/IoSession.h"
 #include "setupfile/CSetupFile.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AtomicFile.h"
 
 namespace cvn::host::test {

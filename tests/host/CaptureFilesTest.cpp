@@ -8,12 +8,13 @@
 #include <filesystem>
 #include <optional>
 
-#include "apps/host/Capture.h"
-#include "apps/host/CaptureText.h"
-#include "apps/host/ChunkFormatter.h"
-#include "apps/host/Scaling.h"
-#include "apps/host/TransferProgress.h"
+#include "host/Capture.h"
 #include "host/HostFixture.h"
+#include "host/Scaling.h"
+#include "host/TransferProgress.h"
+#include "host/formats/CaptureText.h"
+#include "host/formats/ChunkFormatter.h"
+#include "host/formats/SaveCapture.h"
 #include "support/AtomicFile.h"
 #include "support/Error.h"
 
@@ -306,7 +307,7 @@ TEST_F(HostTest, SigrokFilesStateTheRateOrAreLeftOut) {
         {0.0, 0.0, 100, nullptr, "CH1 has no usable x increment"},
         {1e-6, 2e-6, 100, nullptr, "POD1 and CH1 have different sample rates"},
     };
-    OutputFormats sigrok{false, false, false, true, true};
+    const FormatSet sigrok = *ParseFormats("sr,vcd");
     int n = 0;
     for (const Cell& c : cells) {
         std::vector<double> preamble = preambleFor(c.points, 1);

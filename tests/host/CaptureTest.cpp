@@ -10,11 +10,12 @@
 #include <sstream>
 #include <string>
 
-#include "apps/halvio-sim/SimProcess.h"
-#include "apps/host/Capture.h"
-#include "apps/host/GuiApp.h"
+#include "host/Capture.h"
 #include "host/HostFixture.h"
+#include "host/formats/SaveCapture.h"
+#include "host/qt/GuiApp.h"
 #include "io/IoSession.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AtomicFile.h"
 #include "support/SettingsStore.h"
 
@@ -540,10 +541,7 @@ TEST_F(CaptureTest, UartPodDecodesToItsText) {
         ASSERT_EQ(static_cast<unsigned>(pod.raw[i]) & 0xFEu, 0u) << i;
 
     const std::string dir = home_.root() + "/uart";
-    OutputFormats sr;
-    sr.csv = sr.json = false;
-    sr.sr = true;
-    SaveFormats(r, dir, sr);
+    SaveFormats(r, dir, *ParseFormats("sr"));
     const long baud = std::lround(1.0 / (pod.block.xIncrement * 10));
     const auto [status, out] = Shell("sigrok-cli -i '" + dir +
                                      "/capture.sr' -P uart:rx=D0:baudrate=" + std::to_string(baud) +

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "apps/host/CommandLine.h"
-#include "apps/host/GuiApp.h"
-#include "apps/host/Plot.h"
-#include "apps/host/Scaling.h"
+#include "apps/wavecatch/CommandLine.h"
+#include "host/Capture.h"
 #include "host/HostFixture.h"
+#include "host/Scaling.h"
+#include "host/formats/Plot.h"
+#include "host/qt/GuiApp.h"
 #include "support/AtomicFile.h"
 
 namespace cvn::host::test {

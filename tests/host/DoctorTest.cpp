@@ -3,8 +3,8 @@
 // checks that depend on it are skipped.
 #include <fstream>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "host/HostFixture.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AppKey.h"
 #include "support/SettingsStore.h"
 

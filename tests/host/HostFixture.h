@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "apps/host/AddinLoader.h"
-#include "apps/host/Commands.h"
+#include "apps/wavecatch/Commands.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
+#include "host/AddinLoader.h"
 #include "support/Error.h"
 #include "support/TempHome.h"
 

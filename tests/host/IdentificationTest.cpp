@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "apps/halvio-sim/SimProcess.h"
-#include "apps/host/Capture.h"
-#include "apps/host/GuiApp.h"
-#include "apps/host/ReplyText.h"
+#include "host/Capture.h"
 #include "host/HostFixture.h"
+#include "host/ReplyText.h"
+#include "host/qt/GuiApp.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AtomicFile.h"
 #include "support/SettingsStore.h"
 

@@ -5,10 +5,10 @@
 #include <QImage>
 #include <filesystem>
 
-#include "apps/halvio-sim/SimProcess.h"
-#include "apps/host/Capture.h"
-#include "apps/host/GuiApp.h"
+#include "host/Capture.h"
 #include "host/HostFixture.h"
+#include "host/qt/GuiApp.h"
+#include "sim/launch/SimProcess.h"
 #include "support/SettingsStore.h"
 
 namespace cvn::host::test {

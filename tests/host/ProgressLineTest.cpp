@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "apps/host/TransferProgress.h"
+#include "host/TransferProgress.h"
 
 namespace cvn::host::test {
 namespace {

@@ -6,10 +6,10 @@
 #include <functional>
 #include <future>
 
-#include "apps/halvio-sim/SimProcess.h"
-#include "apps/host/Capture.h"
-#include "apps/host/GuiApp.h"
+#include "host/Capture.h"
 #include "host/HostFixture.h"
+#include "host/qt/GuiApp.h"
+#include "sim/launch/SimProcess.h"
 #include "support/SettingsStore.h"
 
 namespace cvn::host::test {

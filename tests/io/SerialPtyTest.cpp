@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/Address.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "io/SerialTransport.h"
+#include "sim/launch/SimProcess.h"
 #include "tests/io/TransportChecks.h"
 
 namespace cvn::io {

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/Instrument.h"
-#include "apps/halvio-sim/UsbtmcEmulation.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "io/UsbtmcTransport.h"
+#include "sim/fronts/UsbtmcEmulation.h"
+#include "sim/instrument/Instrument.h"
 #include "tests/io/TransportChecks.h"
 
 namespace cvn::io {

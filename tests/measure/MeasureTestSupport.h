@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/IoSession.h"
+#include "sim/launch/SimProcess.h"
 #include "support/ScriptedUi.h"
 #include "tests/support/TempHome.h"
 

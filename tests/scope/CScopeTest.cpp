@@ -5,12 +5,12 @@
 #include <fstream>
 #include <thread>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "scope/CScope.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
+#include "sim/launch/SimProcess.h"
 #include "support/ErrorHandler.h"
 #include "support/ModuleInfo.h"
 #include "support/ScriptedUi.h"

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "TempHome.h"
-#include "support/QtUiServices.h"
+#include "support/qt/QtUiServices.h"
 
 namespace cvn {
 namespace {

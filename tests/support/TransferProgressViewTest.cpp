@@ -10,8 +10,8 @@
 #include <tuple>
 #include <vector>
 
-#include "support/QtUiServices.h"
-#include "support/TransferProgressView.h"
+#include "support/qt/QtUiServices.h"
+#include "support/qt/TransferProgressView.h"
 
 namespace cvn {
 namespace {

@@ -2,8 +2,8 @@
 // host), and the scripted double every other test relies on.
 #include <gtest/gtest.h>
 
-#include "support/QtUiServices.h"
 #include "support/ScriptedUi.h"
+#include "support/qt/QtUiServices.h"
 
 namespace cvn {
 namespace {
@@ -82,7 +82,10 @@ TEST(ScriptedUi, RecordsRequestsAndAnswersFromItsScript) {
     EXPECT_EQ(fake->totalWait(), std::chrono::milliseconds(0));
 
     ScriptedUi::uninstall();
+    EXPECT_EQ(dynamic_cast<QtUiServices*>(&ui()), nullptr);  // none installed: no windows
+    InstallQtUiServices();
     EXPECT_NE(dynamic_cast<QtUiServices*>(&ui()), nullptr);
+    setDefaultUiServices(nullptr);
 }
 
 }  // namespace

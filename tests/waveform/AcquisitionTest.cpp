@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/IoSession.h"
 #include "scope/CScope.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
+#include "sim/launch/SimProcess.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "tests/waveform/WaveformTestSupport.h"

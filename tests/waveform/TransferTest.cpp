@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/IoSession.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
+#include "sim/launch/SimProcess.h"
 #include "support/AppKey.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"

@@ -11,10 +11,10 @@
 #include <memory>
 #include <string>
 
-#include "apps/halvio-sim/SimProcess.h"
 #include "io/IoSession.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
+#include "sim/launch/SimProcess.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "tests/support/TempHome.h"

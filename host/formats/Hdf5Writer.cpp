@@ -1,0 +1,141 @@
+// HDF5 output through the HDF5 C library.
+#include "host/formats/Hdf5Writer.h"
+
+#include <hdf5.h>
+
+#include <set>
+#include <utility>
+
+#include "host/AxisLabels.h"
+#include "support/AtomicFile.h"
+#include "support/Error.h"
+
+namespace cvn::host {
+namespace {
+
+constexpr int32_t kFileError = kPathError;
+
+// An HDF5 identifier closed by its own close function.
+class Handle {
+public:
+    Handle(hid_t id, herr_t (*close)(hid_t)) : id_(id), close_(close) {}
+    ~Handle() {
+        if (id_ >= 0) close_(id_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    operator hid_t() const { return id_; }  // NOLINT: used as the C API's id
+    bool valid() const { return id_ >= 0; }
+
+private:
+    hid_t id_;
+    herr_t (*close_)(hid_t);
+};
+
+class Writer {
+public:
+    explicit Writer(std::string path) : path_(std::move(path)) {}
+
+    void check(bool ok, const std::string& what) const {
+        if (!ok) throw Error(kFileError, "Cannot write " + path_ + ": " + what, "wavecatch");
+    }
+
+    void attribute(hid_t on, const char* name, const std::string& text) const {
+        Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
+        check(type.valid() && H5Tset_size(type, H5T_VARIABLE) >= 0 &&
+                  H5Tset_cset(type, H5T_CSET_UTF8) >= 0,
+              "string type");
+        Handle space(H5Screate(H5S_SCALAR), H5Sclose);
+        Handle attr(H5Acreate2(on, name, type, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+        const char* value = text.c_str();
+        check(attr.valid() && H5Awrite(attr, type, &value) >= 0, name);
+    }
+
+    void attribute(hid_t on, const char* name, int32_t number) const {
+        Handle space(H5Screate(H5S_SCALAR), H5Sclose);
+        Handle attr(H5Acreate2(on, name, H5T_STD_I32LE, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
+        check(attr.valid() && H5Awrite(attr, H5T_NATIVE_INT32, &number) >= 0, name);
+    }
+
+    void attribute(hid_t on, const char* name, const std::vector<double>& numbers) const {
+        const hsize_t count = numbers.size();
+        Handle space(H5Screate_simple(1, &count, nullptr), H5Sclose);
+        Handle attr(H5Acreate2(on, name, H5T_IEEE_F64LE, space, H5P_DEFAULT, H5P_DEFAULT),
+                    H5Aclose);
+        check(attr.valid() && H5Awrite(attr, H5T_NATIVE_DOUBLE, numbers.data()) >= 0, name);
+    }
+
+    void rawData(hid_t group, const RawSamples& raw) const {
+        hid_t fileType = H5T_IEEE_F64LE, memType = H5T_NATIVE_DOUBLE;
+        switch (raw.type()) {
+            case RawSamples::Type::Byte:
+                fileType = H5T_STD_U8LE;
+                memType = H5T_NATIVE_UINT8;
+                break;
+            case RawSamples::Type::Word:
+                fileType = H5T_STD_I16LE;
+                memType = H5T_NATIVE_INT16;
+                break;
+            case RawSamples::Type::Long:
+                fileType = H5T_STD_I32LE;
+                memType = H5T_NATIVE_INT32;
+                break;
+            case RawSamples::Type::Double:
+                break;
+        }
+        const hsize_t count = raw.size();
+        Handle space(H5Screate_simple(1, &count, nullptr), H5Sclose);
+        Handle data(
+            H5Dcreate2(group, "raw", fileType, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+            H5Dclose);
+        check(data.valid(), "raw data");
+        if (count)
+            check(H5Dwrite(data, memType, H5S_ALL, H5S_ALL, H5P_DEFAULT, raw.data()) >= 0,
+                  "raw data");
+    }
+
+private:
+    std::string path_;
+};
+
+}  // namespace
+
+void WriteHdf5(const CaptureResult& r, const std::string& path) {
+    AtomicFileWriter file(path);
+    const Writer w(path);
+    // The library reports through our error; its own printout would only
+    // repeat it on stderr.
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    {
+        Handle h5(H5Fcreate(file.tempPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT),
+                  H5Fclose);
+        w.check(h5.valid(), "HDF5 cannot create it");
+        w.attribute(h5, "model", r.model);
+        w.attribute(h5, "dataType", r.dataType);
+        w.attribute(h5, "actionType", r.actionType);
+        w.attribute(h5, "xyDescription", r.xyDescription);
+        std::vector<AxisGroup> axes = AxisGroups(r.xyDescription);
+        std::set<std::string> used;
+        for (const DataSet& s : r.sets) {
+            std::string name = s.name;
+            for (int n = 2; used.count(name); ++n) name = s.name + "-" + std::to_string(n);
+            used.insert(name);
+            Handle group(H5Gcreate2(h5, name.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                         H5Gclose);
+            w.check(group.valid(), "group " + name);
+            w.rawData(group, s.raw);
+            const AxisGroup axis = AxisGroupFor(s.block.sourceCode, axes);
+            w.attribute(group, "preamble", s.block.ToNumbers());
+            w.attribute(group, "source_code", s.block.sourceCode);
+            w.attribute(group, "source", SettingsSourceName(s.block.sourceCode));
+            w.attribute(group, "x_units", axis.xUnits);
+            w.attribute(group, "y_units", axis.yUnits);
+            w.attribute(group, "x_description", axis.xLabel);
+            w.attribute(group, "y_description", axis.yLabel);
+        }
+        w.check(H5Fflush(h5, H5F_SCOPE_GLOBAL) >= 0, "HDF5 cannot flush it");
+    }
+    file.commit();
+}
+
+}  // namespace cvn::host
