@@ -132,8 +132,10 @@ WrittenFiles SaveFormats(const CaptureResult& r, const std::string& folder,
     WrittenFiles w{folder, {}, {}, {}};
     const std::set<std::string> planned = plannedNames(r, formats, false);
     w.kept = earlierFiles(folder, planned, keepEarlier);
-    if (r.sets.empty()) return w;
-    if (!planned.empty()) makeFolder(folder);
+    bool anyFile = false;  // a refused file is named in skipped, beside the others
+    for (const CaptureFormat* f : formats) anyFile = anyFile || !f->files(r).empty();
+    if (r.sets.empty() || !anyFile) return w;
+    makeFolder(folder);
     saveFormats(r, formats, w);
     return w;
 }
