@@ -7,7 +7,6 @@
 
 #include "automation/Array.h"
 #include "host/Scaling.h"
-#include "io/IoSession.h"
 
 namespace cvn::host {
 
