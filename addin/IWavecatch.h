@@ -9,6 +9,7 @@
 #include "automation/DispatchTable.h"
 #include "automation/Guid.h"
 #include "automation/Variant.h"
+#include "cvnVersion.h"
 
 namespace cvn {
 
@@ -16,7 +17,7 @@ inline constexpr const char* kTypeLibraryGuid = "{C51D4196-82C1-4108-97FA-4B526D
 inline constexpr const char* kWavecatchClassGuid = "{9BF5C679-AD23-42E1-BB7C-6DDB647EE8F4}";
 inline constexpr const char* kWavecatchInterfaceGuid = "{C0AEBC69-51E6-4947-82C8-7C59D62C3A6F}";
 inline constexpr const char* kMenuName = "Corvane Halvio Series";
-inline constexpr const char* kAddinVersion = "0.0.126";
+inline constexpr const char* kAddinVersion = CVN_VERSION;
 
 class IWavecatch : public automation::DispatchObject<IWavecatch> {
 public:

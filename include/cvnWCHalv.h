@@ -45,7 +45,7 @@ int32_t DllCanUnloadNow(void);
 int32_t DllRegisterServer(void);
 /* Removes this module's own entries and nothing else; 0 on success. */
 int32_t DllUnregisterServer(void);
-/* "0.0.126" */
+/* The module's version text, as the version property gives it. */
 const char* cvnModuleVersion(void);
 /* The self-registration mark: non-zero when the module registers itself. */
 int32_t cvnSelfRegister(void);

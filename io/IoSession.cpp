@@ -21,7 +21,7 @@ namespace {
 // How long a finished block waits for the line feed that usually follows.
 // Instruments send it right after the data; one that does not must not cost
 // a whole time-out. A terminator later than this is still taken as the
-// block's: the next read drops it (see skipLateTerminator).
+// block's: the next read drops it (see drainStale).
 constexpr auto kTerminatorGrace = std::chrono::milliseconds(50);
 // An indefinite block on a byte stream ends at a line feed after which
 // nothing more arrives for this long. Data that happens to hold a line feed
@@ -112,6 +112,10 @@ void IoSession::WriteBytes(const uint8_t* data, size_t count) {
         noteFailure(e.code());
         rethrowWith(e, "Sending to " + address_);
     }
+}
+
+bool Reusable(const IoSessionPtr& session, const std::string& address) {
+    return session && session->Address() == address && !session->Broken();
 }
 
 bool IoSession::Broken() const {

@@ -133,6 +133,11 @@ private:
 
 using IoSessionPtr = std::shared_ptr<IoSession>;
 
+// The one rule for keeping a session: it is reused for the same address
+// unless Broken(); anything else (none, another address, a broken or out
+// of step link) calls for a new one.
+bool Reusable(const IoSessionPtr& session, const std::string& address);
+
 class IoManager {
 public:
     // Opens a session for the address (see Address.h for the forms), or

@@ -16,6 +16,7 @@
 
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
+#include "cvnVersion.h"
 #include "cvnWCHalv.h"
 #include "host/AddinLoader.h"
 #include "host/AxisLabels.h"
@@ -36,8 +37,8 @@ namespace py = pybind11;
 
 namespace cvn::python {
 
-// Measurements, setup files, screen, raw SCPI and find (SessionTools.cpp).
-void AddSessionTools(py::module_& m, py::object session);
+// Measurements, setup files, screen, raw SCPI and find (BenchSession.cpp).
+void AddBenchMethods(py::module_& m, py::object session);
 
 namespace {
 
@@ -392,7 +393,7 @@ PYBIND11_MODULE(wavecatch, m) {
         "    s = wavecatch.Session(address=\"192.168.1.20:5025\")\n"
         "    c = s.capture()\n"
         "    for d in c.datasets: print(d.source, d.units, d.values.max())\n";
-    m.attr("__version__") = CVN_PROJECT_VERSION;
+    m.attr("__version__") = CVN_VERSION;
     m.attr("CANCELLED") = kCancelled;
 
     // wavecatch.Error(message) with .number, .description and .source.
@@ -465,7 +466,12 @@ PYBIND11_MODULE(wavecatch, m) {
                         "A host of the add-in. address is stored where the add-in looks for "
                         "the instrument before each capture (None: the stored one); module "
                         "is the add-in module (None: the registered one, else the installed "
-                        "one); registry_key selects another settings key.")
+                        "one); registry_key selects another settings key. capture() goes through "
+                        "that module by dispatch (GetDataFromInstrument), as the wavecatch "
+                        "capture command does; measure, save_setup, restore_setup, screen, "
+                        "query, write and query_block run the add-in's own routines linked "
+                        "into this Python module (the bench half), on one shared connection; "
+                        "each method's documentation names its backend.")
         .def(py::init<std::optional<std::string>, std::optional<std::string>,
                       std::optional<std::string>>(),
              py::arg("address") = py::none(), py::arg("module") = py::none(),
@@ -489,8 +495,9 @@ PYBIND11_MODULE(wavecatch, m) {
              "names no supported model is refused. progress: called as progress(source, "
              "received, total) while each source's data arrives (bytes; the last call has "
              "received == total). Ctrl-C stops a transfer at its next progress step and "
-             "raises KeyboardInterrupt. Raises wavecatch.Error when nothing was captured.");
-    AddSessionTools(m, m.attr("Session"));
+             "raises KeyboardInterrupt. Raises wavecatch.Error when nothing was captured. "
+             "Backend: the loaded add-in module, by dispatch.");
+    AddBenchMethods(m, m.attr("Session"));
 
     m.def("supported_instruments", &SupportedInstruments, py::arg("module") = py::none(),
           "The model identifiers the add-in supports.");

@@ -29,29 +29,29 @@ constexpr const char* kConnectProcedure = "isConnected, Error ";
 
 }  // namespace
 
+io::IoSession& SharedSession(const std::string& address) {
+    if (!io::Reusable(gSession, address)) {
+        const bool sameAddress = gSession && gSession->Address() == address;
+        auto manager = std::make_shared<io::IoManager>();
+        auto session = manager->Open(address);
+        if (sameAddress) session->SetTimeout(gSession->Timeout());
+        gIoManager = std::move(manager);
+        gSession = std::move(session);
+    }
+    return *gSession;
+}
+
 bool isConnected(const std::string& address, bool showMessages, std::string& model,
                  bool& connected) {
     scope().Connect(address);
 
     ErrorInfo why;
-    // A session is replaced only when it cannot be trusted: none yet, a new
-    // address, or a link that is closed or out of step. A failed open keeps
-    // the previous session and manager as they were.
-    if (!gSession || gSession->Address() != address || gSession->Broken()) {
-        try {
-            const bool sameAddress = gSession && gSession->Address() == address;
-            auto manager = std::make_shared<io::IoManager>();
-            auto session = manager->Open(address);
-            // A replaced link keeps the time-out the caller gave it; a new
-            // address starts with the I/O library's default.
-            if (sameAddress) session->SetTimeout(gSession->Timeout());
-            gIoManager = std::move(manager);
-            gSession = std::move(session);
-        } catch (...) {
-            why = ErrorInfo::current();
-            if (showMessages) errorHandler().HandleError(why, kConnectProcedure, 1, 115);
-            return false;
-        }
+    try {
+        SharedSession(address);
+    } catch (...) {
+        why = ErrorInfo::current();
+        if (showMessages) errorHandler().HandleError(why, kConnectProcedure, 1, 115);
+        return false;
     }
 
     // Asked once: a scope that does not say who it is within the short

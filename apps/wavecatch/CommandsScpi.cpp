@@ -63,7 +63,7 @@ public:
 
     // Sends one command; throws on failure.
     void send(const std::string& command) {
-        if (!session_ || session_->Faulted()) {
+        if (!io::Reusable(session_, address_)) {
             session_ = io::IoManager().Open(address_);
             session_->SetTimeout(timeout_);
         }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "apps/wavecatch/CommandLine.h"
+#include "cvnVersion.h"
 #include "host/Capture.h"
 #include "host/HostFixture.h"
 #include "host/Scaling.h"
@@ -63,7 +64,7 @@ TEST_F(HostTest, InfoListsEveryMemberAndRegisterRoundTrips) {
     Run r = run({"info", m});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* expected :
-         {"version:              0.0.126", "self-registering:     yes", CVN_LIBID,
+         {"version:              " CVN_VERSION, "self-registering:     yes", CVN_LIBID,
           "0x60030018  method  RShiftWord(ByVal w As Integer, ByRef c As Integer) As Integer",
           "0x6003000d  method  Connect(ByVal conn As String) As Boolean",
           "Indicates user has canceled data retrieval or data is not available.",
@@ -72,7 +73,7 @@ TEST_F(HostTest, InfoListsEveryMemberAndRegisterRoundTrips) {
 
     EXPECT_EQ(run({"register", m}).status, 0);
     EXPECT_NE(run({"info", m}).out.find("registration:       registered\n"), std::string::npos);
-    EXPECT_EQ(run({"get", CVN_PROGID_IWAVECATCH, "version"}).out, "0.0.126\n");
+    EXPECT_EQ(run({"get", CVN_PROGID_IWAVECATCH, "version"}).out, std::string(CVN_VERSION) + "\n");
     EXPECT_EQ(run({"unregister", m}).status, 0);
     EXPECT_EQ(run({"get", CVN_PROGID_IWAVECATCH, "version"}).status, kExitNoModule);
 }

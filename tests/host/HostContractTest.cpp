@@ -1,6 +1,7 @@
 // The add-in as a host sees it: the real module loaded with dlopen, every
 // member reached by name through dispatch.
 #include "automation/ClassRegistry.h"
+#include "cvnVersion.h"
 #include "host/HostFixture.h"
 #include "support/SettingsStore.h"
 
@@ -119,7 +120,7 @@ TEST_F(HostTest, PlainMembersAnswerAsAHostExpects) {
     Connection c = create();
     EXPECT_EQ(getProperty(*c.object, "ModifiedMenuName").toString(), "Corvane Halvio Series");
     EXPECT_EQ(getProperty(*c.object, "MenuName").toString(), "Corvane Halvio Series");
-    EXPECT_EQ(getProperty(*c.object, "version").toString(), "0.0.126");
+    EXPECT_EQ(getProperty(*c.object, "version").toString(), CVN_VERSION);
     const std::string models = getProperty(*c.object, "SupportedInstruments").toString();
     EXPECT_NE(models.find("MSOHX5104, "), std::string::npos) << models;
     EXPECT_EQ(models.find(",H"), std::string::npos) << models;
@@ -163,7 +164,7 @@ TEST_F(HostTest, RegistryKeyMovesThePerUserSettings) {
 TEST_F(HostTest, RegistrationRoundTripAndUnloading) {
     AddinModule module(kModulePath);
     EXPECT_TRUE(module.selfRegistering());
-    EXPECT_EQ(module.version(), "0.0.126");
+    EXPECT_EQ(module.version(), "0.0.126");  // the released version, pinned once
     EXPECT_FALSE(automation::LookUpClass(CVN_PROGID_IWAVECATCH));
     EXPECT_EQ(errorOf([] { CreateObject(CVN_PROGID_IWAVECATCH); }), 429);
 

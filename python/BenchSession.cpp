@@ -55,15 +55,10 @@ auto withConsole(F&& f) {
 // and setup files use too: one connection to the scope, so what one call
 // sent has arrived before the next call asks (and scopes that take only one
 // client at a time are served). Opened again after a failure left it out
-// of step.
+// of step, by the same rule as the add-in's connection check.
 io::IoSession& rawSession(const py::object& self) {
     const std::string address = host::ResolveAddress(targetOf(self));
-    if (!gSession || gSession->Address() != address || gSession->Faulted()) {
-        gSession.reset();
-        gIoManager = std::make_shared<io::IoManager>();
-        gSession = gIoManager->Open(address);
-    }
-    return *gSession;
+    return SharedSession(address);
 }
 
 std::vector<host::MeasureRow> measure(const py::object& self, std::optional<std::string> source,
@@ -168,7 +163,7 @@ void addMethod(py::object& cls, const char* name, py::cpp_function f) {
 }  // namespace
 
 // Adds the bench methods to Session and the bench functions and types to m.
-void AddSessionTools(py::module_& m, py::object session) {
+void AddBenchMethods(py::module_& m, py::object session) {
     m.doc() = py::str(m.doc()).cast<std::string>() +
               "\n"
               "The whole bench, with the add-in's own routines (the same commands, texts and\n"
@@ -238,41 +233,56 @@ void AddSessionTools(py::module_& m, py::object session) {
                                "new=True takes one new acquisition first. only: names as the "
                                "tab shows them or row names, ignoring case and blanks "
                                "(\"Duty Cycle\", \"rms\", \"P2P\"); default all the source "
-                               "allows. The scope is left stopped."));
+                               "allows. The scope is left stopped. Backend: the add-in's routines "
+                               "linked into this Python module (bench half), "
+                               "on its one shared connection, not the module given as module=."));
     addMethod(session, "save_setup",
               py::cpp_function(&saveSetup, py::name("save_setup"), py::is_method(session),
                                py::arg("path"),
                                "save_setup(path) -> str\n\nWrites the scope's complete setup to "
-                               "a setup file (.scp) and returns its absolute path."));
-    addMethod(session, "restore_setup",
-              py::cpp_function(&restoreSetup, py::name("restore_setup"), py::is_method(session),
-                               py::arg("path"),
-                               "restore_setup(path)\n\nSends a setup file back to the scope. A "
-                               "file that is not a setup file, or holds the setup of a model the "
-                               "add-in does not support, raises wavecatch.Error (\"Not a "
-                               "compatible file\", \"Not a compatible instrument\") and nothing "
-                               "is sent."));
+                               "a setup file (.scp) and returns its absolute path. Backend: the "
+                               "add-in's routines linked into this Python module (bench half), "
+                               "on its one shared connection, not the module given as module=."));
+    addMethod(
+        session, "restore_setup",
+        py::cpp_function(
+            &restoreSetup, py::name("restore_setup"), py::is_method(session), py::arg("path"),
+            "restore_setup(path)\n\nSends a setup file back to the scope. A "
+            "file that is not a setup file, or holds the setup of a model the "
+            "add-in does not support, raises wavecatch.Error (\"Not a "
+            "compatible file\", \"Not a compatible instrument\") and nothing "
+            "is sent. Backend: the add-in's routines linked into this Python module (bench half), "
+            "on its one shared connection, not the module given as module=."));
     addMethod(session, "screen",
               py::cpp_function(&screen, py::name("screen"), py::is_method(session),
                                py::arg("path") = py::none(), py::arg("invert") = false,
                                "screen(path=None, invert=False) -> str\n\nSaves the scope's "
                                "screen image and returns the file's absolute path: .bmp as the "
                                "scope sent it, other image types converted; default "
-                               "./screen-<date>-<time>.png."));
+                               "./screen-<date>-<time>.png. Backend: the add-in's routines linked "
+                               "into this Python module (bench half), "
+                               "on its one shared connection, not the module given as module=."));
     addMethod(session, "query",
               py::cpp_function(&query, py::name("query"), py::is_method(session), py::arg("cmd"),
                                "query(cmd) -> str\n\nSends a SCPI query and returns its text "
                                "reply without the line end; a byte that is not UTF-8 is read "
-                               "as Latin-1 (query_block gives the bytes)."));
+                               "as Latin-1 (query_block gives the bytes). Backend: the add-in's "
+                               "routines linked into this Python module (bench half), "
+                               "on its one shared connection, not the module given as module=."));
     addMethod(session, "write",
               py::cpp_function(&write, py::name("write"), py::is_method(session), py::arg("cmd"),
-                               "write(cmd)\n\nSends a SCPI command that has no reply."));
-    addMethod(session, "query_block",
-              py::cpp_function(&queryBlock, py::name("query_block"), py::is_method(session),
-                               py::arg("cmd"), py::arg("dtype") = py::none(),
-                               "query_block(cmd, dtype=None)\n\nSends a query answered with an "
-                               "IEEE 488.2 binary block and returns the block's data: bytes, or "
-                               "a NumPy array of dtype (\"u1\", \">i2\" for the scope's words)."));
+                               "write(cmd)\n\nSends a SCPI command that has no reply. Backend: the "
+                               "add-in's routines linked into this Python module (bench half), "
+                               "on its one shared connection, not the module given as module=."));
+    addMethod(
+        session, "query_block",
+        py::cpp_function(&queryBlock, py::name("query_block"), py::is_method(session),
+                         py::arg("cmd"), py::arg("dtype") = py::none(),
+                         "query_block(cmd, dtype=None)\n\nSends a query answered with an "
+                         "IEEE 488.2 binary block and returns the block's data: bytes, or "
+                         "a NumPy array of dtype (\"u1\", \">i2\" for the scope's words). Backend: "
+                         "the add-in's routines linked into this Python module (bench half), "
+                         "on its one shared connection, not the module given as module=."));
 
     m.def("find", &find, py::arg("usb") = true, py::arg("serial") = false,
           py::arg("hosts") = std::vector<std::string>{}, py::arg("lan") = false,
