@@ -28,6 +28,8 @@ TEST(CaptureProfile, SourceListIsWrittenAndReadBack) {
     // Channels first, then pods, whatever order they were ticked in.
     EXPECT_EQ(BuildActiveChannels({true, false, true, false}, {false, true}), "CHAN1,CHAN3,POD2");
     EXPECT_EQ(BuildActiveChannels({false, false, false, false}, {false, false}), "");
+    EXPECT_EQ(BuildActiveChannels({false, true, false, true}, {true, true}),
+              "CHAN2,CHAN4,POD1,POD2");
 
     using K = StoredSource::Kind;
     auto mso = ParseActiveChannels("CHAN1,chan3,POD2,pod1,XYZ,,CHANx", true, 4);

@@ -3,17 +3,13 @@
 // (the emulated usbtmc driver), each compared cell by cell with the same
 // fault over the raw socket: the user sees the same boxes (or none), the
 // operation ends within its time-outs, and both sessions answer again
-// afterwards. Also: Find Instrument finds the scope on the one serial port it
-// is told to ask. No real serial or USB device is opened.
+// afterwards. Also: the serial probe asks only the port it is told to ask.
+// No real serial or USB device is opened.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <QCheckBox>
-#include <QCoreApplication>
 #include <QImage>
-#include <QPushButton>
-#include <QTreeWidget>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -27,20 +23,17 @@
 #include <thread>
 #include <vector>
 
-#include "dialog/CvnDiscoveryCtl.h"
+#include "apps/halvio-sim/Instrument.h"
+#include "apps/halvio-sim/SimProcess.h"
+#include "apps/halvio-sim/UsbtmcEmulation.h"
 #include "dialog/InstrumentSearch.h"
-#include "dialog/frmFindInstrument.h"
 #include "io/IoSession.h"
 #include "io/UsbtmcPort.h"
 #include "scope/CScope.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
-#include "sim/fronts/UsbtmcEmulation.h"
-#include "sim/instrument/Instrument.h"
-#include "sim/launch/SimProcess.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
-#include "support/SettingsStore.h"
 #include "tests/faults/FaultCells.h"
 
 namespace cvn {
@@ -223,52 +216,14 @@ TEST_F(TransportFaultTest, FindInstrumentAsksOnlyTheListedSerialPort) {
     ASSERT_GE(found.idn.size(), 2u);
     EXPECT_EQ(found.idn[1], "HV1014");
 
-    // The dialog as the user sees it: no USB (an empty device tree), no LAN
-    // hosts typed, the one serial port listed and asked once the user ticks
-    // "Serial ports"; picking it gives its address.
-    const fs::path emptyRoot = root_ / "no-devices";
-    fs::create_directories(emptyRoot);
-    CvnDiscoveryCtl::searchRoot() = emptyRoot.string();
-    SaveSetting(CvnDiscoveryCtl::kSettingsAppKey, CvnDiscoveryCtl::kSettingsSection,
-                CvnDiscoveryCtl::kLanHostsKey, "");
-    std::string picked;
-    {
-        frmFindInstrument form;
-        CvnDiscoveryCtl* ctl = form.CvnDiscoveryCtl1;
-        const auto searched = [&] {
-            const auto bound = Clock::now() + std::chrono::seconds(30);
-            while (ctl->isSearching() && Clock::now() < bound) {
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        };
-        searched();
-        EXPECT_EQ(ctl->lstInstruments->topLevelItemCount(), 0);
-        ctl->chkSerial->click();
-        ctl->cmdSearch->click();
-        searched();
-        QTreeWidget* list = ctl->lstInstruments;
-        ASSERT_EQ(list->topLevelItemCount(), 1);
-        QTreeWidgetItem* row = list->topLevelItem(0);
-        EXPECT_EQ(row->text(CvnDiscoveryCtl::kColAddress).toStdString(), address);
-        EXPECT_EQ(row->text(CvnDiscoveryCtl::kColSupported), "Yes");
-        list->setCurrentItem(row);
-        row->setSelected(true);
-        form.cmdOK->click();
-        EXPECT_FALSE(form.Cancel());
-        picked = form.ioAddress();
-    }
-    CvnDiscoveryCtl::searchRoot() = "/";
-    EXPECT_EQ(picked, address);
-
     // An empty list asks no serial port at all.
     ::setenv("CVN_SERIAL_PORTS", "", 1);
     EXPECT_TRUE(SerialAddresses("/").empty());
     ::unsetenv("CVN_SERIAL_PORTS");
-    // And the picked address connects like any other.
+    // And the probed address connects like any other.
     std::string model;
     bool connected = false;
-    EXPECT_TRUE(isConnected(picked, false, model, connected));
+    EXPECT_TRUE(isConnected(address, false, model, connected));
     EXPECT_EQ(model, "HV1014");
 }
 

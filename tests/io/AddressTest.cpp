@@ -70,10 +70,33 @@ TEST(Address, AcceptedForms) {
 }
 
 TEST(Address, BadTextsAreRefusedWithTheForms) {
-    for (std::string bad :
-         {"", "   ", "host:0", "host:99999", "host:", "TCPIP::h::x::SOCKET", "TCPIP::h::SOCKET",
-          "USB::0x12345::1", "USB::1", "GPIB::31", "GPIB::x", "COM0", "VXI::1::INSTR", "[::1",
-          "[::1]x", "ho st", "/dev/usbtmcX", "TCPIP::bad host::INSTR"}) {
+    // The NUL texts: a device path with a NUL in it would reach open(2) cut
+    // to the name of another device (the first as the address fuzzer found it).
+    using namespace std::string_literals;
+    for (const std::string& bad :
+         std::vector<std::string>{""s,
+                                  "   ",
+                                  "host:0",
+                                  "host:99999",
+                                  "host:",
+                                  "TCPIP::h::x::SOCKET",
+                                  "TCPIP::h::SOCKET",
+                                  "USB::0x12345::1",
+                                  "USB::1",
+                                  "GPIB::31",
+                                  "GPIB::x",
+                                  "COM0",
+                                  "VXI::1::INSTR",
+                                  "[::1",
+                                  "[::1]x",
+                                  "ho st",
+                                  "/dev/usbtmcX",
+                                  "TCPIP::bad host::INSTR",
+                                  std::string("ASRL/dev/tt:IN\xff\xff_\xb0\x00\x00t\xa8STR", 25),
+                                  std::string("/dev/ttyS0\0/dev/ttyS1", 21),
+                                  std::string("ASRL/dev/ttyUSB0\0::INSTR", 24),
+                                  std::string("COM1\0", 5),
+                                  std::string("\0", 1)}) {
         try {
             parseAddress(bad);
             ADD_FAILURE() << "accepted '" << bad << "'";

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 
 #include "io/IoError.h"
 #include "io/IoSession.h"
@@ -45,6 +46,28 @@ inline void ExpectPodBytesAndScreenImage(IoSession& s, size_t points) {
     EXPECT_EQ(image[0], 'B');
     EXPECT_EQ(image[1], 'M');
     EXPECT_TRUE(Answers(s));
+}
+
+// Simulator commands over a connection of its own, which no fault touches;
+// returns once they have run.
+inline void Side(const std::string& address, const std::string& commands) {
+    auto s = IoManager().Open(address);
+    s->Output(commands + ";:SIMulator:LOG:COUNt?");
+    s->EnterText();
+}
+
+// A block cut off in its data (a pulled cable, an unplugged device): the
+// read says so, and the session stays closed.
+inline void ExpectCutBlock(IoSession& s) {
+    s.Output(":WAVeform:SOURce CHAN1;:WAVeform:FORMat WORD;:WAVeform:DATA?");
+    try {
+        s.EnterWords();
+        ADD_FAILURE() << "a cut block was accepted";
+    } catch (const IoError& e) {
+        EXPECT_EQ(e.code(), kIoClosed) << e.what();
+        EXPECT_NE(std::string(e.what()).find("inside the block"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(CodeOf([&] { s.Output("*IDN?"); }), kIoClosed);
 }
 
 }  // namespace cvn::io::test
