@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "apps/halvio-sim/Instrument.h"
-#include "apps/halvio-sim/SimProcess.h"
-#include "apps/halvio-sim/UsbtmcEmulation.h"
+#include "sim/instrument/Instrument.h"
+#include "sim/launch/SimProcess.h"
+#include "sim/fronts/UsbtmcEmulation.h"
 #include "dialog/InstrumentSearch.h"
 #include "io/IoSession.h"
 #include "io/UsbtmcPort.h"
