@@ -1,18 +1,9 @@
 // The capture command's work: drive the add-in, then save what it delivered.
 #include "host/Capture.h"
 
-#include <unistd.h>
-
 #include <charconv>
-#include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <future>
 #include <limits>
-#include <map>
-#include <regex>
-#include <set>
 
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"

@@ -7,23 +7,46 @@
 namespace cvn {
 namespace {
 
-// Boxes as stderr lines for a process that installed no windows: nothing
-// can be asked, so each box takes the answer that changes nothing.
+const char* buttonsText(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::OKCancel:
+            return "OK/Cancel";
+        case MsgButtons::YesNoCancel:
+            return "Yes/No/Cancel";
+        case MsgButtons::YesNo:
+            return "Yes/No";
+        case MsgButtons::OKHelp:
+            return "OK/Help";
+        case MsgButtons::OK:
+            break;
+    }
+    return "OK";
+}
+
+const char* resultText(MsgResult result) {
+    switch (result) {
+        case MsgResult::Cancel:
+            return "Cancel";
+        case MsgResult::Yes:
+            return "Yes";
+        case MsgResult::No:
+            return "No";
+        case MsgResult::Help:
+            return "Help";
+        case MsgResult::OK:
+            break;
+    }
+    return "OK";
+}
+
+// Boxes as stderr lines for a process that installed no windows.
 class NoWindowUi final : public UiServices {
 public:
     MsgResult messageBox(const MessageBoxRequest& request) override {
-        std::fprintf(stderr, "%s\n", request.text.c_str());
-        switch (request.buttons) {
-            case MsgButtons::OKCancel:
-            case MsgButtons::YesNoCancel:
-                return MsgResult::Cancel;
-            case MsgButtons::YesNo:
-                return MsgResult::No;
-            case MsgButtons::OK:
-            case MsgButtons::OKHelp:
-                break;
-        }
-        return MsgResult::OK;
+        std::string shown = request.text;
+        for (size_t at = shown.find("\r\n"); at != std::string::npos; at = shown.find("\r\n", at))
+            shown.erase(at, 1);
+        return AnswerUnattended(request, shown);
     }
     std::optional<std::string> showOpen(const FileDialogRequest&) override { return {}; }
     std::optional<std::string> showSave(const FileDialogRequest&) override { return {}; }
@@ -45,6 +68,28 @@ std::function<std::shared_ptr<UiServices>()>& defaultMaker() {
 }
 
 }  // namespace
+
+MsgResult UnattendedAnswer(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::OKCancel:
+        case MsgButtons::YesNoCancel:
+            return MsgResult::Cancel;
+        case MsgButtons::YesNo:
+            return MsgResult::No;
+        case MsgButtons::OK:
+        case MsgButtons::OKHelp:
+            break;
+    }
+    return MsgResult::OK;
+}
+
+MsgResult AnswerUnattended(const MessageBoxRequest& request, const std::string& shownText) {
+    const MsgResult answer = UnattendedAnswer(request.buttons);
+    const std::string& caption = request.caption.empty() ? kDefaultCaption : request.caption;
+    std::fprintf(stderr, "[%s] %s (%s: answered %s)\n", caption.c_str(), shownText.c_str(),
+                 buttonsText(request.buttons), resultText(answer));
+    return answer;
+}
 
 UiServices& ui() {
     return *uiServices();

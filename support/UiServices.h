@@ -62,6 +62,13 @@ public:
     }
 };
 
+// The answer a box gets when nobody can see it: the one that changes
+// nothing (Cancel, No, else OK).
+MsgResult UnattendedAnswer(MsgButtons buttons);
+// Such a box as a stderr line, "[caption] text (buttons: answered X)",
+// with shownText as the text; gives the answer.
+MsgResult AnswerUnattended(const MessageBoxRequest& request, const std::string& shownText);
+
 // The services in use: those set, else the process's default (the module
 // installs the Qt windows as its default when it loads; a process without
 // windows gets boxes as stderr lines answered with their safe choice).

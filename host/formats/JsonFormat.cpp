@@ -5,25 +5,12 @@
 #include "host/formats/CaptureFormat.h"
 #include "host/formats/CaptureText.h"
 #include "host/formats/ChunkFormatter.h"
+#include "host/formats/SaveCapture.h"
 
 namespace cvn::host {
 namespace {
 
 constexpr const char* kFile = "raw.json";
-
-// "failed": the sets left out, with the reason.
-void writeFailed(JsonWriter& j, const CaptureResult& r) {
-    if (r.failed.empty()) return;
-    j.key("failed").beginArray();
-    for (const FailedSet& f : r.failed) {
-        j.beginObject();
-        j.key("source").value(f.name);
-        j.key("code").value(f.code);
-        j.key("why").value(f.why);
-        j.endObject();
-    }
-    j.endArray();
-}
 
 void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
     JsonWriter j(file);
@@ -52,7 +39,7 @@ void writeRawJson(AtomicFileWriter& file, const CaptureResult& r) {
         j.endObject();
     }
     j.endArray();
-    writeFailed(j, r);
+    WriteFailedSets(j, r);
     j.endObject();
     file.write("\n");
 }

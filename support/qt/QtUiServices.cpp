@@ -64,38 +64,6 @@ QMessageBox::StandardButtons toQButtons(MsgButtons buttons) {
     return QMessageBox::Ok;
 }
 
-const char* buttonsText(MsgButtons buttons) {
-    switch (buttons) {
-        case MsgButtons::OKCancel:
-            return "OK/Cancel";
-        case MsgButtons::YesNoCancel:
-            return "Yes/No/Cancel";
-        case MsgButtons::YesNo:
-            return "Yes/No";
-        case MsgButtons::OKHelp:
-            return "OK/Help";
-        case MsgButtons::OK:
-            break;
-    }
-    return "OK";
-}
-
-const char* resultText(MsgResult result) {
-    switch (result) {
-        case MsgResult::Cancel:
-            return "Cancel";
-        case MsgResult::Yes:
-            return "Yes";
-        case MsgResult::No:
-            return "No";
-        case MsgResult::Help:
-            return "Help";
-        case MsgResult::OK:
-            break;
-    }
-    return "OK";
-}
-
 std::optional<std::string> runFileDialog(const FileDialogRequest& request, bool save) {
     if (!QtUiServices::widgetsAvailable()) return std::nullopt;
     QFileDialog dialog(nullptr, toQ(request.title), toQ(request.initialDir));
@@ -118,29 +86,11 @@ bool QtUiServices::widgetsAvailable() {
     return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr && onAppThread();
 }
 
-MsgResult QtUiServices::unattendedAnswer(MsgButtons buttons) {
-    switch (buttons) {
-        case MsgButtons::OKCancel:
-        case MsgButtons::YesNoCancel:
-            return MsgResult::Cancel;
-        case MsgButtons::YesNo:
-            return MsgResult::No;
-        case MsgButtons::OK:
-        case MsgButtons::OKHelp:
-            break;
-    }
-    return MsgResult::OK;
-}
-
 MsgResult QtUiServices::messageBox(const MessageBoxRequest& request) {
     const std::string caption = request.caption.empty() ? kDefaultCaption : request.caption;
     try {
         if (!widgetsAvailable()) {
-            const MsgResult answer = unattendedAnswer(request.buttons);
-            std::fprintf(stderr, "[%s] %s (%s: answered %s)\n", caption.c_str(),
-                         displayText(request.text).toLocal8Bit().constData(),
-                         buttonsText(request.buttons), resultText(answer));
-            return answer;
+            return AnswerUnattended(request, displayText(request.text).toLocal8Bit().toStdString());
         }
         QMessageBox box;
         box.setWindowTitle(toQ(caption));
@@ -164,10 +114,10 @@ MsgResult QtUiServices::messageBox(const MessageBoxRequest& request) {
                 return MsgResult::Help;
             default:
                 // Closed by the window manager or Escape without an escape button.
-                return unattendedAnswer(request.buttons);
+                return UnattendedAnswer(request.buttons);
         }
     } catch (...) {
-        return unattendedAnswer(request.buttons);
+        return UnattendedAnswer(request.buttons);
     }
 }
 

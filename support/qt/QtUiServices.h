@@ -28,8 +28,6 @@ public:
 
     // True when widgets can be shown from the calling thread.
     static bool widgetsAvailable();
-    // The answer a box gets when nobody can see it.
-    static MsgResult unattendedAnswer(MsgButtons buttons);
 
 private:
     bool busy_ = false;
