@@ -20,6 +20,7 @@ constexpr const char* kUsage =
     "  measure     read the scope's quick measurements (the Measurement tab)\n"
     "  setup       save the scope's setup to a file, or send a file back\n"
     "  screen      save the scope's screen image as PNG or BMP\n"
+    "  show        summarise a capture.h5: scope, time, sources, measurements\n"
     "  find        look for instruments on USB and given hosts\n"
     "  scpi        send SCPI commands and show the replies (a prompt without any)\n"
     "  get         read a property of an add-in object\n"
@@ -44,7 +45,7 @@ const std::map<std::string, Command>& commands() {
         {"demo", CmdDemo},         {"doctor", CmdDoctor},
         {"measure", CmdMeasure},   {"setup", CmdSetup},
         {"screen", CmdScreen},     {"find", CmdFind},
-        {"scpi", CmdScpi}};
+        {"scpi", CmdScpi},         {"show", CmdShow}};
     return table;
 }
 
