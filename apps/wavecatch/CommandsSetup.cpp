@@ -42,17 +42,7 @@ int CmdSetup(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const std::string file = AbsolutePath(from ? p.value("--from") : p.operands[1]);
     return RunBenchCommand(err, "setup " + p.operands[0], [&] {
         // The capture's setup is checked before the scope is asked anything.
-        std::string kept;
-        if (from) {
-            const CaptureFile capture = ReadCaptureFile(file);
-            if (!capture.extras || capture.extras->setupFile.empty())
-                throw Error(kBenchFailed,
-                            file +
-                                " holds no setup (captured with --no-extras, or the scope did "
-                                "not give it); nothing was sent",
-                            "wavecatch");
-            kept = capture.extras->setupFile;
-        }
+        const std::string kept = from ? CaptureSetupFile(file) : std::string();
         OpenScope(TargetOf(p));
         CSetupFile record;
         if (save) {

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "host/formats/Hdf5Writer.h"
@@ -237,6 +238,27 @@ CaptureFile ReadCaptureFile(const std::string& path) {
             c.sources.push_back(r.source(file, name));
     }
     return c;
+}
+
+std::string CaptureSetupFile(const std::string& path) {
+    const CaptureFile c = ReadCaptureFile(path);
+    if (!c.extras || c.extras->setupFile.empty())
+        throw Error(kPathError,
+                    path +
+                        " holds no setup (captured without extras, or the scope did not give it); "
+                        "nothing was sent",
+                    "wavecatch");
+    return c.extras->setupFile;
+}
+
+bool IsHdf5File(const std::string& path) noexcept {
+    try {
+        std::ifstream in(path, std::ios::binary);
+        char head[8] = {};
+        return in.read(head, sizeof head) && std::string_view(head, 8) == "\x89HDF\r\n\x1a\n";
+    } catch (...) {
+        return false;
+    }
 }
 
 }  // namespace cvn::host

@@ -34,4 +34,11 @@ struct CaptureFile {
 // wrong when it is missing, not HDF5, damaged or not a capture's file.
 CaptureFile ReadCaptureFile(const std::string& path);
 
+// The setup file a capture.h5 keeps, for sending back; throws cvn::Error as
+// ReadCaptureFile does, and when the file holds none.
+std::string CaptureSetupFile(const std::string& path);
+
+// True when the file starts with the HDF5 signature. Never throws.
+bool IsHdf5File(const std::string& path) noexcept;
+
 }  // namespace cvn::host
