@@ -117,6 +117,9 @@ void RestoreSetupBytes(const std::string& setupFile, const std::string& origin) 
     // Named after its origin, so the checks' messages say where it came from.
     const std::string path = folder.file(fs::path(origin).filename().string() + ".scp");
     WriteFileAtomically(path, setupFile);
+    // The checks' messages are collected here and said once, in the error,
+    // under the capture's name rather than the temporary file's.
+    ConsoleUiScope console(nullptr);
     try {
         RestoreSetup(path);
     } catch (const Error& e) {

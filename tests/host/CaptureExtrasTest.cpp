@@ -170,6 +170,19 @@ TEST_F(CaptureExtrasTest, FilesThatAreNotCapturesAreRefused) {
             EXPECT_EQ(r.err.find("HDF5-DIAG"), std::string::npos) << r.err;
         }
     }
+    // A capture whose setup is damaged gets the .scp file's refusal, under
+    // the capture's name.
+    const std::string damaged = write("damaged.h5", good);
+    ASSERT_EQ(std::system(("/usr/bin/python3 -c \"import h5py, numpy; f = h5py.File('" + damaged +
+                           "', 'r+'); del f['extras/setup_scp']; "
+                           "f['extras/setup_scp'] = numpy.frombuffer(b'3|scp|1|x', 'u1')\"")
+                              .c_str()),
+              0);
+    const Run r = bench({"setup", "restore", "--from", damaged});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Not a compatible file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(damaged), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(".scp"), std::string::npos) << r.err;
     EXPECT_EQ(log().find("Syst:Set"), std::string::npos);
 }
 
