@@ -41,6 +41,27 @@ bool insideTempFolder(const std::string& path) {
 
 }  // namespace
 
+CaptureExtras StartExtras(const CaptureRequest& request) {
+    CaptureExtras e;
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char stamp[40];
+    const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(stamp + n, sizeof stamp - n, ".%03dZ", static_cast<int>(millis));
+    e.startTime = stamp;
+    e.points = request.points.value_or("");
+    e.registryKey = request.registryKey.value_or("");
+    e.address = request.address.empty()
+                    ? GetSetting(SettingsKeyFor(request.registryKey), kSettingsSection, kDeviceName)
+                    : request.address;
+    return e;
+}
+
 TemporaryImage::~TemporaryImage() {
     std::error_code ignored;
     fs::remove(path_, ignored);

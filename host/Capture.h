@@ -48,6 +48,35 @@ private:
     std::string path_;
 };
 
+// What a capture saved as a complete record holds besides its data: who
+// took it, when and how, and the scope's own account of the same stopped
+// acquisition. Filled after the retrieval (host/bench reads the scope's
+// part); an item that could not be read stays empty and is named in
+// `missing`, never filled with anything that is not the scope's.
+struct CaptureExtras {
+    std::string startTime;  // UTC, ISO 8601 ("2026-01-01T12:00:00.123Z"), taken at the start
+    // The capture profile: the settings this capture gave the add-in.
+    std::string points;          // the numberPoints choice ("" the stored one)
+    std::string registryKey;     // "" the add-in's default key
+    std::string address;         // the scope's address the capture used
+    std::string identification;  // the *IDN? reply, without its line end
+    std::string screenBmp;       // the screen image as the scope sent it ("" none came)
+    std::string setupFile;       // the .scp file's bytes, as "setup save" writes them
+    struct Measurement {
+        std::string name;  // as the Measurement tab shows it ("Freqeuncy")
+        std::string text;  // "+1.00000kHz", "No edges"
+        double value = 0;  // SI base units; NaN when there is none
+        std::string unit;
+    };
+    std::string measureSource1, measureSource2;
+    std::vector<Measurement> measurements;  // the 24 rows, in query order
+    std::vector<std::string> missing;       // what could not be read, and why
+};
+
+// The extras known before the scope is asked: the start time (now) and the
+// request's profile.
+CaptureExtras StartExtras(const CaptureRequest& request);
+
 struct CaptureResult {
     bool cancel = false;
     int32_t dataType = 0;
@@ -63,6 +92,8 @@ struct CaptureResult {
     // Owns bmpPath when the add-in made it for this call in the temporary
     // folder (announced or not): copies of the result share it.
     std::shared_ptr<const TemporaryImage> imageFile;
+    // The complete record's extras, when they were asked for.
+    std::optional<CaptureExtras> extras;
 };
 
 // Runs the capture on `wavecatch` (an IWavecatch object). `transfers` are

@@ -14,7 +14,9 @@
 #include "host/ConsoleUi.h"
 #include "host/ReplyText.h"
 #include "host/bench/Bench.h"
+#include "host/bench/CaptureExtras.h"
 #include "host/bench/Scpi.h"
+#include "host/formats/Hdf5Reader.h"
 #include "io/IoSession.h"
 #include "scope/Connection.h"
 #include "support/Error.h"
@@ -102,8 +104,16 @@ void restoreSetup(const py::object& self, const std::string& path) {
     const host::BenchTarget target = targetOf(self);
     withConsole([&] {
         py::gil_scoped_release release;
-        host::OpenScope(target);
-        host::RestoreSetup(file);
+        // A capture.h5 sends the setup it keeps, checked before the scope
+        // is asked anything and then as a setup file is.
+        if (host::IsHdf5File(file)) {
+            const std::string kept = host::CaptureSetupFile(file);
+            host::OpenScope(target);
+            host::RestoreSetupBytes(kept, file);
+        } else {
+            host::OpenScope(target);
+            host::RestoreSetup(file);
+        }
         return 0;
     });
 }
@@ -247,7 +257,8 @@ void AddBenchMethods(py::module_& m, py::object session) {
         session, "restore_setup",
         py::cpp_function(
             &restoreSetup, py::name("restore_setup"), py::is_method(session), py::arg("path"),
-            "restore_setup(path)\n\nSends a setup file back to the scope. A "
+            "restore_setup(path)\n\nSends a setup file back to the scope, or the "
+            "setup a capture.h5 keeps (Capture.save(..., format=\"h5\")). A "
             "file that is not a setup file, or holds the setup of a model the "
             "add-in does not support, raises wavecatch.Error (\"Not a "
             "compatible file\", \"Not a compatible instrument\") and nothing "

@@ -24,6 +24,7 @@
 #include "host/ReplyText.h"
 #include "host/Scaling.h"
 #include "host/TransferProgress.h"
+#include "host/bench/CaptureExtras.h"
 #include "host/bench/ModelCheck.h"
 #include "host/formats/SaveCapture.h"
 #include "host/qt/GuiApp.h"
@@ -237,7 +238,8 @@ public:
     }
 
     Capture capture(bool dialog, const py::object& points,
-                    const std::optional<std::string>& registryKey, const py::object& progress) {
+                    const std::optional<std::string>& registryKey, const py::object& progress,
+                    bool extras) {
         host::CaptureRequest req;
         req.address = address_;
         req.dialog = dialog;
@@ -267,13 +269,23 @@ public:
         };
         req.progress = report;
         host::CaptureResult r;
+        std::vector<std::string> missing;
         {
             // The add-in runs on this thread; other Python threads may run
             // while it waits for the scope.
             py::gil_scoped_release release;
+            const host::CaptureExtras start = host::StartExtras(req);
             r = host::RunCapture(connection_, req);
+            // The scope is stopped now: its setup and measurements are the
+            // captured acquisition's.
+            if (extras && !failed && !r.cancel && !start.address.empty())
+                missing = host::ReadCaptureExtras(r, start);
         }
         if (failed) throw std::move(*failed);
+        for (const std::string& m : missing)
+            if (PyErr_WarnEx(PyExc_RuntimeWarning,
+                             ("wavecatch: the capture is without its " + m).c_str(), 1) < 0)
+                throw py::error_already_set();
         if (r.cancel && r.actionType == 0) {
             const std::string where = address_.empty() ? "the stored address" : address_;
             raise(kCancelled, "No data: the capture was cancelled or no scope answered at " +
@@ -487,8 +499,11 @@ PYBIND11_MODULE(wavecatch, m) {
              "(\"1\" or \"0\").")
         .def("capture", &Session::capture, py::arg("dialog") = false,
              py::arg("points") = py::none(), py::arg("registry_key") = py::none(),
-             py::arg("progress") = py::none(),
+             py::arg("progress") = py::none(), py::arg("extras") = true,
              "Fetches data with the stored capture profile (or the add-in's dialog). "
+             "extras: afterwards read from the stopped scope its identification, setup and 24 "
+             "quick measurements, kept with the screen image, start time and profile for "
+             "save(format=\"h5\") (an extra the scope does not give is a RuntimeWarning). "
              "points: the add-in's points choice, a whole number or \"MAX\" (anything else "
              "raises wavecatch.Error); it is not the record length, which is set on the scope "
              "(query/write, e.g. \":ACQuire:POINts 1000000\"). A scope whose identification "

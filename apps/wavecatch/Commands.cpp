@@ -29,6 +29,7 @@ constexpr CommandRow kCommands[] = {
     {"measure", "read the scope's quick measurements (the Measurement tab)", CmdMeasure},
     {"setup", "save the scope's setup to a file, or send a file back", CmdSetup},
     {"screen", "save the scope's screen image as PNG or BMP", CmdScreen},
+    {"show", "summarise a capture.h5: scope, time, sources, measurements", CmdShow},
     {"find", "look for instruments on USB and given hosts", CmdFind},
     {"scpi", "send SCPI commands and show the replies (a prompt without any)", CmdScpi},
     {"get", "read a property of an add-in object", CmdGet},

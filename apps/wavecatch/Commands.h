@@ -44,5 +44,7 @@ int CmdSetup(const std::vector<std::string>& args, std::ostream& out, std::ostre
 int CmdScreen(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdFind(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdScpi(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// show: a capture.h5 summarised.
+int CmdShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace cvn::host

@@ -1,6 +1,7 @@
 // capture and demo: a whole retrieval through the add-in, saved to a folder.
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "apps/wavecatch/CommandLine.h"
@@ -10,6 +11,8 @@
 #include "cvnWCHalv.h"
 #include "host/Capture.h"
 #include "host/ReplyText.h"
+#include "host/bench/Bench.h"
+#include "host/bench/CaptureExtras.h"
 #include "host/formats/SaveCapture.h"
 #include "host/qt/GuiApp.h"
 #include "sim/launch/SimProcess.h"
@@ -30,11 +33,17 @@ std::string captureHelp() {
     return std::string(
                "usage: wavecatch capture [--address ADDR] [--dialog] [--registry-key KEY]\n"
                "                         [--points N|MAX] [--out DIR] [--force] [--format LIST]\n"
-               "                         [--module PATH] [--json]\n"
+               "                         [--module PATH] [--json] [--no-extras]\n"
                "Fetches data through the add-in (GetDataFromInstrument) and saves it in DIR\n"
                "(default ./wavecatch-<date>-<time>) in the formats of LIST (default csv,json):\n") +
            FormatsHelp("  ") +
-           "and always screen.bmp (when an image came) and plot.png. Without --dialog\n"
+           "and always screen.bmp (when an image came) and plot.png. capture.h5 also\n"
+           "keeps the extras that make it a complete record (group /extras): the start\n"
+           "time, the capture profile and result codes, and, read from the stopped scope\n"
+           "after the retrieval, its *IDN? reply, its setup (the .scp file setup save\n"
+           "writes), its 24 quick measurements, and the screen image as it came. An\n"
+           "extra the scope does not give is named on stderr and left out; --no-extras\n"
+           "leaves them all out and asks the scope nothing more. Without --dialog\n"
            "the add-in uses the choices its dialog stored last. --address is the scope\n"
            "this run uses, whatever another run stores meanwhile; it is stored as the\n"
            "last address after a successful connection. --registry-key selects another\n"
@@ -129,7 +138,7 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
 int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs p = ParseArgs(
         args, {"--address", "--registry-key", "--points", "--out", "--module", "--format"},
-        {"--help", "--dialog", "--json", "--force"});
+        {"--help", "--dialog", "--json", "--force", "--no-extras"});
     if (p.has("--help")) return PrintHelp(out, captureHelp().c_str());
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     formatsOf(p);  // a wrong list is refused before anything is fetched
@@ -162,7 +171,21 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
         req.progress = [&line](const std::string& source, size_t received, size_t total) {
             line.update(source, received, total);
         };
-    return finish(RunCapture(req), p, out, err);
+    // Only h5 holds the extras: other formats never pay for them.
+    const FormatSet formats = formatsOf(p);
+    const bool extras =
+        !p.has("--no-extras") &&
+        std::find(formats.begin(), formats.end(), FindCaptureFormat("h5")) != formats.end();
+    const CaptureExtras start = extras ? StartExtras(req) : CaptureExtras{};
+    CaptureResult r = RunCapture(req);
+    if (extras && !(r.cancel && r.actionType == 0)) {
+        struct Close {
+            ~Close() { CloseScope(); }
+        } close;
+        for (const std::string& missing : ReadCaptureExtras(r, start))
+            err << "wavecatch: capture.h5 is without its " << TerminalText(missing) << "\n";
+    }
+    return finish(r, p, out, err);
 }
 
 int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -14,8 +14,14 @@
 //   8M points: peak at most 2x the raw payload above the baseline; wall
 //   minus 1 s at most 3 s with CSV and 0.5 s with h5 or sr.
 //
-//   capture_bench [--points N] [--repeat N] [--format LIST]... [--peer|--no-peer]
+//   4 x 1M points, h5 with extras (--extras): the extras (the scope's
+//   identification, setup, measurements and image) cost at most 0.1 s
+//   beyond the same capture with --no-extras.
 //
+//   capture_bench [--points N] [--repeat N] [--format LIST]... [--peer|--no-peer]
+//                 [--extras]
+//
+// --extras adds, for each LIST with h5, the same capture with --no-extras.
 // Default: 1M points, CSV, with the peer; above 1M points csv, h5 and sr
 // without the peer (add --peer: it takes minutes there). Traffic stays on
 // 127.0.0.1. Settings, output and temporary files go to a private home
@@ -150,6 +156,9 @@ void Fail(const std::string& what, const fs::path& log) {
     throw std::runtime_error(what);
 }
 
+// Marks a format list run with --no-extras.
+constexpr const char* kNoExtras = " --no-extras";
+
 int Run(const fs::path& home, long points, long repeat, const std::vector<std::string>& formats,
         bool peer) {
     cvn::sim::SimProcess sim;
@@ -187,12 +196,18 @@ int Run(const fs::path& home, long points, long repeat, const std::vector<std::s
             cvn::SaveSetting(k + "\\Corvane Halvio Series", cvn::kSettingsSection, name, value);
     }
 
-    auto capture = [&](const std::string& key, const std::string& format) {
+    auto capture = [&](const std::string& key, std::string format) {
         const fs::path out = home / "out";
         const fs::path log = home / "capture.log";
-        const ChildRun run = Spawn({WAVECATCH_PATH, "capture", "--registry-key", key, "--module",
-                                    ADDIN_MODULE_PATH, "--out", out.string(), "--format", format},
-                                   log.string());
+        std::vector<std::string> args = {
+            WAVECATCH_PATH, "capture",         "--registry-key", key,
+            "--module",     ADDIN_MODULE_PATH, "--out",          out.string()};
+        if (const size_t at = format.find(kNoExtras); at != std::string::npos) {
+            format.erase(at);
+            args.emplace_back("--no-extras");
+        }
+        args.insert(args.end(), {"--format", format});
+        const ChildRun run = Spawn(args, log.string());
         if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0)
             Fail("the capture (" + format + ") failed", log);
         fs::remove_all(out);
@@ -227,18 +242,18 @@ int Run(const fs::path& home, long points, long repeat, const std::vector<std::s
     std::printf(
         "4 channels x %ld points (%.1f MiB of words) + screen image, best of %ld, load %s\n",
         points, payloadMiB, repeat, LoadAverage().c_str());
-    std::printf("%-34s %8s %9s %10s %16s\n", "", "wall s", "- 1 s", "peak MiB", "above baseline");
+    std::printf("%-44s %8s %9s %10s %16s\n", "", "wall s", "- 1 s", "peak MiB", "above baseline");
     for (size_t f = 0; f < formats.size(); ++f) {
         const double above = (ours[f].peakKiB - baseline.peakKiB) / 1024.0;
-        std::printf("%-34s %8.3f %9.3f %10.1f %9.1f (%.2fx)\n",
+        std::printf("%-44s %8.3f %9.3f %10.1f %9.1f (%.2fx)\n",
                     ("wavecatch capture --format " + formats[f]).c_str(), ours[f].seconds,
                     ours[f].seconds - kSettleSeconds, ours[f].peakKiB / 1024.0, above,
                     above / payloadMiB);
     }
-    std::printf("%-34s %8.3f %9s %10.1f\n", "baseline (image and plot only)", baseline.seconds, "",
+    std::printf("%-44s %8.3f %9s %10.1f\n", "baseline (image and plot only)", baseline.seconds, "",
                 baseline.peakKiB / 1024.0);
     if (peer)
-        std::printf("%-34s %8.3f %9s %10.1f\n", "pyvisa-py + NumPy + savetxt peer", theirs.seconds,
+        std::printf("%-44s %8.3f %9s %10.1f\n", "pyvisa-py + NumPy + savetxt peer", theirs.seconds,
                     "", theirs.peakKiB / 1024.0);
 
     std::printf("targets:\n");
@@ -246,6 +261,12 @@ int Run(const fs::path& home, long points, long repeat, const std::vector<std::s
         const double work = ours[f].seconds - kSettleSeconds;
         const double above = (ours[f].peakKiB - baseline.peakKiB) / 1024.0;
         const bool csv = formats[f].find("csv") != std::string::npos;
+        for (size_t g = 0; g < formats.size(); ++g)
+            if (formats[g] == formats[f] + kNoExtras) {
+                const double cost = ours[f].seconds - ours[g].seconds;
+                std::printf("  %s: extras cost %.3f s (<= 0.1 s): %s\n", formats[f].c_str(), cost,
+                            cost <= 0.1 ? "met" : "NOT met");
+            }
         if (peer && csv && points <= 1000000) {
             const double ratio = theirs.seconds / work;
             std::printf("  %s: peer / (capture - 1 s) = %.1f (>= 10): %s\n", formats[f].c_str(),
@@ -270,10 +291,14 @@ int main(int argc, char** argv) {
     const long repeat = Option(argc, argv, "--repeat", 3);
     if (points < 100 || repeat < 1) {
         std::cerr << "usage: capture_bench [--points N] [--repeat N] [--format LIST]... "
-                     "[--peer|--no-peer]\n";
+                     "[--peer|--no-peer] [--extras]\n";
         return 2;
     }
-    const std::vector<std::string> formats = Formats(argc, argv, points);
+    std::vector<std::string> formats = Formats(argc, argv, points);
+    if (Flag(argc, argv, "--extras"))
+        for (size_t f = 0, n = formats.size(); f < n; ++f)
+            if (formats[f].find("h5") != std::string::npos)
+                formats.push_back(formats[f] + kNoExtras);
     const bool peer =
         Flag(argc, argv, "--peer") || (points <= 1000000 && !Flag(argc, argv, "--no-peer"));
     std::string home = (fs::temp_directory_path() / "cvn-capture-XXXXXX").string();

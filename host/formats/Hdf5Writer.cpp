@@ -65,6 +65,44 @@ public:
         check(attr.valid() && H5Awrite(attr, H5T_NATIVE_DOUBLE, numbers.data()) >= 0, name);
     }
 
+    // Bytes kept exactly (an image, a setup file) as one unsigned 8-bit array.
+    void bytes(hid_t on, const char* name, const std::string& data) const {
+        const hsize_t count = data.size();
+        Handle space(H5Screate_simple(1, &count, nullptr), H5Sclose);
+        Handle set(H5Dcreate2(on, name, H5T_STD_U8LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                   H5Dclose);
+        check(set.valid() &&
+                  H5Dwrite(set, H5T_NATIVE_UINT8, H5S_ALL, H5S_ALL, H5P_DEFAULT, data.data()) >= 0,
+              name);
+    }
+
+    void texts(hid_t on, const char* name, const std::vector<std::string>& values) const {
+        Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
+        check(type.valid() && H5Tset_size(type, H5T_VARIABLE) >= 0 &&
+                  H5Tset_cset(type, H5T_CSET_UTF8) >= 0,
+              "string type");
+        std::vector<const char*> pointers;
+        for (const std::string& v : values) pointers.push_back(v.c_str());
+        const hsize_t count = values.size();
+        Handle space(H5Screate_simple(1, &count, nullptr), H5Sclose);
+        Handle set(H5Dcreate2(on, name, type, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                   H5Dclose);
+        check(
+            set.valid() && H5Dwrite(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, pointers.data()) >= 0,
+            name);
+    }
+
+    void numbers(hid_t on, const char* name, const std::vector<double>& values) const {
+        const hsize_t count = values.size();
+        Handle space(H5Screate_simple(1, &count, nullptr), H5Sclose);
+        Handle set(
+            H5Dcreate2(on, name, H5T_IEEE_F64LE, space, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+            H5Dclose);
+        check(set.valid() && H5Dwrite(set, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT,
+                                      values.data()) >= 0,
+              name);
+    }
+
     void rawData(hid_t group, const RawSamples& raw) const {
         hid_t fileType = H5T_IEEE_F64LE, memType = H5T_NATIVE_DOUBLE;
         switch (raw.type()) {
@@ -97,6 +135,46 @@ public:
 private:
     std::string path_;
 };
+
+// The group "extras": what makes the file a complete record (see
+// Hdf5Writer.h). Items that were not read are left out, never written empty.
+void writeExtras(const Writer& w, hid_t file, const CaptureResult& r) {
+    const CaptureExtras& e = *r.extras;
+    Handle g(H5Gcreate2(file, kExtrasGroup, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
+    w.check(g.valid(), std::string("group ") + kExtrasGroup);
+    w.attribute(g, "start_time", e.startTime);
+    w.attribute(g, "points", e.points);
+    w.attribute(g, "registry_key", e.registryKey);
+    w.attribute(g, "address", e.address);
+    w.attribute(g, "cancel", int32_t{r.cancel ? 1 : 0});
+    w.attribute(g, "dataType", r.dataType);
+    w.attribute(g, "actionType", r.actionType);
+    if (!e.missing.empty()) {
+        std::string missing;
+        for (const std::string& m : e.missing) missing += (missing.empty() ? "" : "; ") + m;
+        w.attribute(g, "missing", missing);
+    }
+    if (!e.identification.empty()) w.attribute(g, "identification", e.identification);
+    if (!e.screenBmp.empty()) w.bytes(g, "screen_bmp", e.screenBmp);
+    if (!e.setupFile.empty()) w.bytes(g, "setup_scp", e.setupFile);
+    if (e.measurements.empty()) return;
+    Handle m(H5Gcreate2(g, "measurements", H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose);
+    w.check(m.valid(), "group measurements");
+    w.attribute(m, "source1", e.measureSource1);
+    w.attribute(m, "source2", e.measureSource2);
+    std::vector<std::string> names, texts, units;
+    std::vector<double> values;
+    for (const CaptureExtras::Measurement& row : e.measurements) {
+        names.push_back(row.name);
+        texts.push_back(row.text);
+        values.push_back(row.value);
+        units.push_back(row.unit);
+    }
+    w.texts(m, "name", names);
+    w.texts(m, "text", texts);
+    w.numbers(m, "value", values);
+    w.texts(m, "unit", units);
+}
 
 }  // namespace
 
@@ -133,6 +211,7 @@ void WriteHdf5(const CaptureResult& r, const std::string& path) {
             w.attribute(group, "x_description", axis.xLabel);
             w.attribute(group, "y_description", axis.yLabel);
         }
+        if (r.extras) writeExtras(w, h5, r);
         w.check(H5Fflush(h5, H5F_SCOPE_GLOBAL) >= 0, "HDF5 cannot flush it");
     }
     file.commit();

@@ -18,7 +18,7 @@ expect() {
         status=1
     fi
 }
-for cmd in measure setup screen find scpi capture demo doctor; do
+for cmd in measure setup screen find scpi capture demo doctor show; do
     expect "$cmd" _wavecatch "$wavecatch" "${cmd:0:3}"
 done
 expect --address _wavecatch "$wavecatch" measure --
@@ -26,6 +26,7 @@ expect --only _wavecatch "$wavecatch" measure --o
 expect --block-out _wavecatch "$wavecatch" scpi --
 expect --invert _wavecatch "$wavecatch" screen --
 expect --host _wavecatch "$wavecatch" find --h
+expect --from _wavecatch "$wavecatch" setup restore --f
 expect restore _wavecatch "$wavecatch" setup re
 expect --chan1 _halvio_sim "$sim" --ch
 exit $status

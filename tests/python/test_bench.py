@@ -65,6 +65,27 @@ class BenchTest(unittest.TestCase):
         log = self.s.query_block(":SIMulator:LOG?")
         self.assertNotIn(b"Syst:Set", log)
 
+    def test_capture_h5_keeps_the_setup_and_sends_it_back(self):
+        import h5py
+        s = session(self.sim.address, "CHAN1")
+        s.write(":TIMebase:SCALe 0.004")
+        for extras in (True, False):
+            folder = path(f"h5-{extras}")
+            s.capture(points=1000, extras=extras).save(folder, format="h5")
+            with h5py.File(os.path.join(folder, "capture.h5"), "r") as f:
+                self.assertEqual("extras" in f, extras)
+                if extras:
+                    kept = f["extras/setup_scp"][()].tobytes()
+                    self.assertEqual(len(f["extras/measurements/value"]), 24)
+        with open(s.save_setup(path("now.scp")), "rb") as f:
+            self.assertEqual(kept, f.read())
+        s.write(":TIMebase:SCALe 0.1")
+        s.restore_setup(path("h5-True/capture.h5"))
+        self.assertAlmostEqual(float(s.query(":TIMebase:SCALe?")), 0.004)
+        with self.assertRaises(wavecatch.Error) as cm:
+            s.restore_setup(path("h5-False/capture.h5"))
+        self.assertIn("holds no setup", str(cm.exception))
+
     def test_screen_and_blocks(self):
         png = self.s.screen(path("s.png"))
         with open(png, "rb") as f:
