@@ -72,6 +72,7 @@ MeasurementOutcome MeasurementRun::Measure(const MeasurementChoice& chosen) {
                 reply.substr(e + 1, next == std::string::npos ? std::string::npos : next - e - 1);
             out.texts[i] = MeasurementDisplayText(mantissa, exponent, row.unit);
             out.values[i] = MeasurementReplyValue(mantissa, exponent);
+            out.replies[i] = std::string(io::trimReply(reply));
             out.rowsDone = i + 1;
         }
     } catch (...) {

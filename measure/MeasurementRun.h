@@ -34,6 +34,9 @@ struct MeasurementOutcome {
     // Row i's value in the unit of the row; nothing for a row not chosen,
     // "No edges" or a reply whose number cannot be read whole.
     std::array<std::optional<double>, kMeasurementRowCount> values{};
+    // Row i's reply as the scope sent it, line end removed: its digits say
+    // how precisely the scope stated the value.
+    std::array<std::string, kMeasurementRowCount> replies{};
     // Rows [0, rowsDone) have their final text; the rest were not reached.
     std::size_t rowsDone = 0;
     // Why the sequence stopped early; nothing when every row was done.

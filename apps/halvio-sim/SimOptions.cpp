@@ -111,6 +111,8 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
                     name + "\"");
         } else if (a == "--garbage-preamble") {
             o.faults.garbagePreamble = true;
+        } else if (a == "--wrong-yincrement") {
+            o.faults.wrongYIncrement = true;
         } else if (a == "--reset-screen") {
             o.faults.resetScreen = true;
         } else if (a == "--late-terminator-ms") {
@@ -187,6 +189,8 @@ std::string SimUsage() {
            "                     close the connection (M = close) or go quiet (M = wait)\n"
            "  --cut-data         reset the connection in the middle of waveform data\n"
            "  --garbage-preamble answer the preamble query with meaningless bytes\n"
+           "  --wrong-yincrement state a y increment 1.1 times too large in the preamble\n"
+           "                     (the data and the measurements stay right)\n"
            "  --fault-source SRC the data and preamble faults above hit only the transfer\n"
            "                     of SRC (CHAN1-4, POD1-2, FUNC1); every source without it\n"
            "  --reset-screen     reset the connection in the middle of the screen image\n"

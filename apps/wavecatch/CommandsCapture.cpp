@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "apps/wavecatch/CaptureVerify.h"
 #include "apps/wavecatch/CommandLine.h"
 #include "apps/wavecatch/Commands.h"
 #include "automation/ClassRegistry.h"
@@ -33,7 +34,7 @@ std::string captureHelp() {
     return std::string(
                "usage: wavecatch capture [--address ADDR] [--dialog] [--registry-key KEY]\n"
                "                         [--points N|MAX] [--out DIR] [--force] [--format LIST]\n"
-               "                         [--module PATH] [--json] [--no-extras]\n"
+               "                         [--module PATH] [--json] [--no-extras] [--verify]\n"
                "Fetches data through the add-in (GetDataFromInstrument) and saves it in DIR\n"
                "(default ./wavecatch-<date>-<time>) in the formats of LIST (default csv,json):\n") +
            FormatsHelp("  ") +
@@ -66,7 +67,8 @@ std::string captureHelp() {
            "Exits with 1 when the add-in reports Cancel, any source failed, or a chosen\n"
            "file cannot hold the data (sr and vcd state the sample rate in whole hertz:\n"
            "below 1 Hz they are left out, with a line on stderr, and the other files\n"
-           "written).\n";
+           "written).\n" +
+           kVerifyHelp;
 }
 constexpr const char* kDemoHelp =
     "usage: wavecatch demo [--out DIR] [--force] [--module PATH] [--json]\n"
@@ -100,7 +102,8 @@ bool refuseEarlierCapture(const ParsedArgs& p, std::ostream& err) {
     return true;
 }
 
-int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::ostream& err) {
+int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::ostream& err,
+           const CaptureVerification* verified = nullptr) {
     if (r.cancel && r.actionType == 0) {
         err << "wavecatch: the add-in reported Cancel: no data was fetched\n";
         if (p.has("--json")) out << SummaryJson(r, {});
@@ -112,7 +115,14 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
         WriteCapture(r, p.hasValue("--out") ? p.value("--out") : DefaultCaptureFolder(),
                      formatsOf(p), p.has("--force"));
     // The model and descriptions are the scope's words: shown, never obeyed.
-    out << (p.has("--json") ? SummaryJson(r, files) : TerminalText(SummaryText(r, files)));
+    if (!p.has("--json"))
+        out << TerminalText(SummaryText(r, files));
+    else if (verified)
+        out << WithVerification(SummaryJson(r, files), *verified);
+    else
+        out << SummaryJson(r, files);
+    if (verified && !p.has("--json")) PrintVerification(*verified, out);
+    if (verified) ReportDisagreement(*verified, err);
     for (const std::string& f : files.kept)
         err << "wavecatch: " << f << " is from an earlier capture: this one did not write it\n";
     for (const std::string& skipped : files.skipped) err << "wavecatch: " << skipped << "\n";
@@ -130,7 +140,7 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
         err << "wavecatch: nothing arrived, nothing was written\n";
         return kExitFailed;
     }
-    return 0;
+    return verified && !verified->agree() ? kExitFailed : 0;
 }
 
 }  // namespace
@@ -138,7 +148,7 @@ int finish(const CaptureResult& r, const ParsedArgs& p, std::ostream& out, std::
 int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const ParsedArgs p = ParseArgs(
         args, {"--address", "--registry-key", "--points", "--out", "--module", "--format"},
-        {"--help", "--dialog", "--json", "--force", "--no-extras"});
+        {"--help", "--dialog", "--json", "--force", "--no-extras", "--verify"});
     if (p.has("--help")) return PrintHelp(out, captureHelp().c_str());
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
     formatsOf(p);  // a wrong list is refused before anything is fetched
@@ -185,7 +195,11 @@ int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ost
         for (const std::string& missing : ReadCaptureExtras(r, start))
             err << "wavecatch: capture.h5 is without its " << TerminalText(missing) << "\n";
     }
-    return finish(r, p, out, err);
+    // The scope is left stopped: its measurements describe what was read.
+    if (!p.has("--verify") || r.sets.empty()) return finish(r, p, out, err);
+    BenchTarget target{req.address, req.registryKey};
+    const CaptureVerification verified = VerifyCapture(r, target, err);
+    return finish(r, p, out, err, &verified);
 }
 
 int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -52,6 +52,7 @@ struct MeasureRow {
     std::string text;             // "+1.00000kHz", "No edges"
     std::optional<double> value;  // SI base units; nothing for "No edges"
     std::string unit;             // "Hz", "%", "°"
+    std::string reply;            // as the scope sent it, "+1.00000E+03"
 };
 struct MeasureResult {
     std::string source1, source2;

@@ -170,6 +170,7 @@ MeasureResult RunMeasurements(const MeasureRequest& request) {
         row.text = outcome.texts[i];
         row.unit = kMeasurementRows[i].unit;
         row.value = outcome.values[i];
+        row.reply = outcome.replies[i];
         result.rows.push_back(std::move(row));
     }
     return result;

@@ -64,6 +64,9 @@ struct FaultConfig {
     bool indefiniteBlocks = false;  // send binary blocks as "#0" (data runs to the line feed)
     bool preambleExtra = false;     // the preamble reply carries one more field...
     std::string preambleExtraText;  // ...with this text (empty: a trailing comma)
+    // The preamble states a y increment 1.1 times the one the data was
+    // made with, while the measurements stay right: scaling that is wrong.
+    bool wrongYIncrement = false;
     // The waveform faults (short, lying, cut data, bad preamble) hit only
     // this source's transfer when set, every source's otherwise.
     std::optional<Source> faultSource;

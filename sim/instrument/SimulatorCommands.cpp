@@ -109,6 +109,7 @@ void RegisterSimulatorCommands(CommandTable& t) {
     AddSwitch(t, ":SIMulator:FAULt:SHORt", &FaultConfig::shortData);
     AddSwitch(t, ":SIMulator:FAULt:CUT", &FaultConfig::cutData);
     AddSwitch(t, ":SIMulator:FAULt:BADPreamble", &FaultConfig::garbagePreamble);
+    AddSwitch(t, ":SIMulator:FAULt:YINCrement", &FaultConfig::wrongYIncrement);
     AddSwitch(t, ":SIMulator:FAULt:SCReenreset", &FaultConfig::resetScreen);
     AddLimitSetting(t, ":SIMulator:FAULt:LATEterm", &FaultConfig::lateTerminatorMs, 0, 600000);
     AddSwitch(t, ":SIMulator:FAULt:INDefinite", &FaultConfig::indefiniteBlocks);

@@ -12,6 +12,8 @@ constexpr long kAsciiPointsLimit = 1'000'000;
 
 // Bytes that read as no preamble at all, ending in a line feed so a client
 // reading text gets its reply instead of waiting.
+// What --wrong-yincrement multiplies the stated y increment by.
+constexpr double kWrongYIncrementFactor = 1.1;
 constexpr std::string_view kGarbagePreamble = "\x15#!PRE\xfe\xff;?,x,,\n";
 
 // The payload of a cached block (header skipped).
@@ -139,7 +141,11 @@ void RegisterWaveformCommands(CommandTable& t) {
             c.reply(std::string(kGarbagePreamble.substr(0, kGarbagePreamble.size() - 1)));
             return;
         }
-        std::string text = MakePreamble(c.state).ToText();
+        Preamble preamble = MakePreamble(c.state);
+        if (c.state.faults.wrongYIncrement && FaultHitsSource(c.state) &&
+            c.state.source.kind != SourceKind::Pod)
+            preamble.yIncrement *= kWrongYIncrementFactor;
+        std::string text = preamble.ToText();
         if (c.state.faults.preambleExtra) text += "," + c.state.faults.preambleExtraText;
         c.reply(std::move(text));
     });

@@ -306,12 +306,21 @@ TEST_F(InstrumentTest, FaultsBendOnlyTheRepliesTheyName) {
     Ask(":SIMulator:FAULt:CUT OFF;:SIMulator:FAULt:BADPreamble ON");
     EXPECT_EQ(Ask(":WAV:PRE?").find(','), Ask(":WAV:PRE?").find(",x,"));
     EXPECT_EQ(Ask(":SIMulator:FAULt:BADPreamble?;:SIMulator:FAULt:LIE?"), "1;OFF\n");
+    // Wrong scaling: the stated y increment only; data and measurements stay.
+    Ask(":SIMulator:FAULt:BADPreamble OFF");
+    const auto [right, data] = std::pair(Numbers(Ask(":WAV:PRE?")), Ask(":WAV:DATA?"));
+    const std::string vmax = Ask(":MEAS:VMAX? CHAN1");
+    Ask(":SIMulator:FAULt:YINCrement ON");
+    EXPECT_NEAR(Numbers(Ask(":WAV:PRE?"))[7] / right[7], 1.1, 1e-9);
+    EXPECT_EQ(Ask(":WAV:DATA?"), data);
+    EXPECT_EQ(Ask(":MEAS:VMAX? CHAN1"), vmax);
     Ask(":SIMulator:FAULt:SCReenreset ON");
     EXPECT_EQ(sim.Execute(":DISPlay:DATA? BMP, SCReen").parts.back().after, AfterSend::Reset);
     // Back to what the command line set: no faults.
     Ask(":SIMulator:RESet;:WAV:FORM WORD;:WAV:POIN 1000");
     EXPECT_EQ(BlockPayload(Ask(":WAV:DATA?")).size(), 2000u);
     EXPECT_EQ(Numbers(Ask(":WAV:PRE?")).size(), 10u);
+    EXPECT_EQ(Ask(":SIMulator:FAULt:YINCrement?"), "0\n");
 }
 
 TEST_F(InstrumentTest, LogKeepsMessagesExactlyAsReceived) {
@@ -377,10 +386,11 @@ TEST(SimOptions, ParsesTheCommandLine) {
     EXPECT_EQ(o.faults.dropAfter, 3);
     EXPECT_TRUE(o.faults.garbage && o.faults.silent && o.faults.truncateData);
     EXPECT_TRUE(ParseSimOptions({"--help"}).help);
-    const auto sig = ParseSimOptions({"--chan2", "sine:1kHz:2Vpp:0V:noise=0.01", "--chan3",
-                                      "pulse:5MHz:500mVpp:-1V:duty=0.25:phase=90", "--pod2",
-                                      "serial:2", "--lying-header", "wait", "--cut-data",
-                                      "--short-data", "--garbage-preamble", "--reset-screen"});
+    const auto sig =
+        ParseSimOptions({"--chan2", "sine:1kHz:2Vpp:0V:noise=0.01", "--chan3",
+                         "pulse:5MHz:500mVpp:-1V:duty=0.25:phase=90", "--pod2", "serial:2",
+                         "--lying-header", "wait", "--cut-data", "--short-data",
+                         "--garbage-preamble", "--reset-screen", "--wrong-yincrement"});
     EXPECT_EQ(sig.signal[1].frequency, 1e3);
     EXPECT_EQ(sig.signal[1].amplitude, 2.0);
     EXPECT_EQ(sig.signal[1].noise, 0.01);
@@ -394,7 +404,7 @@ TEST(SimOptions, ParsesTheCommandLine) {
     EXPECT_EQ(sig.pod[1].mode, PodMode::Serial);
     EXPECT_EQ(sig.faults.lyingHeader, LyingHeader::Wait);
     EXPECT_TRUE(sig.faults.cutData && sig.faults.shortData && sig.faults.garbagePreamble &&
-                sig.faults.resetScreen);
+                sig.faults.resetScreen && sig.faults.wrongYIncrement);
     // The text form reads back to the same signal.
     EXPECT_EQ(ParseSignal(FormatSignal(sig.signal[2])), sig.signal[2]);
     EXPECT_EQ(ParseSignal("triangle:amp=1.2Vp").amplitude, 2.4);
