@@ -120,7 +120,7 @@ std::string text(const std::string& path, const CaptureFile& c) {
     }
     if (!e->setupFile.empty())
         o << "setup:       " << e->setupFile.size()
-          << " bytes (wavecatch setup restore --from FILE sends it)\n";
+          << " bytes, as setup save writes them (setup restore --from FILE sends it)\n";
     if (!e->screenBmp.empty()) o << "screen:      " << e->screenBmp.size() << " bytes BMP\n";
     if (!e->missing.empty()) o << "missing:     " << e->missing[0] << "\n";
     if (!e->measurements.empty()) {
