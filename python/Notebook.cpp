@@ -67,17 +67,16 @@ py::bytes screenPng(const ScreenImage& s) {
 std::string CaptureHtml(const std::string& model, const std::vector<SourceRow>& rows) {
     std::string html = "<table><caption>wavecatch capture: " + escaped(model) +
                        "</caption>\n<tr><th>source</th><th>points</th><th>x increment</th>"
-                       "<th>sample rate</th><th>y range</th><th>units</th></tr>\n";
+                       "<th>sample rate</th><th>y range</th></tr>\n";
     for (const SourceRow& r : rows) {
         html += "<tr>" + cell(r.name);
         if (!r.error.empty()) {
-            html += "<td colspan=\"5\">failed: " + escaped(r.error) + "</td></tr>\n";
+            html += "<td colspan=\"4\">failed: " + escaped(r.error) + "</td></tr>\n";
             continue;
         }
         html += cell(std::to_string(r.points)) + cell(number(r.xIncrement) + " " + r.xUnit) +
                 cell(r.xIncrement > 0 ? host::FormatWithPrefix(1 / r.xIncrement, "Sa/s") : "") +
-                cell(number(r.yLow) + " .. " + number(r.yHigh)) + cell(r.xUnit + ", " + r.yUnit) +
-                "</tr>\n";
+                cell(number(r.yLow) + " .. " + number(r.yHigh) + " " + r.yUnit) + "</tr>\n";
     }
     return html + "</table>";
 }

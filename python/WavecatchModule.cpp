@@ -498,7 +498,7 @@ PYBIND11_MODULE(wavecatch, m) {
             "without data")
         .def("_repr_html_", &Html,
              "a table of the sources: points, x increment, sample rate, "
-             "y range, units")
+             "y range in its unit")
         .def("__repr__", [](const Capture& c) { return Repr(c); });
 
     py::class_<Session>(m, "Session",
