@@ -18,6 +18,7 @@
 #include "host/bench/Scpi.h"
 #include "host/formats/Hdf5Reader.h"
 #include "io/IoSession.h"
+#include "python/Notebook.h"
 #include "scope/Connection.h"
 #include "support/Error.h"
 
@@ -118,15 +119,25 @@ void restoreSetup(const py::object& self, const std::string& path) {
     });
 }
 
-std::string screen(const py::object& self, const std::optional<std::string>& path, bool invert) {
-    const std::string file =
-        path ? host::AbsolutePath(*path) : host::DefaultFileName("screen", ".png");
+// With a path the file, as the screen command writes it; without one the
+// image itself, for a notebook to show.
+py::object screen(const py::object& self, const std::optional<std::string>& path, bool invert) {
     const host::BenchTarget target = targetOf(self);
+    if (!path) {
+        ScreenImage image;
+        image.data = withConsole([&] {
+            py::gil_scoped_release release;
+            return host::ReadScreen(host::ResolveAddress(target), invert);
+        });
+        image.format = host::ScreenImageFormat(image.data);
+        return py::cast(std::move(image));
+    }
+    const std::string file = host::AbsolutePath(*path);
     withConsole([&] {
         py::gil_scoped_release release;
         return host::SaveScreen(host::ResolveAddress(target), invert, file);
     });
-    return file;
+    return py::str(file);
 }
 
 std::string query(const py::object& self, const std::string& command) {
@@ -174,6 +185,7 @@ void addMethod(py::object& cls, const char* name, py::cpp_function f) {
 
 // Adds the bench methods to Session and the bench functions and types to m.
 void AddBenchMethods(py::module_& m, py::object session) {
+    AddNotebookTypes(m);
     m.doc() = py::str(m.doc()).cast<std::string>() +
               "\n"
               "The whole bench, with the add-in's own routines (the same commands, texts and\n"
@@ -183,7 +195,7 @@ void AddBenchMethods(py::module_& m, py::object session) {
               "        print(m.name, m.text, m.value, m.unit)  # Freqeuncy +1.00000kHz 1000.0 Hz\n"
               "    s.save_setup(\"bench.scp\")                # the Scope Settings tab\n"
               "    s.restore_setup(\"bench.scp\")\n"
-              "    s.screen(\"screen.png\")                   # the screen image\n"
+              "    s.screen(\"screen.png\")                   # the screen image (no path: shown)\n"
               "    s.query(\"*IDN?\"); s.write(\":RUN\")        # raw SCPI\n"
               "    s.query_block(\":DISPlay:DATA? BMP, SCReen\")\n"
               "    wavecatch.find(hosts=[\"192.168.1.20\"])    # Find Instrument\n\n"
@@ -264,15 +276,20 @@ void AddBenchMethods(py::module_& m, py::object session) {
             "compatible file\", \"Not a compatible instrument\") and nothing "
             "is sent. Backend: the add-in's routines linked into this Python module (bench half), "
             "on its one shared connection, not the module given as module=."));
-    addMethod(session, "screen",
-              py::cpp_function(&screen, py::name("screen"), py::is_method(session),
-                               py::arg("path") = py::none(), py::arg("invert") = false,
-                               "screen(path=None, invert=False) -> str\n\nSaves the scope's "
-                               "screen image and returns the file's absolute path: .bmp as the "
-                               "scope sent it, other image types converted; default "
-                               "./screen-<date>-<time>.png. Backend: the add-in's routines linked "
-                               "into this Python module (bench half), "
-                               "on its one shared connection, not the module given as module=."));
+    addMethod(
+        session, "screen",
+        py::cpp_function(&screen, py::name("screen"), py::is_method(session),
+                         py::arg("path") = py::none(), py::arg("invert") = false,
+                         "screen(path=None, invert=False) -> str or ScreenImage\n\n"
+                         "With a path, saves the scope's screen image and returns the "
+                         "file's absolute path: .bmp as the scope sent it, other image "
+                         "types converted. Without one, writes no file and returns a "
+                         "ScreenImage (.data the bytes as sent, .format, .save(path)), "
+                         "which a notebook shows; bytes(image) gives the bytes. (Earlier "
+                         "versions saved ./screen-<date>-<time>.png here: pass a path, or "
+                         "call .save(), to keep a file.) Backend: the add-in's routines linked "
+                         "into this Python module (bench half), "
+                         "on its one shared connection, not the module given as module=."));
     addMethod(session, "query",
               py::cpp_function(&query, py::name("query"), py::is_method(session), py::arg("cmd"),
                                "query(cmd) -> str\n\nSends a SCPI query and returns its text "

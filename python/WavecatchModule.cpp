@@ -28,6 +28,7 @@
 #include "host/bench/ModelCheck.h"
 #include "host/formats/SaveCapture.h"
 #include "host/qt/GuiApp.h"
+#include "python/Notebook.h"
 #include "support/AppKey.h"
 #include "support/Error.h"
 #include "support/ErrorHandler.h"
@@ -386,6 +387,25 @@ std::string Repr(const DataSet& d) {
            d.units.second + ">";
 }
 
+std::string Html(const Capture& c) {
+    std::vector<SourceRow> rows;
+    for (const py::handle& h : c.datasets) {
+        const DataSet& d = h.cast<const DataSet&>();
+        SourceRow r{d.source, d.set.raw.size(), d.set.block.xIncrement, 0,
+                    0,        d.units.first,    d.units.second,         d.error};
+        if (d.ok() && !d.set.raw.empty()) {
+            const auto [lo, hi] = d.set.raw.visit([](auto raw) {
+                const auto [a, b] = std::minmax_element(raw.begin(), raw.end());
+                return std::pair<double, double>(*a, *b);
+            });
+            r.yLow = std::min(d.set.block.Value(lo), d.set.block.Value(hi));
+            r.yHigh = std::max(d.set.block.Value(lo), d.set.block.Value(hi));
+        }
+        rows.push_back(std::move(r));
+    }
+    return CaptureHtml(c.model, rows);
+}
+
 std::string Repr(const Capture& c) {
     std::string sources;
     for (const py::handle& d : c.datasets)
@@ -472,6 +492,13 @@ PYBIND11_MODULE(wavecatch, m) {
         .def_readonly("xy_description", &Capture::xyDescription)
         .def("save", &Capture::save, py::arg("path"), py::arg("format") = "csv,json",
              py::arg("force") = false, SaveDoc().c_str())
+        .def(
+            "_repr_png_", [](const Capture& c) { return CapturePng(*c.result); },
+            "the plot of the sources, as PNG bytes (the capture command's plot.png); None "
+            "without data")
+        .def("_repr_html_", &Html,
+             "a table of the sources: points, x increment, sample rate, "
+             "y range in its unit")
         .def("__repr__", [](const Capture& c) { return Repr(c); });
 
     py::class_<Session>(m, "Session",

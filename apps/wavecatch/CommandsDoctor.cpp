@@ -11,6 +11,7 @@
 
 #include "apps/wavecatch/CommandLine.h"
 #include "apps/wavecatch/Commands.h"
+#include "apps/wavecatch/DoctorUdev.h"
 #include "automation/ClassRegistry.h"
 #include "automation/Dispatch.h"
 #include "cvnWCHalv.h"
@@ -33,13 +34,17 @@ namespace {
 
 constexpr const char* kDoctorHelp =
     "usage: wavecatch doctor [--address ADDR] [--module PATH] [--registry-key KEY]\n"
+    "       wavecatch doctor --udev\n"
     "Checks, in order: the add-in module and its version, its registration, the\n"
     "settings file, the error log, the instrument address (stored, or ADDR), that\n"
     "it parses and its host resolves (or, for USB and serial, that the device\n"
     "node exists and may be read and written), that it opens, that the scope\n"
     "answers *IDN? within 500 ms, and that its model is supported. Each line\n"
     "says OK, or what is wrong and how to fix it. Exits with 0 when every check\n"
-    "passed, 1 otherwise.\n";
+    "passed, 1 otherwise.\n"
+    "  --udev    instead, prints udev rules for the USB instruments attached (the\n"
+    "            devices with a USBTMC interface), where to save them and how to\n"
+    "            reload udev; exits with 1 when none is attached\n";
 
 // The connection and identification limits of the add-in's own check.
 constexpr int kOpenTimeoutMs = 2000;
@@ -252,10 +257,12 @@ bool checkDeviceNode(Report& r, const io::Address& a) {
         return false;
     }
     if (::access(node.c_str(), R_OK | W_OK) != 0) {
-        r.fail("device", node + " exists but may not be read and written by this user",
-               a.bus == io::Bus::Serial
-                   ? "add yourself to its group ('sudo adduser $USER dialout'), then log in again"
-                   : "install a udev rule giving your group access to the scope's USB ids");
+        r.fail(
+            "device", node + " exists but may not be read and written by this user",
+            a.bus == io::Bus::Serial
+                ? "add yourself to its group ('sudo adduser $USER dialout'), then log in again"
+                : "install a udev rule giving your group access to the scope's USB ids ('wavecatch "
+                  "doctor --udev' prints one)");
         return false;
     }
     r.ok("device", node + " exists and may be read and written");
@@ -342,13 +349,18 @@ void checkInstrument(Report& r, const std::string& address, bool stored,
 
 }  // namespace
 
-int CmdDoctor(const std::vector<std::string>& args, std::ostream& out, std::ostream&) {
-    const ParsedArgs p = ParseArgs(args, {"--address", "--module", "--registry-key"}, {"--help"});
+int CmdDoctor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const ParsedArgs p =
+        ParseArgs(args, {"--address", "--module", "--registry-key"}, {"--help", "--udev"});
     if (p.has("--help")) {
         out << kDoctorHelp;
         return 0;
     }
     if (!p.operands.empty()) throw UsageError("unexpected argument " + p.operands[0]);
+    if (p.has("--udev")) {
+        if (!p.values.empty()) throw UsageError("--udev takes no other option");
+        return PrintUdevRules(out, err);
+    }
 
     Report r(out);
     const auto [modulePath, origin] = locateModule(p);

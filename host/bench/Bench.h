@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace cvn::host {
@@ -85,6 +87,12 @@ void RestoreSetup(const std::string& path);
 // as received, anything else converted by QImage (by its extension).
 // Gives the width and height of the image.
 std::pair<int, int> SaveScreen(const std::string& address, bool invert, const std::string& path);
+// The two halves of it: the image's bytes as the scope sent them (checked
+// to be a bitmap), and those bytes written to path as SaveScreen writes.
+std::string ReadScreen(const std::string& address, bool invert);
+std::pair<int, int> WriteScreenImage(const std::string& bytes, const std::string& path);
+// "bmp" or "png" by the bytes' signature; "" for anything else.
+std::string ScreenImageFormat(std::string_view bytes);
 
 // ---- Find ----
 struct FindRequest {

@@ -98,7 +98,7 @@ void CloseScope() {
     if (gScope) gScope->Disconnect();
 }
 
-std::pair<int, int> SaveScreen(const std::string& address, bool invert, const std::string& path) {
+std::string ReadScreen(const std::string& address, bool invert) {
     LoadHostModelTable();
     CScope& sc = scope();
     if (!sc.Connect(address)) fail("no scope answered at " + address + whyNoAnswer(address));
@@ -115,15 +115,25 @@ std::pair<int, int> SaveScreen(const std::string& address, bool invert, const st
     if (error || temp.empty()) fail("the scope at " + address + " did not deliver a screen image");
 
     std::ifstream in(temp, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     QImage image;
     if (!image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()),
                             static_cast<int>(bytes.size()), "BMP"))
         fail("the scope's screen image is not a bitmap (" + std::to_string(bytes.size()) +
              " bytes)");
+    return bytes;
+}
+
+std::pair<int, int> WriteScreenImage(const std::string& bytes, const std::string& path) {
+    QImage image;
+    if (!image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()),
+                            static_cast<int>(bytes.size())))
+        fail("the screen image is not an image QImage reads (" + std::to_string(bytes.size()) +
+             " bytes)");
     std::string ext = std::filesystem::path(path).extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == ".bmp") {
+    const std::string sent = ScreenImageFormat(bytes);
+    if (!sent.empty() && ext == "." + sent) {
         WriteFileAtomically(path, bytes);
     } else {
         // Converted in memory, so the image takes the same road to its file
@@ -138,6 +148,16 @@ std::pair<int, int> SaveScreen(const std::string& address, bool invert, const st
             path, std::string_view(encoded.constData(), static_cast<size_t>(encoded.size())));
     }
     return {image.width(), image.height()};
+}
+
+std::string ScreenImageFormat(std::string_view bytes) {
+    if (bytes.substr(0, 2) == "BM") return "bmp";
+    if (bytes.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8)) return "png";
+    return "";
+}
+
+std::pair<int, int> SaveScreen(const std::string& address, bool invert, const std::string& path) {
+    return WriteScreenImage(ReadScreen(address, invert), path);
 }
 
 std::vector<FoundInstrument> FindInstruments(const FindRequest& request) {

@@ -140,6 +140,10 @@ WrittenFiles SaveFormats(const CaptureResult& r, const std::string& folder,
     return w;
 }
 
+std::string CapturePlotPng(const CaptureResult& r) {
+    return EncodePng(RenderPlot(r.sets, r.model + ": " + DataTypeMeaning(r.dataType)));
+}
+
 WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
                           const FormatSet& formats, bool keepEarlier) {
     WrittenFiles w{folder, {}, {}, {}};
@@ -149,10 +153,8 @@ WrittenFiles WriteCapture(const CaptureResult& r, const std::string& folder,
     makeFolder(folder);
     // The picture is drawn on its own thread while the data files are
     // formatted (painting into a QImage needs no GUI thread).
-    const std::string title = r.model + ": " + DataTypeMeaning(r.dataType);
     std::future<std::string> plot;
-    if (!r.sets.empty())
-        plot = std::async(std::launch::async, [&] { return EncodePng(RenderPlot(r.sets, title)); });
+    if (!r.sets.empty()) plot = std::async(std::launch::async, [&] { return CapturePlotPng(r); });
     saveFormats(r, formats, w);
     auto write = [&](const std::string& name, std::string_view bytes) {
         const std::string path = (fs::path(w.folder) / name).string();

@@ -43,6 +43,9 @@ WrittenFiles WriteCapture(const CaptureResult& result, const std::string& folder
 // Only the formats' files, without image and plot (no Qt needed).
 WrittenFiles SaveFormats(const CaptureResult& result, const std::string& folder,
                          const FormatSet& formats, bool keepEarlier = false);
+// The PNG bytes of the capture's plot, titled with the model and what was
+// captured, as WriteCapture writes it. Needs a QGuiApplication.
+std::string CapturePlotPng(const CaptureResult& result);
 
 // The summary the capture command prints, as lines or as JSON.
 std::string SummaryText(const CaptureResult& result, const WrittenFiles& files);
