@@ -1,9 +1,13 @@
 // Every way the simulator can misbehave, crossed with every operation that
-// talks to the scope. Each cell checks that the operation comes back within
-// its own time-outs, that the user sees the box the system defines for that
-// failure (or none where the operation fails quietly), that both sessions
-// answer again once the fault is switched off, and that no file the user had
-// is changed or left half-written. The outcomes are printed as a table.
+// talks to the scope, over every way to reach it: the raw socket, the serial
+// line (the simulator's pseudo-terminal) and USBTMC (the emulated usbtmc
+// driver). One table of cells, fault x operation, holds the outcome the user
+// must see on every link. Each cell checks that the operation comes back
+// within its own time-outs, that the user sees the box the system defines for
+// that failure (or none where the operation fails quietly), and that both
+// sessions answer again once the fault is switched off; over the socket also
+// that the sessions that met the fault stay in step and that no file the user
+// had is changed or left half-written. No real serial or USB device is opened.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,33 +29,127 @@
 #include <vector>
 
 #include "dialog/FWCdlgHalv.h"
+#include "dialog/InstrumentSearch.h"
 #include "dialog/MeasurementTab.h"
 #include "io/IoSession.h"
+#include "io/UsbtmcPort.h"
 #include "scope/CScope.h"
 #include "scope/Connection.h"
 #include "scope/ModelTable.h"
 #include "setupfile/CSetupFile.h"
 #include "setupfile/ScopeSettingsActions.h"
+#include "sim/fronts/UsbtmcEmulation.h"
+#include "sim/instrument/Instrument.h"
 #include "sim/launch/SimProcess.h"
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
-#include "tests/faults/FaultCells.h"
+#include "waveform/SourceNames.h"
+#include "waveform/WaveformTransfer.h"
 
 namespace cvn {
 namespace {
 
-using namespace test;
-
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+// Short session time-out for every operation that uses the session's own.
+constexpr int kSessionTimeoutMs = 250;
+// Slower than both the 500 ms identification and the session time-out.
+constexpr int kIdnDelayMs = 1000;
+constexpr int kMarginMs = 2000;
+// Late, but within the session time-out of the operation that waits for it.
+constexpr int kLateTerminatorMs = 200;
+constexpr const char* kUsbNode = "/dev/usbtmc97";  // answered by the emulation
+
+enum FaultKind {
+    kNone,
+    kSlowIdn,
+    kSilent,
+    kGarbage,
+    kTruncate,
+    kLie,
+    kShort,
+    kCut,
+    kDrop,
+    kScreenReset,
+    kRefused,
+    kLateTerminator,
+    kIndefinite
+};
+
+struct Fault {
+    FaultKind kind;
+    const char* name;
+    std::string on, off;  // simulator commands; a drop's count is worked out per cell
+};
+
+const std::string kF = ":SIMulator:FAULt:";
+const std::vector<Fault> kFaults = {
+    {kNone, "none", "", ""},
+    {kSlowIdn, "slow-idn", kF + "IDNDelay " + std::to_string(kIdnDelayMs), kF + "IDNDelay 0"},
+    {kSilent, "no-reply", kF + "SILent ON", kF + "SILent OFF"},
+    {kGarbage, "garbage", kF + "GARBage ON", kF + "GARBage OFF"},
+    {kTruncate, "trunc-blk", kF + "TRUNcate ON", kF + "TRUNcate OFF"},
+    {kLie, "lying-hdr", kF + "LIE CLOSe", kF + "LIE OFF"},
+    {kShort, "pts-count", kF + "SHORt ON", kF + "SHORt OFF"},
+    {kCut, "drop-blk", kF + "CUT ON", kF + "CUT OFF"},
+    {kDrop, "drop-seq", "", kF + "DROP -1"},
+    {kScreenReset, "img-reset", kF + "SCReenreset ON", kF + "SCReenreset OFF"},
+    {kRefused, "refused", "", ""},
+    // Framing: a block's line feed late (within the operation's time-out),
+    // and blocks of indefinite length whose data holds line feeds.
+    {kLateTerminator, "late-term", kF + "LATEterm " + std::to_string(kLateTerminatorMs),
+     kF + "LATEterm 0"},
+    {kIndefinite, "indef-blk", kF + "INDefinite ON", kF + "INDefinite OFF"},
+};
+
 const std::string kUserSetup = "the user's own setup file\n";
 const std::string kUserCsv = "the user's own measurement results\n";
+
+// A connection of its own to the simulator: simulator commands on it are
+// exempt from the faults. Returns once everything sent has run.
+std::string Side(const std::string& address, const std::string& commands) {
+    auto s = io::IoManager().Open(address);
+    if (!commands.empty()) s->Output(commands);
+    s->Output(":SIMulator:LOG:COUNt?");
+    return s->EnterText();
+}
+
+// The session answers a query, in step.
+bool Answers(const io::IoSessionPtr& s) {
+    try {
+        if (!s) return false;
+        s->Output("*OPC?");
+        return s->EnterText() == "1\n";
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Both sessions from scratch, with the short time-out.
+bool Reconnect(const std::string& address) {
+    gSession.reset();
+    gScope.reset();
+    std::string model;
+    bool connected = false;
+    const bool ok = isConnected(address, false, model, connected);
+    if (gSession) gSession->SetTimeout(kSessionTimeoutMs);
+    if (scope().session()) scope().session()->SetTimeout(kSessionTimeoutMs);
+    return ok;
+}
 
 // Faults after which the very session that met them must answer the next
 // operation: nothing about them is a reason to reconnect.
 bool KeepsSessionsInStep(FaultKind kind) {
     return kind == kNone || kind == kLateTerminator || kind == kIndefinite;
+}
+
+std::string BoxKind(const MessageBoxRequest& box) {
+    if (box.text.rfind("Error retreiving scope data.\r\n\r\n", 0) == 0) return "E202";
+    if (box.text == "No connection.\r\n\r\n") return "E115";
+    if (box.text == "Incorrect model.\r\n\r\n") return "E116";
+    if (box.text.rfind("Returned number of points incorrect.", 0) == 0) return "PTS";
+    return "?" + box.text;
 }
 
 // What one operation reports of itself, before the boxes are looked at.
@@ -62,34 +160,23 @@ struct Seen {
     std::string note;   // anything else wrong, for the failure message
 };
 
-struct Cell {
-    const Fault& fault;
-    std::string address;  // the operation's address (the refused one for kRefused)
-    std::string simAddress;
-    fs::path files;  // the user's folder
-    ScriptedUi& ui;
-    std::string imagePath;
-    std::string stateBaseline;  // the dialog state read without faults
-};
-
-struct Operation {
-    const char* name;
-    bool scopeSession;  // talks over gScope's session rather than gSession
-    int limitMs;        // its own time-outs added up, with the cell's session time-out
-    std::set<FaultKind> notApplicable;
-    std::set<FaultKind> skipped;  // would only wait out a long time-out of its own
-    const char* product;          // the user's file it is asked to write, if any
-    std::function<Seen(Cell&)> run;
-    std::vector<std::string> expected;  // per fault, in the order of kFaults
-};
+// "ok", "quiet" (failed, nothing shown), "lost", or the boxes shown by kind
+// ("E202+PTS"; "E202x2": the same box twice).
+std::string Outcome(const Seen& seen, const std::vector<MessageBoxRequest>& boxes) {
+    if (boxes.empty()) return seen.lost ? "lost" : seen.worked ? "ok" : "quiet";
+    std::string kinds;
+    for (const auto& b : boxes) {
+        const std::string k = BoxKind(b);
+        if (kinds.find(k) == std::string::npos) kinds += (kinds.empty() ? "" : "+") + k;
+    }
+    if (boxes.size() > 1 && kinds.find('+') == std::string::npos)
+        kinds += "x" + std::to_string(boxes.size());
+    return kinds;
+}
 
 std::string ReadAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::map<std::string, std::string> Snapshot(const fs::path& folder) {
@@ -99,15 +186,15 @@ std::map<std::string, std::string> Snapshot(const fs::path& folder) {
     return out;
 }
 
-int LogCount(const std::string& address) {
-    return std::stoi(Side(address, ""));
-}
-
-// "ok", "quiet" (failed, nothing shown), "lost", or the boxes shown.
-std::string Outcome(const Seen& seen, const std::vector<MessageBoxRequest>& boxes) {
-    if (boxes.empty()) return seen.lost ? "lost" : seen.worked ? "ok" : "quiet";
-    return BoxKinds(boxes);
-}
+struct Cell {
+    const Fault& fault;
+    std::string address;  // the operation's address (the refused one for kRefused)
+    std::string simAddress;
+    fs::path files;  // the user's folder
+    ScriptedUi& ui;
+    std::string imagePath;
+    std::string stateBaseline;  // the dialog state read without faults
+};
 
 std::string StateSignature(FWCdlgHalv& dlg) {
     std::string s;
@@ -132,8 +219,27 @@ Seen StateRead(Cell& c) {
     return {StateSignature(dlg) == c.stateBaseline};
 }
 
+// Channel 1 and pod 1 read over gSession as a capture reads them, both
+// whole. Under the silent fault, the transfer alone: the 40 s transfer
+// time-out would only slow the table down, the session's short one ends it.
 Seen Transfer(Cell& c) {
-    return {TransferChannelAndPod(c.fault.kind)};
+    bool all = true;
+    for (const char* source : {"CHAN1", "POD1"}) {
+        RawData data;
+        PreambleBlock pre{};
+        bool cancel = false;
+        if (c.fault.kind == kSilent) {
+            std::string keyword = source;
+            int32_t code = 0;
+            SourceKeyword(keyword, code);
+            GetWaveformData(*gSession, keyword, pre, data);
+        } else {
+            ReadSourceWaveform(gSession, data, pre, source, cancel);
+        }
+        all = all && !cancel && RawDataSize(data) > 0 &&
+              static_cast<double>(RawDataSize(data)) == pre[2];
+    }
+    return {all};
 }
 
 Seen Image(Cell& c) {
@@ -192,15 +298,30 @@ Seen LoadSetup(Cell& c) {
     return seen;
 }
 
+struct Operation {
+    const char* name;
+    bool scopeSession;  // talks over gScope's session rather than gSession
+    bool everyLink;     // run over the serial line and USBTMC as well as the socket
+    int limitMs;        // its own time-outs added up, with the cell's session time-out
+    std::set<FaultKind> notApplicable;
+    std::set<FaultKind> skipped;  // would only wait out a long time-out of its own
+    const char* product;          // the user's file it is asked to write, if any
+    std::function<Seen(Cell&)> run;
+    std::vector<std::string> expected;  // per fault, in the order of kFaults
+};
+
 std::vector<Operation> Operations() {
     const int t = kSessionTimeoutMs;
+    const std::set<FaultKind> noBlock = {kTruncate, kLie, kShort, kCut, kScreenReset};
+    const std::set<FaultKind> noIdn = {kSlowIdn, kTruncate, kLie, kShort, kCut, kScreenReset};
     // Columns: none slow-idn no-reply garbage trunc-blk lying-hdr pts-count
     //          drop-blk drop-seq img-reset refused late-term indef-blk
     return {
         {"connect",
          false,
+         true,
          2 * t + 500,
-         {kTruncate, kLie, kShort, kCut, kScreenReset},
+         noBlock,
          {},
          nullptr,
          Connect,
@@ -208,8 +329,9 @@ std::vector<Operation> Operations() {
           "ok"}},
         {"state read",
          false,
+         false,
          12 * t,
-         {kSlowIdn, kTruncate, kLie, kShort, kCut, kScreenReset},
+         noIdn,
          {},
          nullptr,
          StateRead,
@@ -217,6 +339,7 @@ std::vector<Operation> Operations() {
           "ok"}},
         {"transfer",
          false,
+         true,
          2 * 40000,
          {kScreenReset},
          {},
@@ -225,6 +348,7 @@ std::vector<Operation> Operations() {
          {"ok", "ok", "E202x2", "E202x2", "E202x2", "E202x2", "PTSx2", "E202x2", "E202", "n/a",
           "quiet", "ok", "ok"}},
         {"image",
+         true,
          true,
          210000,
          {kSlowIdn, kLie, kShort, kCut},
@@ -235,14 +359,16 @@ std::vector<Operation> Operations() {
           "ok"}},
         {"measure",
          false,
+         false,
          40 * t,
-         {kSlowIdn, kTruncate, kLie, kShort, kCut, kScreenReset},
+         noIdn,
          {},
          "Wavecatch.csv",
          Measure,
          {"ok", "n/a", "E202", "E202", "n/a", "n/a", "n/a", "n/a", "E202", "n/a", "E115", "ok",
           "ok"}},
         {"setup save",
+         false,
          false,
          t + 10000,
          {kLie, kShort, kCut, kScreenReset},
@@ -253,8 +379,9 @@ std::vector<Operation> Operations() {
           "ok"}},
         {"setup load",
          false,
+         false,
          t,
-         {kSlowIdn, kTruncate, kLie, kShort, kCut, kScreenReset},
+         noIdn,
          {},
          nullptr,
          LoadSetup,
@@ -262,139 +389,241 @@ std::vector<Operation> Operations() {
     };
 }
 
-class FaultMatrixTest : public FaultTableTest {};
+// One way to the same scope: the address the add-in opens and a way to give
+// the simulator commands that no fault touches. Only the socket carries the
+// faults that count messages or refuse the connection.
+struct Link {
+    const char* name;
+    std::string address;
+    std::function<void(const std::string&)> side;
+    // Cells after which the link needs time before it answers in step.
+    std::set<std::string> settle = {};
+};
 
-TEST_F(FaultMatrixTest, EveryFaultAgainstEveryOperation) {
-    sim::SimProcess sim;
-    const std::string addr = sim.address();
-    std::string refused;
-    {
-        sim::SimProcess gone;
-        refused = gone.address();
+// A serial line has no connections: gScope's session and gSession share it.
+// Identifications that come after their time-out stay owed on the line, and
+// each answers the next question asked there, whichever session asks, until
+// the scope has sent them all; a block's late line feed likewise reaches
+// the session that asks next. What arrived before a command is dropped, so
+// once the line is quiet both sessions are in step again. Over a socket each
+// session has a connection of its own and drops its own late bytes.
+const std::set<std::string> kSerialSettle = {"connect x slow-idn", "transfer x late-term"};
+// How long the scope needs to send every identification still owed.
+constexpr int kSettleMs = 3 * kIdnDelayMs;
+
+class FaultMatrixTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tmp_ = std::getenv("TMPDIR");
+        root_ = fs::path(tmp_) / ("fault-cells-" + std::to_string(::getpid()));
+        for (const char* sub : {"files", "temp", "log"}) fs::create_directories(root_ / sub);
+        // Screen images land in "temp", where leftovers show.
+        ::setenv("TMPDIR", (root_ / "temp").c_str(), 1);
+        LoadModelTable();
+        ui_ = ScriptedUi::install();
+        gErrorHandler = std::make_shared<CErrorHandler>((root_ / "log").string());
     }
-    const fs::path files = root_ / "files";
-    const fs::path temp = root_ / "temp";
-
-    // How many messages each session has sent once connected: a drop is
-    // placed by counting from there.
-    Side(addr, ":SIMulator:RESet");
-    int before = LogCount(addr);
-    {
-        CScope probe;
-        ASSERT_TRUE(probe.Connect(addr));
+    void TearDown() override {
+        gSession.reset();
+        gScope.reset();
+        ScriptedUi::uninstall();
+        io::SetUsbtmcPortFactory({});
+        ::setenv("TMPDIR", tmp_.c_str(), 1);
+        fs::remove_all(root_);
     }
-    const int scopeBase = LogCount(addr) - before;
-    before = LogCount(addr);
-    ASSERT_TRUE(Reconnect(addr));
-    const int sessionBase = LogCount(addr) - before - scopeBase;
-    SaveLearnString((files / "restore.scp").string());
-    ASSERT_TRUE(CSetupFile::IsACompatibleFile((files / "restore.scp").string()));
 
-    const std::vector<Operation> ops = Operations();
-    std::map<std::string, int> opMessages;  // sent by each operation, without faults
-    std::vector<std::vector<std::string>> table(ops.size());
-    std::string stateBaseline;
-    // The fault-free column comes first: it measures what the others compare with.
-    for (size_t f = 0; f < kFaults.size(); ++f) {
-        const Fault& fault = kFaults[f];
-        for (size_t o = 0; o < ops.size(); ++o) {
-            const Operation& op = ops[o];
-            SCOPED_TRACE(std::string(op.name) + " x " + fault.name);
-            std::string& shown = table[o].emplace_back();
-            if (op.notApplicable.count(fault.kind) != 0 || op.skipped.count(fault.kind) != 0) {
-                shown = op.notApplicable.count(fault.kind) != 0 ? "n/a" : "skip";
-                EXPECT_EQ(shown, op.expected[f]);
-                continue;
+    // Every cell of one link, checked against the table; printed as a table.
+    // The socket link (sim set) also places drops, refuses connections and
+    // checks the user's files and the sessions' step.
+    void RunLink(const Link& link, const sim::SimProcess* sim) {
+        const std::string& addr = link.address;
+        const fs::path files = root_ / "files";
+        const fs::path temp = root_ / "temp";
+        std::string refused;
+        int scopeBase = 0, sessionBase = 0;
+        if (sim) {
+            {
+                sim::SimProcess gone;
+                refused = gone.address();
             }
+            // How many messages each session has sent once connected: a drop
+            // is placed by counting from there.
             Side(addr, ":SIMulator:RESet");
-            Side(addr, ":CHAN1:DISP ON;:CHAN2:DISP ON;:POD1:DISP ON;:WAVeform:POINts 1000");
-            const std::string target = fault.kind == kRefused ? refused : addr;
-            ASSERT_EQ(Reconnect(target), fault.kind != kRefused);
-            WriteAll(files / "Wavecatch.scp", kUserSetup);
-            WriteAll(files / "Wavecatch.csv", kUserCsv);
-            const auto userFiles = Snapshot(files);
-            ui_->reset();
-            Cell cell{fault, target, addr, files, *ui_, "", stateBaseline};
-
-            const int count0 = LogCount(addr);
-            std::string on = fault.on;
-            if (fault.kind == kDrop) {
-                // In the middle of the operation; for the transfer, between
-                // its two sources.
-                const int base = op.scopeSession ? scopeBase : sessionBase;
-                on = ":SIMulator:FAULt:DROP " + std::to_string(base + opMessages[op.name] / 2);
+            int before = LogCount(addr);
+            {
+                CScope probe;
+                ASSERT_TRUE(probe.Connect(addr));
             }
-            if (!on.empty()) Side(addr, on);
-            const auto start = Clock::now();
-            const Seen seen = op.run(cell);
-            const long ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-            if (!fault.off.empty()) Side(addr, fault.off);
-            shown = Outcome(seen, ui_->boxes());
-            if (fault.kind == kNone) {
-                Answers(gSession);  // everything sent has run: the count is complete
-                opMessages[op.name] = LogCount(addr) - count0 - 1;
-                stateBaseline = cell.stateBaseline;
-            }
+            scopeBase = LogCount(addr) - before;
+            before = LogCount(addr);
+            ASSERT_TRUE(Reconnect(addr));
+            sessionBase = LogCount(addr) - before - scopeBase;
+            SaveLearnString((files / "restore.scp").string());
+            ASSERT_TRUE(CSetupFile::IsACompatibleFile((files / "restore.scp").string()));
+        }
 
-            EXPECT_LE(ms, op.limitMs + kMarginMs) << "the operation took " << ms << " ms";
-            EXPECT_EQ(shown, op.expected[f]);
-            EXPECT_TRUE(seen.note.empty()) << seen.note;
-            if (!seen.note.empty()) shown += " !data";
+        const std::vector<Operation> ops = Operations();
+        std::map<std::string, int> opMessages;  // sent by each operation, without faults
+        std::vector<std::vector<std::string>> table(ops.size());
+        std::string stateBaseline;
+        // The fault-free column comes first: it measures what the others compare with.
+        for (size_t f = 0; f < kFaults.size(); ++f) {
+            const Fault& fault = kFaults[f];
+            for (size_t o = 0; o < ops.size(); ++o) {
+                const Operation& op = ops[o];
+                const std::string name = std::string(op.name) + " x " + fault.name;
+                SCOPED_TRACE(std::string(link.name) + ": " + name);
+                std::string& shown = table[o].emplace_back("-");
+                if (!sim && (!op.everyLink || fault.kind == kDrop || fault.kind == kRefused))
+                    continue;
+                if (op.notApplicable.count(fault.kind) != 0 || op.skipped.count(fault.kind) != 0) {
+                    shown = op.notApplicable.count(fault.kind) != 0 ? "n/a" : "skip";
+                    EXPECT_EQ(shown, op.expected[f]);
+                    continue;
+                }
+                link.side(":SIMulator:RESet");
+                link.side(":CHAN1:DISP ON;:CHAN2:DISP ON;:POD1:DISP ON;:WAVeform:POINts 1000");
+                const std::string target = fault.kind == kRefused ? refused : addr;
+                ASSERT_EQ(Reconnect(target), fault.kind != kRefused);
+                if (sim) {
+                    std::ofstream(files / "Wavecatch.scp", std::ios::binary) << kUserSetup;
+                    std::ofstream(files / "Wavecatch.csv", std::ios::binary) << kUserCsv;
+                }
+                const auto userFiles = Snapshot(files);
+                ui_->reset();
+                Cell cell{fault, target, addr, files, *ui_, "", stateBaseline};
 
-            // After a framing fault the same sessions answer the next
-            // operation in step: no reconnection hides a shifted reply.
-            if (KeepsSessionsInStep(fault.kind) && fault.kind != kRefused) {
-                const bool same = Answers(gSession) && Answers(scope().session());
-                EXPECT_TRUE(same) << "the sessions that met the fault are out of step";
-                if (!same) shown += " !step";
-            }
+                const int count0 = sim ? LogCount(addr) : 0;
+                std::string on = fault.on;
+                if (fault.kind == kDrop) {
+                    // In the middle of the operation; for the transfer, between
+                    // its two sources.
+                    const int base = op.scopeSession ? scopeBase : sessionBase;
+                    on = ":SIMulator:FAULt:DROP " + std::to_string(base + opMessages[op.name] / 2);
+                }
+                if (!on.empty()) link.side(on);
+                const auto start = Clock::now();
+                const Seen seen = op.run(cell);
+                const long ms =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start)
+                        .count();
+                if (!fault.off.empty()) link.side(fault.off);
+                if (link.settle.count(name) != 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+                shown = Outcome(seen, ui_->boxes());
+                if (sim && fault.kind == kNone) {
+                    Answers(gSession);  // everything sent has run: the count is complete
+                    opMessages[op.name] = LogCount(addr) - count0 - 1;
+                    stateBaseline = cell.stateBaseline;
+                }
 
-            // The next call finds a scope that answers on both sessions.
-            std::string model;
-            bool connected = false;
-            const bool reconnected = isConnected(addr, false, model, connected);
-            const bool session = Answers(gSession);
-            const bool scopeSession = Answers(scope().session());
-            const bool usable = reconnected && session && scopeSession;
-            EXPECT_TRUE(usable) << "afterwards: isConnected " << reconnected << ", gSession "
-                                << session << ", gScope's session " << scopeSession;
-            if (!usable) shown += " !rec";
+                EXPECT_LE(ms, op.limitMs + kMarginMs) << "the operation took " << ms << " ms";
+                EXPECT_EQ(shown, op.expected[f]);
+                EXPECT_TRUE(seen.note.empty()) << seen.note;
+                if (!seen.note.empty()) shown += " !data";
 
-            // The user's files are as they were, but for a product written whole.
-            auto now = Snapshot(files);
-            if (op.product != nullptr && seen.worked) now[op.product] = userFiles.at(op.product);
-            EXPECT_EQ(now, userFiles) << "the user's folder changed";
-            if (now != userFiles) shown += " !file";
-            // The screen image is the only thing left in the temporary folder:
-            // whole, or the empty file named for the host when it failed.
-            for (const auto& e : fs::directory_iterator(temp)) {
-                const bool ours = e.path().string() == cell.imagePath &&
-                                  (seen.worked || fs::file_size(e.path()) == 0);
-                EXPECT_TRUE(ours) << "left in the temporary folder: " << e.path();
-                if (!ours) shown += " !temp";
-                fs::remove(e.path());
+                // After a framing fault the same sessions answer the next
+                // operation in step: no reconnection hides a shifted reply.
+                if (sim && KeepsSessionsInStep(fault.kind)) {
+                    const bool same = Answers(gSession) && Answers(scope().session());
+                    EXPECT_TRUE(same) << "the sessions that met the fault are out of step";
+                    if (!same) shown += " !step";
+                }
+
+                // The next call finds a scope that answers on both sessions.
+                std::string model;
+                bool connected = false;
+                const bool usable = isConnected(addr, false, model, connected) &&
+                                    Answers(gSession) && Answers(scope().session());
+                EXPECT_TRUE(usable) << "no usable sessions afterwards";
+                if (!usable) shown += " !rec";
+
+                // The user's files are as they were, but for a product written whole.
+                auto now = Snapshot(files);
+                if (op.product != nullptr && seen.worked)
+                    now[op.product] = userFiles.at(op.product);
+                EXPECT_EQ(now, userFiles) << "the user's folder changed";
+                if (now != userFiles) shown += " !file";
+                // The screen image is the only thing left in the temporary
+                // folder: whole, or the empty file named for the host when it
+                // failed.
+                for (const auto& e : fs::directory_iterator(temp)) {
+                    const bool ours = e.path().string() == cell.imagePath &&
+                                      (seen.worked || fs::file_size(e.path()) == 0);
+                    EXPECT_TRUE(ours) << "left in the temporary folder: " << e.path();
+                    if (!ours) shown += " !temp";
+                    fs::remove(e.path());
+                }
             }
         }
+        Print(link.name, ops, table);
     }
 
-    std::ostringstream out;
-    out << std::left << std::setw(12) << "op \\ fault";
-    for (const Fault& fault : kFaults) out << std::setw(11) << fault.name << ' ';
-    out << "\n";
-    for (size_t o = 0; o < ops.size(); ++o) {
-        out << std::setw(12) << ops[o].name;
-        for (const std::string& cell : table[o]) out << std::setw(11) << cell << ' ';
+    static int LogCount(const std::string& address) { return std::stoi(Side(address, "")); }
+
+    static void Print(const char* link, const std::vector<Operation>& ops,
+                      const std::vector<std::vector<std::string>>& table) {
+        std::ostringstream out;
+        out << std::left << std::setw(12) << link;
+        for (const Fault& fault : kFaults) out << std::setw(11) << fault.name << ' ';
         out << "\n";
+        for (size_t o = 0; o < ops.size(); ++o) {
+            out << std::setw(12) << ops[o].name;
+            for (const std::string& cell : table[o]) out << std::setw(11) << cell << ' ';
+            out << "\n";
+        }
+        out << "ok: worked, no box; quiet: failed without a box; lost: sent without error but\n"
+               "the scope never got it; E202 \"Error retreiving scope data.\", E115 \"No\n"
+               "connection.\", E116 \"Incorrect model.\", PTS \"Returned number of points\n"
+               "incorrect\" (xN: N boxes); n/a: the fault never reaches the operation; skip: only\n"
+               "its own 210 s time-out would end it; -: not run over this link. Failed checks:\n"
+               "!rec no usable session afterwards, !file the user's folder changed, !temp\n"
+               "something left in the temporary folder, !data wrong data kept, !step the session\n"
+               "that met the fault answered the next query out of step.\n";
+        std::cout << out.str();
     }
-    out << "ok: worked, no box; quiet: failed without a box; lost: sent without error but the\n"
-           "scope never got it; E202 \"Error retreiving scope data.\", E115 \"No connection.\",\n"
-           "E116 \"Incorrect model.\", PTS \"Returned number of points incorrect\" (xN: N boxes);\n"
-           "n/a: the fault never reaches the operation; skip: only its own 210 s time-out would\n"
-           "end it. Failed checks: !rec no usable session afterwards, !file the user's folder\n"
-           "changed, !temp something left in the temporary folder, !data wrong data kept,\n"
-           "!step the session that met the fault answered the next query out of step.\n";
-    std::cout << out.str();
+
+    std::string tmp_;
+    fs::path root_;
+    std::shared_ptr<ScriptedUi> ui_;
+};
+
+TEST_F(FaultMatrixTest, EveryFaultAgainstEveryOperationOverTheSocket) {
+    sim::SimProcess sim;
+    RunLink({"socket", sim.address(), [&](const std::string& c) { Side(sim.address(), c); }}, &sim);
+}
+
+TEST_F(FaultMatrixTest, SerialAndUsbtmcFailLikeTheSocket) {
+    // The serial line under a name that survives a pulled cable, as a real
+    // port's does.
+    const std::string line = (root_ / "line").string();
+    sim::SimProcess sim({"--pty-link", line});
+    RunLink({"serial", "ASRL" + line + "::INSTR",
+             [&](const std::string& c) { Side(sim.address(), c); }, kSerialSettle},
+            nullptr);
+
+    // The USB scope plays in this process, behind the emulated driver.
+    sim::Instrument usbScope;
+    sim::UsbtmcEmulation usb(usbScope);
+    usb.setMaxTransfer(4096);  // transfers of a full-speed device's size, not the reply's
+    io::SetUsbtmcPortFactory([&](const std::string&) { return usb.open(); });
+    RunLink({"usbtmc", kUsbNode, [&](const std::string& c) { usbScope.Execute(c); }}, nullptr);
+}
+
+TEST_F(FaultMatrixTest, FindInstrumentAsksOnlyTheListedSerialPort) {
+    sim::SimProcess sim({"--pty", "--model", "HV1014"});
+    const std::string address = "ASRL" + sim.ptyPath() + "::INSTR";
+    ::setenv("CVN_SERIAL_PORTS", sim.ptyPath().c_str(), 1);
+    // Whatever lies below the search root, only the listed port is asked.
+    EXPECT_EQ(SerialAddresses("/"), std::vector<std::string>{address});
+    const ProbeResult found = Probe(address, ProbeRun::kOpenTimeoutMs, ProbeRun::kReplyTimeoutMs);
+    EXPECT_TRUE(found.answered) << found.error;
+    ASSERT_GE(found.idn.size(), 2u);
+    EXPECT_EQ(found.idn[1], "HV1014");
+    // An empty list asks no serial port at all.
+    ::setenv("CVN_SERIAL_PORTS", "", 1);
+    EXPECT_TRUE(SerialAddresses("/").empty());
+    ::unsetenv("CVN_SERIAL_PORTS");
 }
 
 }  // namespace
