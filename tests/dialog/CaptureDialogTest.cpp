@@ -5,14 +5,32 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <atomic>
+#include <functional>
 
 #include "tests/dialog/DialogTestSupport.h"
+#include "tests/io/LoopbackPeer.h"
 
 namespace cvn::test {
 namespace {
 
 using D = FWCdlgHalv;
 using L = QStringList;
+
+// Counts the events of one type that reach the object it filters.
+class EventCounter : public QObject {
+public:
+    EventCounter(QObject* parent, QEvent::Type type, std::function<void()> seen)
+        : QObject(parent), type_(type), seen_(std::move(seen)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == type_) seen_();
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+    std::function<void()> seen_;
+};
 
 class CaptureDialogTest : public DialogTest {};
 
@@ -248,6 +266,87 @@ TEST_F(CaptureDialogTest, WithoutAConnectionOnlySetIoIsUsable) {
     EXPECT_FALSE(captureDialog().isVisible() || captureDialog().Cancel());
     EXPECT_FALSE(captureDialog().chkBitMap->isChecked());  // settings were read all the same
     EXPECT_EQ(captureDialog().InstrumentAddress(), "127.0.0.1:1");
+}
+
+// OK stores where the dialog is and the next show puts it back there, use
+// after use: the corner written is the corner read back, with no frame size
+// in between (a reparenting window manager drops the frame of a hidden
+// window, so a frame-based place read back while hidden moves each time).
+TEST_F(CaptureDialogTest, PositionSurvivesManyOkAndReopenCycles) {
+    sim::SimProcess sim({"--model", "HV1014"});
+    store("Corvane Halvio Series", sim.address());
+    // Once with the window made by the first show, once with a native
+    // window that existed before the dialog was first placed.
+    for (bool early : {false, true}) {
+        SCOPED_TRACE(early ? "window made early" : "window made by the first show");
+        unloadCaptureDialog();
+        if (early) captureDialog().winId();
+        store("Left", "3000");
+        store("top", "4500");
+        QRect firstFrame;
+        for (int cycle = 0; cycle < 6; ++cycle) {
+            ASSERT_TRUE(show([&](D& d) {
+                EXPECT_EQ(d.geometry().topLeft(), QPoint(200, 300)) << "cycle " << cycle;
+                if (cycle == 0) {
+                    firstFrame = d.frameGeometry();
+                    EXPECT_EQ(d.size(), d.sizeHint());  // its natural size
+                }
+                EXPECT_EQ(d.frameGeometry(), firstFrame) << "cycle " << cycle;
+                d.cmdOK_Click();
+            }));
+            EXPECT_EQ(stored("Left"), "3000") << "cycle " << cycle;
+            EXPECT_EQ(stored("top"), "4500") << "cycle " << cycle;
+        }
+        // Moved by the user: the new place is kept from then on.
+        for (int cycle = 0; cycle < 5; ++cycle) {
+            ASSERT_TRUE(show([&](D& d) {
+                if (cycle == 0) d.move(d.pos() + QPoint(40, 60));
+                EXPECT_EQ(d.geometry().topLeft(), QPoint(240, 360)) << "cycle " << cycle;
+                d.cmdOK_Click();
+            }));
+            EXPECT_EQ(stored("Left"), "3600") << "cycle " << cycle;
+            EXPECT_EQ(stored("top"), "5400") << "cycle " << cycle;
+        }
+    }
+}
+
+// A scope on 127.0.0.1 that notes whether the dialog had been painted when
+// the first command arrived, then hangs up (the check fails at once).
+class PaintWitness {
+public:
+    explicit PaintWitness(const std::atomic<int>& paints)
+        : peer_(
+              [this, &paints](int, const std::string&) {
+                  if (paintsAtFirstCommand_ < 0) paintsAtFirstCommand_ = paints.load();
+              },
+              16) {}  // bounded: the dialog connects a few times at most
+    std::string address() const { return peer_.address(); }
+    int paintsAtFirstCommand() const { return paintsAtFirstCommand_; }
+
+private:
+    std::atomic<int> paintsAtFirstCommand_{-1};
+    test::LoopbackPeer peer_;
+};
+
+// While the dialog asks the scope it is on screen, painted, with the busy
+// pointer: the queries block the thread, so nothing paints during them.
+TEST_F(CaptureDialogTest, DialogIsPaintedBeforeTheScopeIsAsked) {
+    std::atomic<int> paints{0};
+    bool busyWhenPainted = false;
+    PaintWitness scope(paints);
+    store("Corvane Halvio Series", scope.address());
+    FWCdlgHalv& dlg = captureDialog();
+    auto* filter = new EventCounter(&dlg, QEvent::Paint, [&] {
+        if (paints++ == 0) busyWhenPainted = ui_->busy();
+    });
+    dlg.installEventFilter(filter);
+    ASSERT_TRUE(show([&](D& d) {
+        EXPECT_EQ(d.SSTab1->currentIndex(), D::kTabIo);  // that scope hung up
+        d.cmdCancel_Click();
+    }));
+    EXPECT_GE(scope.paintsAtFirstCommand(), 1);
+    EXPECT_TRUE(busyWhenPainted);
+    EXPECT_FALSE(ui_->busy());
 }
 
 }  // namespace

@@ -208,6 +208,14 @@ TEST_F(ErrorHandlerTest, LogFallsBackToTheStateFolder) {
     EXPECT_TRUE(ui_->boxes().empty());
 }
 
+TEST_F(ErrorHandlerTest, SharedInstanceIsCreatedOnDemand) {
+    gErrorHandler.reset();
+    CErrorHandler& first = errorHandler();
+    EXPECT_EQ(&first, gErrorHandler.get());
+    EXPECT_EQ(&errorHandler(), &first);
+    EXPECT_EQ(first.HelpFileName(), ModuleBaseName() + ".hlp");
+}
+
 TEST(ModuleInfo, NamesTheBinaryThatHoldsTheCode) {
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
     EXPECT_EQ(ModuleFolder(), self.parent_path().string() + "/");
