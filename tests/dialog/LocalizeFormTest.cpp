@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QVBoxLayout>
 
 #include "dialog/QtLocalizeForm.h"
 
@@ -26,24 +25,21 @@ T* tagged(QWidget* parent, const QString& text, const char* tag) {
 TEST(LocalizeFormQt, CaptionsTitlesTabsAndTooltipsComeFromTheTable) {
     QDialog form;
     form.setProperty(kTagProperty, "1023");
-    form.setWindowTitle("Before");
-    auto* layout = new QVBoxLayout(&form);
-    auto* label = tagged<QLabel>(&form, "I/O Address:", "104");
-    auto* numbered = tagged<QLabel>(&form, "x", "1013");
-    auto* button = tagged<QPushButton>(&form, "&Find it", "1020");
-    auto* check = tagged<QCheckBox>(&form, "Get &Waveform", "1010.4");  // rounds to 1010
-    auto* noNumber = tagged<QCheckBox>(&form, "Keep me", "abc");
+    const std::pair<QAbstractButton*, const char*> buttons[] = {
+        {tagged<QPushButton>(&form, "&Find it", "1020"), "&Find Instrument"},  // mnemonic stays
+        {tagged<QCheckBox>(&form, "Get &Waveform", "1010.4"), "Get &Waveform Data"},  // rounds
+        {tagged<QCheckBox>(&form, "Keep me", "abc"), "Keep me"},
+        {tagged<QPushButton>(&form, "Untagged", ""), "Untagged"},
+    };
+    auto* label = tagged<QLabel>(&form, "I/O Address:", "104");  // text 104 does not exist
     auto* group = tagged<QGroupBox>(&form, "Frame", "1011");
-    auto* edit = new QLineEdit(&form);
+    auto* edit = new QLineEdit("typed", &form);
     edit->setProperty(kTagProperty, "1009");  // no caption: left alone
-    edit->setText("typed");
-    auto* tipped = tagged<QPushButton>(&form, "Tip", "");
-    tipped->setToolTip("121");  // no tag: never visited
-    auto* tipped2 = tagged<QPushButton>(&form, "Tip2", "7");
-    tipped2->setProperty(kTooltipTagProperty, "121");
+    buttons[3].first->setToolTip("121");      // no tag: never visited
+    buttons[0].first->setProperty(kTooltipTagProperty, "121");
     auto* tabs = new QTabWidget(&form);
     tabs->setProperty(kTagProperty, "1006");
-    for (int i = 0; i < 4; ++i) tabs->addTab(new QWidget, QString("tab %1").arg(i));
+    for (int i = 0; i < 4; ++i) tabs->addTab(new QWidget, "tab");
     auto* strip = new QTabBar(&form);
     strip->setProperty(kTagProperty, "1");
     strip->addTab("one");
@@ -51,41 +47,43 @@ TEST(LocalizeFormQt, CaptionsTitlesTabsAndTooltipsComeFromTheTable) {
     strip->setTabToolTip(0, "115");
     strip->addTab("two");
     strip->setTabData(1, "nope");
-    for (QWidget* w : std::initializer_list<QWidget*>{label, numbered, button, check, noNumber,
-                                                      group, edit, tipped, tipped2, tabs, strip})
-        layout->addWidget(w);
 
     LocalizeForm(form);
-
     EXPECT_EQ(form.windowTitle(), "Corvane Halvio Series Add-In");
     EXPECT_EQ(form.font().pointSize(), 8);
-    EXPECT_EQ(label->text(), "I/O Address:");  // text 104 does not exist
-    EXPECT_EQ(numbered->text(), "Number of Points:");
-    EXPECT_EQ(button->text(), "&Find Instrument");  // the mnemonic stays
-    EXPECT_EQ(check->text(), "Get &Waveform Data");
-    EXPECT_EQ(noNumber->text(), "Keep me");
+    for (const auto& [button, text] : buttons) EXPECT_EQ(button->text(), text);
+    EXPECT_EQ(label->text(), "I/O Address:");
     EXPECT_EQ(group->title(), "Waveform Selection");
     EXPECT_EQ(edit->text(), "typed");
-    EXPECT_EQ(tipped->toolTip(), "121");
-    EXPECT_EQ(tipped2->toolTip(), "The instrument is not connected.");
-    EXPECT_EQ(button->font().pointSize(), 8);
-    EXPECT_EQ(tabs->tabText(0), "Get Waveform Data");
-    EXPECT_EQ(tabs->tabText(1), "Scope Settings");
-    EXPECT_EQ(tabs->tabText(2), "Set I/O");
-    EXPECT_EQ(tabs->tabText(3), "Get Screen Image");
+    EXPECT_EQ(buttons[3].first->toolTip(), "121");
+    EXPECT_EQ(buttons[0].first->toolTip(), "The instrument is not connected.");
+    EXPECT_EQ(buttons[0].first->font().pointSize(), 8);
+    const QStringList tabTexts{"Get Waveform Data", "Scope Settings", "Set I/O",
+                               "Get Screen Image"};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(tabs->tabText(i), tabTexts[i]);
     EXPECT_EQ(tabs->currentIndex(), 3);
     EXPECT_EQ(strip->tabText(0), "Find Instrument");
     EXPECT_EQ(strip->tabToolTip(0), "No connection.");
     EXPECT_EQ(strip->tabText(1), "two");
+    // A form tag without text empties the title; one that is no number keeps it.
+    form.setProperty(kTagProperty, "122");
+    LocalizeForm(form);
+    EXPECT_EQ(form.windowTitle(), "");
+    form.setWindowTitle("kept");
+    form.setProperty(kTagProperty, "x");
+    LocalizeForm(form);
+    EXPECT_EQ(form.windowTitle(), "kept");
 }
 
 TEST(LocalizeFormQt, MnemonicHelpers) {
-    EXPECT_EQ(PlainCaption("Get &Screen Image"), "Get Screen Image");
     EXPECT_EQ(PlainCaption("Salt && &Pepper"), "Salt & Pepper");
-    EXPECT_EQ(CarryMnemonic("&Get setting", "Get setting from scope"), "&Get setting from scope");
-    EXPECT_EQ(CarryMnemonic("Sa&ve", "Close"), "Close");  // no such letter
-    EXPECT_EQ(CarryMnemonic("Plain", "A & B"), "A && B");
-    EXPECT_EQ(CarryMnemonic("&B", "A & B"), "A && &B");
+    const std::tuple<const char*, const char*, const char*> cells[] = {
+        {"&Get setting", "Get setting from scope", "&Get setting from scope"},
+        {"Sa&ve", "Close", "Close"},  // no such letter
+        {"Plain", "A & B", "A && B"},
+        {"&B", "A & B", "A && &B"},
+    };
+    for (const auto& [before, text, after] : cells) EXPECT_EQ(CarryMnemonic(before, text), after);
 }
 
 }  // namespace

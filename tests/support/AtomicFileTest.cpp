@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
-#include <vector>
 
 #include "support/AtomicFile.h"
 #include "support/TempHome.h"
@@ -23,119 +21,111 @@ namespace {
 namespace fs = std::filesystem;
 using cvn::test::readFile;
 using cvn::test::writeFile;
+using Names = std::vector<std::string>;
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
 
 class AtomicFileTest : public ::testing::Test {
 protected:
-    AtomicFileTest() {
-        oldMask_ = ::umask(022);
-        fs::create_directories(dir_);
-        fs::create_directories(other_);
-    }
+    AtomicFileTest() : oldMask_(::umask(022)) { fresh(); }
     ~AtomicFileTest() override { ::umask(oldMask_); }
-
-    // Names in both folders that are not what a test put there.
-    std::vector<std::string> strays(const std::vector<std::string>& expected) const {
-        std::vector<std::string> out;
+    void fresh() {
+        for (const std::string& d : {dir_, other_}) {
+            fs::remove_all(d);
+            fs::create_directories(d);
+        }
+    }
+    // What both folders hold, sorted.
+    Names names() const {
+        Names out;
         for (const std::string& d : {dir_, other_})
-            for (const auto& e : fs::directory_iterator(d)) {
-                const std::string name = e.path().filename().string();
-                if (std::find(expected.begin(), expected.end(), name) == expected.end())
-                    out.push_back(name);
-            }
+            for (const auto& e : fs::directory_iterator(d)) out.push_back(e.path().filename());
+        std::sort(out.begin(), out.end());
         return out;
     }
 
-    static mode_t modeOf(const std::string& path) {
-        struct stat st {};
-        ::stat(path.c_str(), &st);
-        return st.st_mode & 07777;
-    }
-
+    mode_t oldMask_;
     cvn::test::TempHome home_;
     std::string dir_ = home_.root() + "/out";
     std::string other_ = home_.root() + "/elsewhere";
-    mode_t oldMask_ = 0;
 };
 
 TEST_F(AtomicFileTest, EachKindOfNameIsWrittenByItsRule) {
+    const std::string &d = dir_, &o = other_;
     struct Cell {
         const char* what;
-        std::function<std::string(const std::string& dir, const std::string& other)> prepare;
+        std::function<std::string()> prepare;  // the name written to
         mode_t newMode;
-        // Checked after "new bytes" went to the name prepare gave.
-        std::function<void(const std::string& dir, const std::string& other)> check;
-        std::vector<std::string> names;  // what the two folders hold afterwards
+        std::string holder;  // the file that gets the bytes
+        mode_t mode;         // and its permissions afterwards
+        Names names;         // what the two folders hold afterwards, sorted
     } cells[] = {
         {"a file keeps its permissions",
-         [](auto& d, auto&) {
+         [&] {
              writeFile(d + "/f.csv", "old");
              ::chmod((d + "/f.csv").c_str(), 0640);
              return d + "/f.csv";
          },
          0666,
-         [](auto& d, auto&) {
-             EXPECT_EQ(readFile(d + "/f.csv"), "new bytes");
-             EXPECT_EQ(modeOf(d + "/f.csv"), 0640u);
-         },
+         d + "/f.csv",
+         0640,
          {"f.csv"}},
         {"a new file gets the default less the umask",
-         [](auto& d, auto&) { return d + "/n.csv"; },
+         [&] { return d + "/n.csv"; },
          0666,
-         [](auto& d, auto&) { EXPECT_EQ(modeOf(d + "/n.csv"), 0644u); },
+         d + "/n.csv",
+         0644,
          {"n.csv"}},
-        {"a new private file",
-         [](auto& d, auto&) { return d + "/p.ini"; },
-         0600,
-         [](auto& d, auto&) { EXPECT_EQ(modeOf(d + "/p.ini"), 0600u); },
-         {"p.ini"}},
+        {"a new private file", [&] { return d + "/p.ini"; }, 0600, d + "/p.ini", 0600, {"p.ini"}},
         {"a link is written through and stays",
-         [](auto& d, auto& o) {
+         [&] {
              writeFile(o + "/t.scp", "old");
              ::chmod((o + "/t.scp").c_str(), 0600);
              fs::create_symlink("../elsewhere/t.scp", d + "/l.scp");
              return d + "/l.scp";
          },
          0666,
-         [](auto& d, auto& o) {
-             EXPECT_TRUE(fs::is_symlink(d + "/l.scp"));
-             EXPECT_EQ(readFile(o + "/t.scp"), "new bytes");
-             EXPECT_EQ(modeOf(o + "/t.scp"), 0600u);
-         },
+         o + "/t.scp",
+         0600,
          {"l.scp", "t.scp"}},
         {"a link to nothing yet makes its target",
-         [](auto& d, auto& o) {
+         [&] {
              fs::create_symlink(o + "/later.png", d + "/dangling.png");
              return d + "/dangling.png";
          },
          0666,
-         [](auto& d, auto& o) {
-             EXPECT_TRUE(fs::is_symlink(d + "/dangling.png"));
-             EXPECT_EQ(readFile(o + "/later.png"), "new bytes");
-         },
+         o + "/later.png",
+         0644,
          {"dangling.png", "later.png"}},
         {"a link to a device is written directly, as /dev/stdout",
-         [](auto& d, auto&) {
+         [&] {
              fs::create_symlink("/dev/null", d + "/stdout");
              return d + "/stdout";
          },
          0666,
-         [](auto& d, auto&) {
-             EXPECT_EQ(fs::read_symlink(d + "/stdout"), "/dev/null");
-             EXPECT_TRUE(fs::is_character_file("/dev/null"));
-         },
+         "",
+         0,
          {"stdout"}},
     };
     for (const Cell& c : cells) {
         SCOPED_TRACE(c.what);
-        fs::remove_all(dir_);
-        fs::remove_all(other_);
-        fs::create_directories(dir_);
-        fs::create_directories(other_);
-        const std::string path = c.prepare(dir_, other_);
+        fresh();
+        const std::string path = c.prepare();
         ASSERT_NO_THROW(WriteFileAtomically(path, "new bytes", c.newMode));
-        c.check(dir_, other_);
-        EXPECT_EQ(strays(c.names), std::vector<std::string>{});
+        if (!c.holder.empty()) {
+            EXPECT_EQ(readFile(c.holder), "new bytes");
+            EXPECT_EQ(modeOf(c.holder), c.mode);
+        }
+        if (c.holder != path) {
+            EXPECT_TRUE(fs::is_symlink(path));
+        }
+        EXPECT_EQ(names(), c.names);
     }
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
 TEST_F(AtomicFileTest, PipesAndStandardOutputAreWrittenWhereTheyAre) {
@@ -144,10 +134,10 @@ TEST_F(AtomicFileTest, PipesAndStandardOutputAreWrittenWhereTheyAre) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::string got;
     std::thread reader([&] { got = readFile(fifo); });
-    while (true) {  // the writer opens without waiting, so wait for the reader
+    for (bool done = false; !done;) {  // the writer opens without waiting for the reader
         try {
             WriteFileAtomically(fifo, "through the pipe");
-            break;
+            done = true;
         } catch (const FileWriteError& e) {
             ASSERT_EQ(e.err(), ENXIO) << e.what();
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -158,51 +148,41 @@ TEST_F(AtomicFileTest, PipesAndStandardOutputAreWrittenWhereTheyAre) {
     EXPECT_TRUE(fs::is_fifo(fifo));
 
     // "-" is standard output, never a file called "-".
-    const std::string captured = dir_ + "/captured";
     const int saved = ::dup(STDOUT_FILENO);
-    const int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int file = ::open((dir_ + "/captured").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(file, STDOUT_FILENO);
     ::close(file);
-    const std::string cwd = fs::current_path();
+    const fs::path cwd = fs::current_path();
     fs::current_path(dir_);
     EXPECT_NO_THROW(WriteFileAtomically("-", "image bytes"));
     fs::current_path(cwd);
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
-    EXPECT_EQ(readFile(captured), "image bytes");
-    EXPECT_EQ(strays({"pipe", "captured"}), std::vector<std::string>{});
+    EXPECT_EQ(readFile(dir_ + "/captured"), "image bytes");
+    EXPECT_EQ(names(), (Names{"captured", "pipe"}));
 }
 
 TEST_F(AtomicFileTest, FailuresLeaveTheFileAndNoTemporaryFile) {
     writeFile(dir_ + "/keep.csv", "kept");
     fs::create_directories(dir_ + "/folder.csv");
-    const std::string lonelyPipe = dir_ + "/nobody-reads";
-    ::mkfifo(lonelyPipe.c_str(), 0600);
-    struct Cell {
-        std::string path;
-        FileWriteStage stage;
-        const char* why;
-    } cells[] = {
-        {dir_ + "/folder.csv", FileWriteStage::Open, "it is a folder"},
-        {dir_ + "/none/x.csv", FileWriteStage::Open, "cannot create a file in"},
-        {lonelyPipe, FileWriteStage::Open, "no program reads the pipe"},  // and no hang
-        {"", FileWriteStage::Open, "no file name"},
+    ::mkfifo((dir_ + "/nobody-reads").c_str(), 0600);
+    const std::pair<std::string, const char*> cells[] = {
+        {dir_ + "/folder.csv", "it is a folder"},
+        {dir_ + "/none/x.csv", "cannot create a file in"},
+        {dir_ + "/nobody-reads", "no program reads the pipe"},  // and no hang
+        {"", "no file name"},
     };
-    for (const Cell& c : cells) {
+    for (const auto& [path, why] : cells) {
         try {
-            WriteFileAtomically(c.path, "x");
-            ADD_FAILURE() << c.path << " was written";
+            WriteFileAtomically(path, "x");
+            ADD_FAILURE() << path << " was written";
         } catch (const FileWriteError& e) {
-            EXPECT_EQ(e.stage(), c.stage) << c.path;
-            EXPECT_NE(e.description().find(c.why), std::string::npos) << e.description();
-            EXPECT_NE(e.description().find(c.path), std::string::npos) << e.description();
+            EXPECT_EQ(e.stage(), FileWriteStage::Open) << path;
+            EXPECT_NE(e.description().find(why), std::string::npos) << e.description();
+            EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
         }
     }
-    // A writer dropped before commit() leaves the old file.
-    {
-        AtomicFileWriter partial(dir_ + "/keep.csv");
-        partial.write("half");
-    }
+    AtomicFileWriter(dir_ + "/keep.csv").write("half");  // dropped before commit()
     EXPECT_EQ(readFile(dir_ + "/keep.csv"), "kept");
     // A read-only folder refuses the temporary file (root is not refused).
     if (::geteuid() != 0) {
@@ -211,7 +191,7 @@ TEST_F(AtomicFileTest, FailuresLeaveTheFileAndNoTemporaryFile) {
         ::chmod(dir_.c_str(), 0700);
         EXPECT_EQ(readFile(dir_ + "/keep.csv"), "kept");
     }
-    EXPECT_EQ(strays({"keep.csv", "folder.csv", "nobody-reads"}), std::vector<std::string>{});
+    EXPECT_EQ(names(), (Names{"folder.csv", "keep.csv", "nobody-reads"}));
 }
 
 TEST_F(AtomicFileTest, AStopSignalMidWriteRemovesTheTemporaryFiles) {
@@ -237,7 +217,7 @@ TEST_F(AtomicFileTest, AStopSignalMidWriteRemovesTheTemporaryFiles) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-        EXPECT_EQ(strays({}), std::vector<std::string>{});
+        EXPECT_EQ(names(), Names{});
     }
 }
 

@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <QDate>
 #include <QDateTime>
 #include <QLocale>
-#include <QTime>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -20,12 +18,9 @@ namespace {
 
 using test::readFile;
 
-constexpr const char* kTitle = "Wavecatch for Corvane Halvio";
-
 class ErrorHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        logFolder_ = home_.root() + "/module";
         std::filesystem::create_directories(logFolder_);
         ui_ = ScriptedUi::install();
     }
@@ -33,61 +28,67 @@ protected:
         ScriptedUi::uninstall();
         gErrorHandler.reset();
     }
-
-    std::vector<std::string> logLines(const std::string& path) {
+    std::vector<std::string> texts() const {
+        std::vector<std::string> out;
+        for (const auto& b : ui_->boxes()) out.push_back(b.text);
+        return out;
+    }
+    // The log's lines, each of which must end in CR LF.
+    static std::vector<std::string> logLines(const std::string& path) {
         const std::string text = readFile(path);
         std::vector<std::string> lines;
-        size_t pos = 0;
-        while (pos < text.size()) {
-            const size_t end = text.find("\r\n", pos);
+        for (size_t pos = 0, end; pos < text.size(); pos = end + 2) {
+            end = text.find("\r\n", pos);
             if (end == std::string::npos) {
                 ADD_FAILURE() << "line without CR LF: " << text.substr(pos);
                 break;
             }
             lines.push_back(text.substr(pos, end - pos));
-            pos = end + 2;
         }
         return lines;
     }
 
     test::TempHome home_;
-    std::string logFolder_;
+    std::string logFolder_ = home_.root() + "/module";
     std::shared_ptr<ScriptedUi> ui_;
 };
 
 TEST_F(ErrorHandlerTest, SendTypeAndTagChooseTheBox) {
     CErrorHandler handler(logFolder_);
-    const ErrorInfo error{7, "Device busy", "cvn.io"};
-    const std::string technical =
-        "Error in isConnected, Error \r\n 7,  Device busy\r\nError Source; cvn.io";
-    struct Case {
+    handler.SetHelpFileName("custom.hlp");
+    const std::string tech = "Error in isConnected\r\n 7,  Device busy\r\nError Source; cvn.io";
+    const std::string lines = "\r\n\r\n";
+    struct Cell {
         int32_t sendType;
         std::optional<int32_t> msgTag;    // nullopt: left out
         std::optional<std::string> text;  // nullopt: no box
-    };
-    const std::vector<Case> cases = {
-        {1, 115, "No connection.\r\n\r\n"},
-        {1, 116, "Incorrect model.\r\n\r\n"},
-        {1, 202, "Error retreiving scope data.\r\n\r\n"},
+        MsgButtons buttons = MsgButtons::OK;
+    } cells[] = {
+        {1, 115, "No connection." + lines},
+        {1, 116, "Incorrect model." + lines},
+        {1, 202, "Error retreiving scope data." + lines},
         {1, std::nullopt, ""},
-        {1, 999, "\r\n\r\n"},  // a number without text still gets its line breaks
-        {2, -1, "\r\n\r\n" + technical + "\r\n"},
-        {2, 115, "No connection.\r\n\r\n\r\n\r\n" + technical + "\r\n"},
-        {3, 115, technical},
-        {3, -1, technical},
+        {1, 999, lines},  // a number without text still gets its line breaks
+        {2, -1, lines + tech + "\r\n"},
+        {2, 115, "No connection." + lines + lines + tech + "\r\n"},
+        {3, 115, tech},
+        {3, -1, tech},
         {0, -1, std::nullopt},
         {0, 115, std::nullopt},
         {0, std::nullopt, std::nullopt},
         {4, 115, std::nullopt},
         {-1, 202, std::nullopt},
+        // Tag 111 is the help box, whatever the send type.
+        {0, 111, lines, MsgButtons::OKHelp},
+        {3, 111, lines, MsgButtons::OKHelp},
     };
-    for (const Case& c : cases) {
+    for (const Cell& c : cells) {
         ui_->reset();
-        if (c.msgTag) {
-            handler.HandleError(error, "isConnected, Error ", c.sendType, *c.msgTag);
-        } else {
-            handler.HandleError(error, "isConnected, Error ", c.sendType);
-        }
+        const ErrorInfo error{7, "Device busy", "cvn.io"};
+        if (c.msgTag)
+            handler.HandleError(error, "isConnected", c.sendType, *c.msgTag);
+        else
+            handler.HandleError(error, "isConnected", c.sendType);
         SCOPED_TRACE("sendType " + std::to_string(c.sendType) + " msgTag " +
                      (c.msgTag ? std::to_string(*c.msgTag) : "omitted"));
         if (!c.text) {
@@ -95,61 +96,34 @@ TEST_F(ErrorHandlerTest, SendTypeAndTagChooseTheBox) {
             continue;
         }
         ASSERT_EQ(ui_->boxes().size(), 1u);
-        const MessageBoxRequest& box = ui_->boxes()[0];
-        EXPECT_EQ(box.text, *c.text);
-        EXPECT_EQ(box.caption, kTitle);
-        EXPECT_EQ(box.icon, MsgIcon::Critical);
-        EXPECT_EQ(box.buttons, MsgButtons::OK);
-        EXPECT_EQ(box.helpFile, ModuleBaseName() + ".hlp");
-        EXPECT_EQ(box.helpContext, 1);
+        const MessageBoxRequest& b = ui_->boxes()[0];
+        EXPECT_EQ(b.text, *c.text);
+        EXPECT_EQ(std::tie(b.caption, b.icon, b.buttons, b.helpFile, b.helpContext),
+                  std::make_tuple(std::string("Wavecatch for Corvane Halvio"), MsgIcon::Critical,
+                                  c.buttons, std::string("custom.hlp"),
+                                  c.buttons == MsgButtons::OK ? 1 : 0));
     }
-
     ui_->reset();
-    handler.HandleError(error, "isConnected, Error ");
+    handler.HandleError(ErrorInfo{7, "d", "s"}, "isConnected");
     EXPECT_TRUE(ui_->boxes().empty()) << "both optional arguments left out";
-}
-
-TEST_F(ErrorHandlerTest, Tag111ShowsTheHelpBoxWhateverTheSendType) {
-    CErrorHandler handler(logFolder_);
-    handler.SetHelpFileName("custom.hlp");
-    for (int32_t sendType : {0, 1, 3}) {
-        ui_->reset();
-        handler.HandleError(ErrorInfo{1, "x", "y"}, "Proc", sendType, 111);
-        ASSERT_EQ(ui_->boxes().size(), 1u);
-        const MessageBoxRequest& box = ui_->boxes()[0];
-        EXPECT_EQ(box.text, "\r\n\r\n");
-        EXPECT_EQ(box.buttons, MsgButtons::OKHelp);
-        EXPECT_EQ(box.icon, MsgIcon::Critical);
-        EXPECT_EQ(box.caption, kTitle);
-        EXPECT_EQ(box.helpFile, "custom.hlp");
-    }
 }
 
 TEST_F(ErrorHandlerTest, TechnicalTextComesFromTheCaughtException) {
     CErrorHandler handler(logFolder_);
-    try {
-        throw Error(-2147220992, "Timeout expired", "cvn.io");
-    } catch (...) {
-        handler.HandleError("Inside GetWaveformData, Error ", 3);
-    }
-    try {
-        throw Error(0, "Zero", "src");
-    } catch (...) {
-        handler.HandleError("P", 3);
-    }
-    try {
-        throw std::runtime_error("bad things");
-    } catch (...) {
-        handler.HandleError("Q", 3);
-    }
+    const std::function<void()> throws[] = {
+        [] { throw Error(-2147220992, "Timeout expired", "cvn.io"); },
+        [] { throw std::runtime_error("bad things"); },
+    };
+    for (const auto& t : throws) try {
+            t();
+        } catch (...) {
+            handler.HandleError("P", 3);
+        }
     handler.HandleError("Outside", 3);  // no exception pending
-    ASSERT_EQ(ui_->boxes().size(), 4u);
-    EXPECT_EQ(ui_->boxes()[0].text,
-              "Error in Inside GetWaveformData, Error \r\n-2147220992,  Timeout expired\r\n"
-              "Error Source; cvn.io");
-    EXPECT_EQ(ui_->boxes()[1].text, "Error in P\r\n 0,  Zero\r\nError Source; src");
-    EXPECT_EQ(ui_->boxes()[2].text, "Error in Q\r\n 1,  bad things\r\nError Source; cvnWCHalv");
-    EXPECT_EQ(ui_->boxes()[3].text, "Error in Outside\r\n 0,  \r\nError Source; ");
+    EXPECT_EQ(texts(), (std::vector<std::string>{
+                           "Error in P\r\n-2147220992,  Timeout expired\r\nError Source; cvn.io",
+                           "Error in P\r\n 1,  bad things\r\nError Source; cvnWCHalv",
+                           "Error in Outside\r\n 0,  \r\nError Source; "}));
 }
 
 TEST_F(ErrorHandlerTest, NeverThrowsEvenWhenTheDisplayFails) {
@@ -161,116 +135,76 @@ TEST_F(ErrorHandlerTest, NeverThrowsEvenWhenTheDisplayFails) {
     };
     EXPECT_NO_THROW(handler.HandleError(ErrorInfo{5, "d", "s"}, "Proc", 1, 115));
     ASSERT_EQ(ui_->boxes().size(), 2u);
-    const MessageBoxRequest& failure = ui_->boxes()[1];
-    EXPECT_EQ(failure.text, "Error Handler failed\r\ndisplay gone");
-    EXPECT_EQ(failure.caption, "");
-    EXPECT_EQ(failure.buttons, MsgButtons::OK);
-
+    EXPECT_EQ(ui_->boxes()[1].text, "Error Handler failed\r\ndisplay gone");
     // A display that fails every time: the failure report fails too, silently.
-    ui_->reset();
     ui_->onMessageBox = [](const MessageBoxRequest&) -> MsgResult { throw 42; };
     EXPECT_NO_THROW(handler.HandleError(ErrorInfo{5, "d", "s"}, "Proc", 2, -1));
     EXPECT_NO_THROW(handler.HandleError(ErrorInfo{5, "d", "s"}, "Proc", 0, 111));
-    EXPECT_EQ(ui_->boxes().size(), 4u);
 }
 
-TEST_F(ErrorHandlerTest, StackKeepsTheNewestFifteenOnlyWhileLogging) {
+TEST_F(ErrorHandlerTest, StackKeepsTheNewestFifteenAndSavesThemOldestFirst) {
     CErrorHandler handler(logFolder_);
-    EXPECT_FALSE(handler.SaveLogToFile());
-    handler.AddToStack("ignored");
-    for (int i = 1; i <= CErrorHandler::stackSize; ++i) EXPECT_EQ(handler.stackEntry(i), "");
-
+    const std::string path = logFolder_ + "/Error" + ModuleBaseName() + ".txt";
+    EXPECT_EQ(handler.logFilePath(), path);
+    handler.AddToStack("ignored");  // only while logging
+    EXPECT_EQ(handler.stackEntry(1), "");
     handler.SetSaveLogToFile(true);
-    for (int i = 1; i <= 16; ++i) handler.AddToStack("N" + std::to_string(i));
-    EXPECT_EQ(handler.stackEntry(1), "N16");
-    EXPECT_EQ(handler.stackEntry(2), "N15");
-    EXPECT_EQ(handler.stackEntry(15), "N2");
-
-    // Reporting an error leaves the trace alone.
-    handler.HandleError(ErrorInfo{1, "d", "s"}, "Proc", 1, 115);
-    EXPECT_EQ(handler.stackEntry(1), "N16");
-}
-
-TEST_F(ErrorHandlerTest, SaveStackAppendsTheTraceOldestFirstAndClearsIt) {
-    CErrorHandler handler(logFolder_);
-    const std::string expectedPath = logFolder_ + "/Error" + ModuleBaseName() + ".txt";
-    EXPECT_EQ(handler.logFilePath(), expectedPath);
-
-    handler.SetSaveLogToFile(true);
-    handler.AddToStack("GetDataFromInstrument");
-    handler.AddToStack("A");         // one character: not written
-    handler.AddToStack("\xC3\xA9");  // one accented character: not written
+    for (int i = 1; i <= 16; ++i) handler.AddToStack(i < 14 ? "N" + std::to_string(i) : "A");
+    handler.AddToStack("\xC3\xA9");  // one character, accented or not: not written
     handler.AddToStack("cmdOK_click");
-
-    const QLocale locale = QLocale::system();
+    EXPECT_EQ(handler.stackEntry(15), "N4");
+    handler.HandleError(ErrorInfo{1, "d", "s"}, "Proc", 1, 115);  // leaves the trace alone
+    EXPECT_EQ(handler.stackEntry(1), "cmdOK_click");
     const QDateTime before = QDateTime::currentDateTime();
     handler.SaveStackToFile("isConnected");
     const QDateTime after = QDateTime::currentDateTime();
     handler.SaveStackToFile("Second");  // empty stack: header and procedure only
+    handler.LogProblem("settings file damaged");
 
-    const auto lines = logLines(expectedPath);
-    ASSERT_EQ(lines.size(), 6u);
-    const std::string prefix = "New stack,Corvane Wavecatch";
-    ASSERT_EQ(lines[0].rfind(prefix, 0), 0u) << lines[0];
+    const auto lines = logLines(path);
+    ASSERT_EQ(lines.size(), 17u);
     // The stamp is a short date, two blanks and a long time of some moment
     // between the calls around it.
+    const std::string prefix = "New stack,Corvane Wavecatch";
     bool stampMatches = false;
-    for (QDateTime t = before.addMSecs(-before.time().msec()); t <= after && !stampMatches;
-         t = t.addSecs(1)) {
-        const std::string stamp = locale.toString(t.date(), QLocale::ShortFormat).toStdString() +
-                                  "  " +
-                                  locale.toString(t.time(), QLocale::LongFormat).toStdString();
-        stampMatches = lines[0] == prefix + stamp;
-    }
+    const QLocale locale = QLocale::system();
+    for (QDateTime t = before.addMSecs(-before.time().msec()); t <= after; t = t.addSecs(1))
+        stampMatches |=
+            lines[0] == prefix + locale.toString(t.date(), QLocale::ShortFormat).toStdString() +
+                            "  " + locale.toString(t.time(), QLocale::LongFormat).toStdString();
     EXPECT_TRUE(stampMatches) << lines[0];
-    EXPECT_EQ(lines[1], "4: GetDataFromInstrument");
-    EXPECT_EQ(lines[2], "1: cmdOK_click");
-    EXPECT_EQ(lines[3], "Error in procedure isConnected");
-    EXPECT_EQ(lines[4].rfind(prefix, 0), 0u);
-    EXPECT_EQ(lines[5], "Error in procedure Second");
-    for (int i = 1; i <= CErrorHandler::stackSize; ++i) EXPECT_EQ(handler.stackEntry(i), "");
-
+    EXPECT_EQ(lines[1], "15: N4");
+    EXPECT_EQ(lines[10], "6: N13");
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 11, lines.end()),
+              (std::vector<std::string>{"1: cmdOK_click", "Error in procedure isConnected",
+                                        lines[13], "Error in procedure Second", lines[15],
+                                        "settings file damaged"}));
+    EXPECT_EQ(lines[13].rfind(prefix, 0), 0u);
+    EXPECT_EQ(lines[15].rfind("Problem,Corvane Wavecatch", 0), 0u);
     struct stat st {};
-    ASSERT_EQ(::stat(expectedPath.c_str(), &st), 0);
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-    handler.LogProblem("settings file damaged");
-    const auto more = logLines(expectedPath);
-    ASSERT_EQ(more.size(), 8u);
-    EXPECT_EQ(more[6].rfind("Problem,Corvane Wavecatch", 0), 0u);
-    EXPECT_EQ(more[7], "settings file damaged");
-    EXPECT_TRUE(ui_->boxes().empty());
-}
-
-TEST_F(ErrorHandlerTest, LogFallsBackToTheStateFolder) {
-    const std::string fallback = home_.stateHome() + "/cvnWCHalv/ErrorList.txt";
-    {
-        CErrorHandler handler(home_.root() + "/no/such/folder");
-        EXPECT_EQ(handler.logFilePath(), fallback);
-        EXPECT_TRUE(std::filesystem::is_directory(home_.stateHome() + "/cvnWCHalv"));
-        handler.SaveStackToFile("Proc");
-        EXPECT_EQ(readFile(fallback).find("Error in procedure Proc\r\n") == std::string::npos,
-                  false);
-    }
-    // A "folder" that is a file is no place for the log either.
-    test::writeFile(home_.root() + "/plainfile", "x");
-    CErrorHandler handler(home_.root() + "/plainfile");
-    EXPECT_EQ(handler.logFilePath(), fallback);
-
-    // Without XDG_STATE_HOME the state folder is below HOME.
-    ::unsetenv("XDG_STATE_HOME");
-    CErrorHandler homeHandler(home_.root() + "/no/such/folder");
-    EXPECT_EQ(homeHandler.logFilePath(), home_.root() + "/.local/state/cvnWCHalv/ErrorList.txt");
-    EXPECT_TRUE(ui_->boxes().empty());
-}
-
-TEST_F(ErrorHandlerTest, FailedLogWriteIsSilentAndKeepsTheStack) {
-    CErrorHandler handler(logFolder_);
-    handler.SetSaveLogToFile(true);
+    // A failed write is silent and keeps the stack.
     handler.AddToStack("Routine");
     std::filesystem::remove_all(logFolder_);
     EXPECT_NO_THROW(handler.SaveStackToFile("Proc"));
     EXPECT_EQ(handler.stackEntry(1), "Routine");
+    EXPECT_EQ(ui_->boxes().size(), 1u);
+}
+
+TEST_F(ErrorHandlerTest, LogFallsBackToTheStateFolder) {
+    const std::string fallback = home_.stateHome() + "/cvnWCHalv/ErrorList.txt";
+    CErrorHandler handler(home_.root() + "/no/such/folder");
+    EXPECT_EQ(handler.logFilePath(), fallback);
+    handler.SaveStackToFile("Proc");
+    EXPECT_NE(readFile(fallback).find("Error in procedure Proc\r\n"), std::string::npos);
+    // A "folder" that is a file is no place for the log either.
+    test::writeFile(home_.root() + "/plainfile", "x");
+    EXPECT_EQ(CErrorHandler(home_.root() + "/plainfile").logFilePath(), fallback);
+    // Without XDG_STATE_HOME the state folder is below HOME.
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(CErrorHandler(home_.root() + "/none").logFilePath(),
+              home_.root() + "/.local/state/cvnWCHalv/ErrorList.txt");
     EXPECT_TRUE(ui_->boxes().empty());
 }
 
@@ -280,15 +214,7 @@ TEST_F(ErrorHandlerTest, SharedInstanceIsCreatedOnDemand) {
     EXPECT_EQ(&first, gErrorHandler.get());
     EXPECT_EQ(&errorHandler(), &first);
     EXPECT_EQ(first.HelpFileName(), ModuleBaseName() + ".hlp");
-    gErrorHandler = std::make_shared<CErrorHandler>(logFolder_);
-    EXPECT_EQ(errorHandler().logFilePath(), gErrorHandler->logFilePath());
 }
-
-}  // namespace
-}  // namespace cvn
-
-namespace cvn {
-namespace {
 
 TEST(ModuleInfo, NamesTheBinaryThatHoldsTheCode) {
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");

@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
-#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -37,42 +36,46 @@ void whenModal(std::function<void(W*)> act) {
 TEST(QtUiServices, ShowsARealBoxAndReportsTheButtonClicked) {
     QtUiServices services;
     ASSERT_TRUE(QtUiServices::widgetsAvailable());
-
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    bool hasHelp = false;
-    whenModal<QMessageBox>([&](QMessageBox* box) {
-        title = box->windowTitle();
-        text = box->text();
-        icon = box->icon();
-        hasHelp = box->button(QMessageBox::Help) != nullptr;
-        box->button(QMessageBox::Cancel)->click();
-    });
-    MessageBoxRequest request;
-    request.text = "No connection, please try again.\r\nSecond line";
-    request.buttons = MsgButtons::OKCancel;
-    request.icon = MsgIcon::Exclamation;
-    EXPECT_EQ(services.messageBox(request), MsgResult::Cancel);
-    EXPECT_EQ(title, QString(kDefaultCaption));
-    EXPECT_EQ(text, QString("No connection, please try again.\nSecond line"));
-    EXPECT_EQ(icon, QMessageBox::Warning);
-    EXPECT_FALSE(hasHelp);
-
-    whenModal<QMessageBox>([&](QMessageBox* box) {
-        title = box->windowTitle();
-        icon = box->icon();
-        box->button(QMessageBox::Help)->click();
-    });
-    request.caption = "Wavecatch for Corvane Halvio";
-    request.buttons = MsgButtons::OKHelp;
-    request.icon = MsgIcon::Critical;
-    EXPECT_EQ(services.messageBox(request), MsgResult::Help);
-    EXPECT_EQ(title, QString("Wavecatch for Corvane Halvio"));
-    EXPECT_EQ(icon, QMessageBox::Critical);
+    struct Cell {
+        std::string caption;
+        MsgButtons buttons;
+        MsgIcon icon;
+        QMessageBox::StandardButton click;
+        MsgResult result;
+        QString title;
+        QMessageBox::Icon shown;
+        bool help;
+    } cells[] = {
+        {"", MsgButtons::OKCancel, MsgIcon::Exclamation, QMessageBox::Cancel, MsgResult::Cancel,
+         kDefaultCaption, QMessageBox::Warning, false},
+        {"Wavecatch for Corvane Halvio", MsgButtons::OKHelp, MsgIcon::Critical, QMessageBox::Help,
+         MsgResult::Help, "Wavecatch for Corvane Halvio", QMessageBox::Critical, true},
+    };
+    for (const Cell& c : cells) {
+        QString title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        bool hasHelp = false;
+        whenModal<QMessageBox>([&](QMessageBox* box) {
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            hasHelp = box->button(QMessageBox::Help) != nullptr;
+            box->button(c.click)->click();
+        });
+        MessageBoxRequest request;
+        request.text = "No connection, please try again.\r\nSecond line";
+        request.caption = c.caption;
+        request.buttons = c.buttons;
+        request.icon = c.icon;
+        EXPECT_EQ(services.messageBox(request), c.result);
+        EXPECT_EQ(title, c.title);
+        EXPECT_EQ(text, "No connection, please try again.\nSecond line");
+        EXPECT_EQ(icon, c.shown);
+        EXPECT_EQ(hasHelp, c.help);
+    }
 }
 
-TEST(QtUiServices, SaveDialogReturnsTheChosenFile) {
+TEST(QtUiServices, FileDialogsReturnTheChosenFileOrNothing) {
     test::TempHome home;
     QtUiServices services;
     const QString chosen = QString::fromStdString(home.root() + "/setup.scp");
@@ -81,12 +84,10 @@ TEST(QtUiServices, SaveDialogReturnsTheChosenFile) {
         static_cast<QDialog*>(dialog)->accept();  // public there, as the user's OK
     });
     FileDialogRequest request;
-    request.title = "Save setup";
     request.filter = "Setup files (*.scp);;All files (*)";
     request.defaultExt = "scp";
     request.initialDir = home.root();
     EXPECT_EQ(services.showSave(request), chosen.toStdString());
-
     whenModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
     EXPECT_EQ(services.showOpen(request), std::nullopt);
 }
@@ -105,26 +106,22 @@ TEST(QtUiServices, BusyCursorIsAState) {
 // run only after the call; processing pending events runs what is queued once.
 TEST(QtUiServices, WaitsBlockAndPendingEventsRunOnce) {
     QtUiServices services;
-    int timerFired = 0;
-    int posted = 0;
+    int timerFired = 0, posted = 0;
     QTimer::singleShot(0, qApp, [&] { ++timerFired; });
     QTimer::singleShot(10, qApp, [&] { ++timerFired; });
-    // An event posted from another thread while we wait, as input arrives.
-    std::thread poster([&] {
+    std::thread poster([&] {  // an event posted from another thread, as input arrives
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         QMetaObject::invokeMethod(
             qApp, [&] { ++posted; }, Qt::QueuedConnection);
     });
     services.wait(std::chrono::milliseconds(120));
     poster.join();
-    EXPECT_EQ(timerFired, 0) << "a timer fired inside the wait";
-    EXPECT_EQ(posted, 0) << "an event ran inside the wait";
+    EXPECT_EQ(timerFired + posted, 0) << "something ran inside the wait";
     QTRY_COMPARE(timerFired, 2);
     QTRY_COMPARE(posted, 1);
 
     // Events queued by the events being processed wait for the next pass.
-    int first = 0;
-    int second = 0;
+    int first = 0, second = 0;
     QMetaObject::invokeMethod(
         qApp,
         [&] {
@@ -134,8 +131,7 @@ TEST(QtUiServices, WaitsBlockAndPendingEventsRunOnce) {
         },
         Qt::QueuedConnection);
     services.processPendingEvents();
-    EXPECT_EQ(first, 1);
-    EXPECT_EQ(second, 0);
+    EXPECT_EQ(std::make_pair(first, second), std::make_pair(1, 0));
     services.processPendingEvents();
     EXPECT_EQ(second, 1);
 }

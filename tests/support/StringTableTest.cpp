@@ -1,16 +1,15 @@
-// The string table's texts and the "#" placeholder.
+// The string table's messages, the numbers without text, and the "#"
+// placeholder. Captions are checked where the forms are localised.
 #include <gtest/gtest.h>
 
-#include <utility>
-#include <vector>
-
+#include "support/LocalizeForm.h"
 #include "support/StringTable.h"
 
 namespace cvn {
 namespace {
 
-TEST(StringTable, HoldsEveryTextExactly) {
-    const std::vector<std::pair<int16_t, std::string>> expected = {
+TEST(StringTable, MessagesAndNumbersWithoutText) {
+    const std::pair<int16_t, const char*> texts[] = {
         {115, "No connection."},
         {116, "Incorrect model."},
         {117, "No connection, please try again."},
@@ -19,59 +18,41 @@ TEST(StringTable, HoldsEveryTextExactly) {
         {120, "Number of points to be returned for "},
         {121, "The instrument is not connected."},
         {202, "Error retreiving scope data."},
-        {300, "Channel 1"},
-        {301, "Channel 2"},
-        {302, "Channel 3"},
-        {303, "Channel 4"},
-        {304, "Pod 1 (D0-D7)"},
         {305, "Pod 2 (D8-D15)"},
-        {1003, "Close"},
-        {1004, "Cancel"},
-        {1005, "Find Instrument"},
-        {1006, "Get Waveform Data"},
-        {1007, "Scope Settings"},
-        {1008, "Set I/O"},
-        {1009, "Get Screen Image"},
-        {1010, "Get Waveform Data"},
-        {1011, "Waveform Selection"},
-        {1012, "Channel:"},
-        {1013, "Number of Points:"},
         {1014, "Change the number of points on the scope under Menu 'Setup Acquisition'"},
-        {1015, "Scope Settings"},
-        {1016, "Get setting from scope and save to file"},
-        {1017, "Open file and send settings to scope"},
-        {1018, "I/O Address:"},
-        {1019, "This Add-In supports the Corvane Halvio Series."},
-        {1020, "Find Instrument"},
-        {1021, "Image inverted"},
-        {1022, "OK"},
-        {1023, "Corvane Halvio Series Add-In"},
     };
-    for (const auto& [number, text] : expected) {
-        EXPECT_EQ(GetResString(number, "default"), text) << number;
-    }
-    // Numbers next to real ones, the font entries and the extremes have no text.
-    const std::vector<int16_t> missingNumbers = {0,   20,   21,   104,       114,      122,
-                                                 306, 1024, -115, INT16_MIN, INT16_MAX};
-    for (int16_t missing : missingNumbers) {
+    for (const auto& [number, text] : texts) EXPECT_EQ(GetResString(number, "-"), text) << number;
+    // Numbers next to real ones, the font entries and the extremes.
+    for (int16_t missing : {0, 20, 21, 104, 114, 122, 306, 1024, -115, INT16_MIN, INT16_MAX})
         EXPECT_EQ(GetResString(missing, "fallback"), "fallback") << missing;
-        EXPECT_EQ(GetResString(missing, ""), "") << missing;
-    }
 }
 
 TEST(StringTable, ReplacesOnlyTheFirstPlaceholder) {
-    EXPECT_EQ(ReplacePlaceholder(GetResString(118, ""), "250"),
-              "There are 250 thousand points available.");
-    EXPECT_EQ(ReplacePlaceholder("no placeholder here", "x"), "no placeholder here");
-    EXPECT_EQ(ReplacePlaceholder("#", "value"), "value");
-    EXPECT_EQ(ReplacePlaceholder("ends in #", "42"), "ends in 42");
-    EXPECT_EQ(ReplacePlaceholder("#start", "1"), "1start");
-    EXPECT_EQ(ReplacePlaceholder("a # b # c", "X"), "a X b # c");
-    EXPECT_EQ(ReplacePlaceholder("keep ## two", "v"), "keep v# two");
-    EXPECT_EQ(ReplacePlaceholder("empty # value", ""), "empty  value");
-    EXPECT_EQ(ReplacePlaceholder("", "v"), "");
-    // The value itself is not searched again.
-    EXPECT_EQ(ReplacePlaceholder("x#y", "#"), "x#y");
+    const std::tuple<const char*, const char*, const char*> cells[] = {
+        {"There are # thousand", "250", "There are 250 thousand"},
+        {"no placeholder here", "x", "no placeholder here"},
+        {"#", "value", "value"},
+        {"ends in #", "42", "ends in 42"},
+        {"a # b # c", "X", "a X b # c"},
+        {"keep ## two", "v", "keep v# two"},
+        {"empty # value", "", "empty  value"},
+        {"x#y", "#", "x#y"},  // the value itself is not searched again
+    };
+    for (const auto& [text, value, expected] : cells)
+        EXPECT_EQ(ReplacePlaceholder(text, value), expected) << text;
+}
+
+TEST(LocalizeForm, TagTextsBecomeNumbersTheWayTheFormsReadThem) {
+    const std::pair<const char*, std::optional<int16_t>> tags[] = {
+        {" 1023 ", 1023}, {"2.5", 2}, {"3.5", 4},    {"-7", -7},
+        {"32768", {}},    {"", {}},   {"12abc", {}}, {"inf", {}},
+    };
+    for (const auto& [text, number] : tags) EXPECT_EQ(TextToInt16(text), number) << text;
+    const std::pair<const char*, double> leading[] = {
+        {"1 0 1 1xyz", 1011}, {"  -2.5e1 and more", -25}, {"12e", 12}, {"none", 0}, {".", 0},
+    };
+    for (const auto& [text, number] : leading)
+        EXPECT_DOUBLE_EQ(LeadingNumber(text), number) << text;
 }
 
 }  // namespace
