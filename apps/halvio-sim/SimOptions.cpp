@@ -80,6 +80,12 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             o.faults.delayMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
         } else if (a == "--idn-delay-ms") {
             o.faults.idnDelayMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
+        } else if (a == "--acquire-ms") {
+            o.faults.acquireMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
+        } else if (a == "--never-trigger") {
+            o.faults.neverTrigger = true;
+        } else if (a == "--acquire-phase-step") {
+            o.faults.acquirePhaseStepDeg = ToNumber(a, value(), -360, 360);
         } else if (a == "--drop-after") {
             o.faults.dropAfter = ToNumber(a, value(), 0, 1000000000);
         } else if (a == "--garbage") {
@@ -177,6 +183,13 @@ std::string SimUsage() {
            "  --podN PATTERN     pattern of pod N (1-2): counter, walk, serial or uart (8N1\n"
            "                     on D0), with an optional \":<samples per step>\" (per bit\n"
            "                     for uart; pod 1 counter:1, pod 2 walk:8)\n"
+           "Acquisition:\n"
+           "  --acquire-ms N     a single acquisition (:SINGle) runs N ms, with bit 3 of\n"
+           "                     :OPER? set meanwhile (default 0: it completes at once)\n"
+           "  --acquire-phase-step DEG\n"
+           "                     each acquisition moves every channel's phase by DEG, so\n"
+           "                     consecutive records differ\n"
+           "  --never-trigger    a single acquisition never completes\n"
            "Faults:\n"
            "  --delay-ms N       wait N ms before every reply\n"
            "  --idn-delay-ms N   wait N ms before answering the identification\n"
