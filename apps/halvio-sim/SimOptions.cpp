@@ -86,6 +86,16 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             o.faults.neverTrigger = true;
         } else if (a == "--acquire-phase-step") {
             o.faults.acquirePhaseStepDeg = ToNumber(a, value(), -360, 360);
+        } else if (a == "--status-form") {
+            const std::string f = value();
+            if (f == "plain")
+                o.faults.statusForm = FaultConfig::StatusForm::Plain;
+            else if (f == "signed")
+                o.faults.statusForm = FaultConfig::StatusForm::Signed;
+            else if (f == "crlf")
+                o.faults.statusForm = FaultConfig::StatusForm::CrLf;
+            else
+                throw std::invalid_argument("--status-form needs plain, signed or crlf");
         } else if (a == "--drop-after") {
             o.faults.dropAfter = ToNumber(a, value(), 0, 1000000000);
         } else if (a == "--garbage") {
@@ -190,6 +200,7 @@ std::string SimUsage() {
            "                     each acquisition moves every channel's phase by DEG, so\n"
            "                     consecutive records differ\n"
            "  --never-trigger    a single acquisition never completes\n"
+           "  --status-form F    answer :OPER? as 8 (plain), +8 (signed) or 8\\r\\n (crlf)\n"
            "Faults:\n"
            "  --delay-ms N       wait N ms before every reply\n"
            "  --idn-delay-ms N   wait N ms before answering the identification\n"

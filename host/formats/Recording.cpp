@@ -65,6 +65,7 @@ std::optional<std::string> readString(hid_t on, const char* name) {
     if (H5Tis_variable_str(stored) > 0) {
         Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
         H5Tset_size(type, H5T_VARIABLE);
+        H5Tset_cset(type, H5Tget_cset(stored));
         char* value = nullptr;
         if (H5Aread(attr, type, &value) < 0 || value == nullptr) return std::nullopt;
         std::string text(value);

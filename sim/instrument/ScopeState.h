@@ -4,8 +4,8 @@
 // switches) that tests read back.
 #pragma once
 
-#include <cstddef>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -79,6 +79,8 @@ struct FaultConfig {
     // Each completed acquisition moves the phase of every channel's signal
     // by this much, so that consecutive acquisitions can be told apart.
     double acquirePhaseStepDeg = 0;
+    // How ":OPER?" is answered: "8" (plain), "+8" (signed), "8\r\n" (crlf).
+    enum class StatusForm { Plain, Signed, CrLf } statusForm = StatusForm::Plain;
 };
 
 struct ScopeState {

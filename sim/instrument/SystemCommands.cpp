@@ -125,8 +125,17 @@ void RegisterSystemCommands(CommandTable& t) {
         }
         c.state.Acquire();
     });
-    t.add(":OPERegister[:CONDition]?",
-          [](CommandContext& c) { c.reply(std::to_string(c.state.OperationCondition())); });
+    t.add(":OPERegister[:CONDition]?", [](CommandContext& c) {
+        const std::string n = std::to_string(c.state.OperationCondition());
+        switch (c.state.faults.statusForm) {
+            case FaultConfig::StatusForm::Signed:
+                return c.reply("+" + n);
+            case FaultConfig::StatusForm::CrLf:
+                return c.reply(n + "\r");  // the line feed follows every reply
+            default:
+                return c.reply(n);
+        }
+    });
     t.add(":OPERegister:EVENt?",
           [](CommandContext& c) { c.reply(std::to_string(c.state.OperationCondition())); });
 }
