@@ -25,6 +25,9 @@ namespace py = pybind11;
 
 namespace cvn::python {
 
+// Session.record (RecordSession.cpp).
+void AddRecordMethod(py::module_& m, py::object session);
+
 namespace {
 
 host::BenchTarget targetOf(const py::object& self) {
@@ -174,23 +177,24 @@ void addMethod(py::object& cls, const char* name, py::cpp_function f) {
 
 // Adds the bench methods to Session and the bench functions and types to m.
 void AddBenchMethods(py::module_& m, py::object session) {
-    m.doc() = py::str(m.doc()).cast<std::string>() +
-              "\n"
-              "The whole bench, with the add-in's own routines (the same commands, texts and\n"
-              "files as its dialog):\n\n"
-              "    s = wavecatch.Session(address=\"192.168.1.20:5025\")\n"
-              "    for m in s.measure(source=\"CHAN1\"):      # the Measurement tab\n"
-              "        print(m.name, m.text, m.value, m.unit)  # Freqeuncy +1.00000kHz 1000.0 Hz\n"
-              "    s.save_setup(\"bench.scp\")                # the Scope Settings tab\n"
-              "    s.restore_setup(\"bench.scp\")\n"
-              "    s.screen(\"screen.png\")                   # the screen image\n"
-              "    s.query(\"*IDN?\"); s.write(\":RUN\")        # raw SCPI\n"
-              "    s.query_block(\":DISPlay:DATA? BMP, SCReen\")\n"
-              "    wavecatch.find(hosts=[\"192.168.1.20\"])    # Find Instrument\n\n"
-              "Session: capture, measure, save_setup, restore_setup, screen, query, write,\n"
-              "query_block, setting, set_setting. Functions: find, supported_instruments,\n"
-              "version. Failures raise wavecatch.Error with the system's text, for example\n"
-              "\"Not a compatible file\" or \"No connection.\".\n";
+    m.doc() =
+        py::str(m.doc()).cast<std::string>() +
+        "\n"
+        "The whole bench, with the add-in's own routines (the same commands, texts and\n"
+        "files as its dialog):\n\n"
+        "    s = wavecatch.Session(address=\"192.168.1.20:5025\")\n"
+        "    for m in s.measure(source=\"CHAN1\"):      # the Measurement tab\n"
+        "        print(m.name, m.text, m.value, m.unit)  # Freqeuncy +1.00000kHz 1000.0 Hz\n"
+        "    s.save_setup(\"bench.scp\")                # the Scope Settings tab\n"
+        "    s.restore_setup(\"bench.scp\")\n"
+        "    s.screen(\"screen.png\")                   # the screen image\n"
+        "    s.query(\"*IDN?\"); s.write(\":RUN\")        # raw SCPI\n"
+        "    s.query_block(\":DISPlay:DATA? BMP, SCReen\")\n"
+        "    wavecatch.find(hosts=[\"192.168.1.20\"])    # Find Instrument\n\n"
+        "Session: capture, record, measure, save_setup, restore_setup, screen, query, write,\n"
+        "query_block, setting, set_setting. Functions: find, supported_instruments,\n"
+        "version. Failures raise wavecatch.Error with the system's text, for example\n"
+        "\"Not a compatible file\" or \"No connection.\".\n";
     // Every text an instrument had a say in goes to Python as str, whatever
     // its bytes (Utf8Text: a byte that is not UTF-8 is read as Latin-1).
     const auto text = [](std::string host::MeasureRow::*field) {
@@ -302,6 +306,7 @@ void AddBenchMethods(py::module_& m, py::object session) {
           "hosts: LAN hosts to ask (\"192.168.1.20\", \"scope:5025\"). serial=True writes to "
           "every serial port and lan=True broadcasts on the local networks, so both are off "
           "unless asked.");
+    AddRecordMethod(m, session);
 }
 
 }  // namespace cvn::python
