@@ -26,6 +26,9 @@ namespace py = pybind11;
 
 namespace cvn::python {
 
+// Session.record (RecordSession.cpp).
+void AddRecordMethod(py::module_& m, py::object session);
+
 namespace {
 
 host::BenchTarget targetOf(const py::object& self) {
@@ -199,7 +202,7 @@ void AddBenchMethods(py::module_& m, py::object session) {
               "    s.query(\"*IDN?\"); s.write(\":RUN\")        # raw SCPI\n"
               "    s.query_block(\":DISPlay:DATA? BMP, SCReen\")\n"
               "    wavecatch.find(hosts=[\"192.168.1.20\"])    # Find Instrument\n\n"
-              "Session: capture, measure, save_setup, restore_setup, screen, query, write,\n"
+              "Session: capture, record, measure, save_setup, restore_setup, screen, query, write,\n"
               "query_block, setting, set_setting. Functions: find, supported_instruments,\n"
               "version. Failures raise wavecatch.Error with the system's text, for example\n"
               "\"Not a compatible file\" or \"No connection.\".\n";
@@ -319,6 +322,7 @@ void AddBenchMethods(py::module_& m, py::object session) {
           "hosts: LAN hosts to ask (\"192.168.1.20\", \"scope:5025\"). serial=True writes to "
           "every serial port and lan=True broadcasts on the local networks, so both are off "
           "unless asked.");
+    AddRecordMethod(m, session);
 }
 
 }  // namespace cvn::python

@@ -41,6 +41,8 @@ namespace cvn::python {
 
 // Measurements, setup files, screen, raw SCPI and find (BenchSession.cpp).
 void AddBenchMethods(py::module_& m, py::object session);
+// A Capture object (the type Session.capture returns) holding r.
+py::object CaptureObject(host::CaptureResult r);
 
 namespace {
 
@@ -216,6 +218,34 @@ std::string ResolveModule(const std::optional<std::string>& module) {
     return path;
 }
 
+// The Python view of a capture's result: its data sets in the add-in's
+// order, the failed ones marked among the others.
+Capture CaptureOf(host::CaptureResult r) {
+    Capture c;
+    c.result = std::make_shared<const host::CaptureResult>(r);
+    c.dataType = r.dataType;
+    c.actionType = r.actionType;
+    // The scope's words, as str whatever their bytes.
+    c.model = host::Utf8Text(r.model);
+    c.cancelled = r.cancel || !r.failed.empty();
+    c.warning = host::Utf8Text(r.warning);
+    c.xyDescription = host::Utf8Text(r.xyDescription);
+    if ((r.actionType & 1) && !r.bmpPath.empty()) c.imagePath = r.bmpPath;
+    // In the add-in's order, the failed sets marked among the others.
+    std::vector<host::AxisGroup> groups = host::AxisGroups(r.xyDescription);
+    size_t good = 0;
+    for (size_t b = 0, f = 0; good < r.sets.size() || f < r.failed.size(); ++b) {
+        if (f < r.failed.size() && r.failed[f].block == b) {
+            py::object d = py::cast(Convert(r.failed[f++], groups));
+            c.datasets.append(d);
+            c.failed.append(d);
+        } else if (good < r.sets.size()) {
+            c.datasets.append(py::cast(Convert(r.sets[good++], groups)));
+        }
+    }
+    return c;
+}
+
 class Session {
 public:
     Session(std::optional<std::string> address, std::optional<std::string> module,
@@ -292,29 +322,7 @@ public:
             raise(kCancelled, "No data: the capture was cancelled or no scope answered at " +
                                   where + " (" + whyText() + ")");
         }
-        Capture c;
-        c.result = std::make_shared<const host::CaptureResult>(r);
-        c.dataType = r.dataType;
-        c.actionType = r.actionType;
-        // The scope's words, as str whatever their bytes.
-        c.model = host::Utf8Text(r.model);
-        c.cancelled = r.cancel || !r.failed.empty();
-        c.warning = host::Utf8Text(r.warning);
-        c.xyDescription = host::Utf8Text(r.xyDescription);
-        if ((r.actionType & 1) && !r.bmpPath.empty()) c.imagePath = r.bmpPath;
-        // In the add-in's order, the failed sets marked among the others.
-        std::vector<host::AxisGroup> groups = host::AxisGroups(r.xyDescription);
-        size_t good = 0;
-        for (size_t b = 0, f = 0; good < r.sets.size() || f < r.failed.size(); ++b) {
-            if (f < r.failed.size() && r.failed[f].block == b) {
-                py::object d = py::cast(Convert(r.failed[f++], groups));
-                c.datasets.append(d);
-                c.failed.append(d);
-            } else if (good < r.sets.size()) {
-                c.datasets.append(py::cast(Convert(r.sets[good++], groups)));
-            }
-        }
-        return c;
+        return CaptureOf(std::move(r));
     }
 
 private:
@@ -416,6 +424,11 @@ std::string Repr(const Capture& c) {
 }
 
 }  // namespace
+
+py::object CaptureObject(host::CaptureResult r) {
+    return py::cast(CaptureOf(std::move(r)));
+}
+
 }  // namespace cvn::python
 
 PYBIND11_MODULE(wavecatch, m) {

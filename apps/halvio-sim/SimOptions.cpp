@@ -80,6 +80,22 @@ SimOptions ParseSimOptions(const std::vector<std::string>& args) {
             o.faults.delayMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
         } else if (a == "--idn-delay-ms") {
             o.faults.idnDelayMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
+        } else if (a == "--acquire-ms") {
+            o.faults.acquireMs = static_cast<int>(ToNumber(a, value(), 0, 600000));
+        } else if (a == "--never-trigger") {
+            o.faults.neverTrigger = true;
+        } else if (a == "--acquire-phase-step") {
+            o.faults.acquirePhaseStepDeg = ToNumber(a, value(), -360, 360);
+        } else if (a == "--status-form") {
+            const std::string f = value();
+            if (f == "plain")
+                o.faults.statusForm = FaultConfig::StatusForm::Plain;
+            else if (f == "signed")
+                o.faults.statusForm = FaultConfig::StatusForm::Signed;
+            else if (f == "crlf")
+                o.faults.statusForm = FaultConfig::StatusForm::CrLf;
+            else
+                throw std::invalid_argument("--status-form needs plain, signed or crlf");
         } else if (a == "--drop-after") {
             o.faults.dropAfter = ToNumber(a, value(), 0, 1000000000);
         } else if (a == "--garbage") {
@@ -177,6 +193,14 @@ std::string SimUsage() {
            "  --podN PATTERN     pattern of pod N (1-2): counter, walk, serial or uart (8N1\n"
            "                     on D0), with an optional \":<samples per step>\" (per bit\n"
            "                     for uart; pod 1 counter:1, pod 2 walk:8)\n"
+           "Acquisition:\n"
+           "  --acquire-ms N     a single acquisition (:SINGle) runs N ms, with bit 3 of\n"
+           "                     :OPER? set meanwhile (default 0: it completes at once)\n"
+           "  --acquire-phase-step DEG\n"
+           "                     each acquisition moves every channel's phase by DEG, so\n"
+           "                     consecutive records differ\n"
+           "  --never-trigger    a single acquisition never completes\n"
+           "  --status-form F    answer :OPER? as 8 (plain), +8 (signed) or 8\\r\\n (crlf)\n"
            "Faults:\n"
            "  --delay-ms N       wait N ms before every reply\n"
            "  --idn-delay-ms N   wait N ms before answering the identification\n"

@@ -25,6 +25,7 @@ struct CommandRow {
 constexpr CommandRow kCommands[] = {
     {"demo", "capture from the built-in simulator and save the results", CmdDemo},
     {"capture", "fetch data from a scope through the add-in and save it", CmdCapture},
+    {"record", "record acquisitions unattended into one HDF5 file or sr sessions", CmdRecord},
     {"scope", "drive a scope through the add-in's CScope object", CmdScope},
     {"measure", "read the scope's quick measurements (the Measurement tab)", CmdMeasure},
     {"setup", "save the scope's setup to a file, or send a file back", CmdSetup},

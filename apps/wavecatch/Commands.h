@@ -36,6 +36,7 @@ int CmdGet(const std::vector<std::string>& args, std::ostream& out, std::ostream
 int CmdLet(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdCall(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdCapture(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int CmdRecord(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdDemo(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int CmdDoctor(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // The bench commands: the add-in's own routines without its dialog.

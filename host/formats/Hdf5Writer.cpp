@@ -3,6 +3,7 @@
 
 #include <hdf5.h>
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -34,7 +35,8 @@ private:
 
 class Writer {
 public:
-    explicit Writer(std::string path) : path_(std::move(path)) {}
+    explicit Writer(std::string path, bool fixedStrings = false)
+        : path_(std::move(path)), fixed_(fixedStrings) {}
 
     void check(bool ok, const std::string& what) const {
         if (!ok) throw Error(kFileError, "Cannot write " + path_ + ": " + what, "wavecatch");
@@ -42,13 +44,18 @@ public:
 
     void attribute(hid_t on, const char* name, const std::string& text) const {
         Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
-        check(type.valid() && H5Tset_size(type, H5T_VARIABLE) >= 0 &&
-                  H5Tset_cset(type, H5T_CSET_UTF8) >= 0,
-              "string type");
+        check(
+            type.valid() &&
+                H5Tset_size(type, fixed_ ? std::max<size_t>(text.size(), 1) : H5T_VARIABLE) >= 0 &&
+                H5Tset_cset(type, H5T_CSET_UTF8) >= 0,
+            "string type");
         Handle space(H5Screate(H5S_SCALAR), H5Sclose);
         Handle attr(H5Acreate2(on, name, type, space, H5P_DEFAULT, H5P_DEFAULT), H5Aclose);
         const char* value = text.c_str();
-        check(attr.valid() && H5Awrite(attr, type, &value) >= 0, name);
+        check(attr.valid() && H5Awrite(attr, type,
+                                       fixed_ ? static_cast<const void*>(value)
+                                              : static_cast<const void*>(&value)) >= 0,
+              name);
     }
 
     void attribute(hid_t on, const char* name, int32_t number) const {
@@ -134,6 +141,7 @@ public:
 
 private:
     std::string path_;
+    bool fixed_;
 };
 
 // The group "extras": what makes the file a complete record (see
@@ -178,6 +186,35 @@ void writeExtras(const Writer& w, hid_t file, const CaptureResult& r) {
 
 }  // namespace
 
+void WriteHdf5Capture(int64_t loc, const CaptureResult& r, const std::string& path,
+                      bool fixedStrings) {
+    const Writer w(path, fixedStrings);
+    w.attribute(loc, "model", r.model);
+    w.attribute(loc, "dataType", r.dataType);
+    w.attribute(loc, "actionType", r.actionType);
+    w.attribute(loc, "xyDescription", r.xyDescription);
+    std::vector<AxisGroup> axes = AxisGroups(r.xyDescription);
+    std::set<std::string> used;
+    for (const DataSet& s : r.sets) {
+        std::string name = s.name;
+        for (int n = 2; used.count(name); ++n) name = s.name + "-" + std::to_string(n);
+        used.insert(name);
+        Handle group(H5Gcreate2(loc, name.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                     H5Gclose);
+        w.check(group.valid(), "group " + name);
+        w.rawData(group, s.raw);
+        const AxisGroup axis = AxisGroupFor(s.block.sourceCode, axes);
+        w.attribute(group, "preamble", s.block.ToNumbers());
+        w.attribute(group, "source_code", s.block.sourceCode);
+        w.attribute(group, "source", SettingsSourceName(s.block.sourceCode));
+        w.attribute(group, "x_units", axis.xUnits);
+        w.attribute(group, "y_units", axis.yUnits);
+        w.attribute(group, "x_description", axis.xLabel);
+        w.attribute(group, "y_description", axis.yLabel);
+    }
+    if (r.extras) writeExtras(w, loc, r);
+}
+
 void WriteHdf5(const CaptureResult& r, const std::string& path) {
     AtomicFileWriter file(path);
     const Writer w(path);
@@ -188,30 +225,7 @@ void WriteHdf5(const CaptureResult& r, const std::string& path) {
         Handle h5(H5Fcreate(file.tempPath().c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT),
                   H5Fclose);
         w.check(h5.valid(), "HDF5 cannot create it");
-        w.attribute(h5, "model", r.model);
-        w.attribute(h5, "dataType", r.dataType);
-        w.attribute(h5, "actionType", r.actionType);
-        w.attribute(h5, "xyDescription", r.xyDescription);
-        std::vector<AxisGroup> axes = AxisGroups(r.xyDescription);
-        std::set<std::string> used;
-        for (const DataSet& s : r.sets) {
-            std::string name = s.name;
-            for (int n = 2; used.count(name); ++n) name = s.name + "-" + std::to_string(n);
-            used.insert(name);
-            Handle group(H5Gcreate2(h5, name.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
-                         H5Gclose);
-            w.check(group.valid(), "group " + name);
-            w.rawData(group, s.raw);
-            const AxisGroup axis = AxisGroupFor(s.block.sourceCode, axes);
-            w.attribute(group, "preamble", s.block.ToNumbers());
-            w.attribute(group, "source_code", s.block.sourceCode);
-            w.attribute(group, "source", SettingsSourceName(s.block.sourceCode));
-            w.attribute(group, "x_units", axis.xUnits);
-            w.attribute(group, "y_units", axis.yUnits);
-            w.attribute(group, "x_description", axis.xLabel);
-            w.attribute(group, "y_description", axis.yLabel);
-        }
-        if (r.extras) writeExtras(w, h5, r);
+        WriteHdf5Capture(h5, r, path);
         w.check(H5Fflush(h5, H5F_SCOPE_GLOBAL) >= 0, "HDF5 cannot flush it");
     }
     file.commit();

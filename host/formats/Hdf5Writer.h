@@ -25,5 +25,12 @@ inline constexpr const char* kExtrasGroup = "extras";
 
 // Writes the file at path (atomically); throws cvn::Error when that fails.
 void WriteHdf5(const CaptureResult& result, const std::string& path);
+// Writes what WriteHdf5 puts in the file (attributes, data set groups,
+// extras) into `loc`, an open HDF5 file or group; path names it in errors.
+// fixedStrings stores text attributes at their own length instead of as
+// variable-length strings, whose heap space HDF5 never gives back when
+// the group holding them is deleted.
+void WriteHdf5Capture(int64_t loc, const CaptureResult& result, const std::string& path,
+                      bool fixedStrings = false);
 
 }  // namespace cvn::host

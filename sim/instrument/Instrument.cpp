@@ -201,6 +201,8 @@ Response Instrument::Run(std::string_view message, bool record) {
             state_.PushError(scpi_error::kUndefinedHeader, "Undefined header");
             continue;
         }
+        // An armed single acquisition ends in its own time, seen by the next command.
+        state_.Advance(std::chrono::steady_clock::now());
         CommandContext ctx(state_, cache_, c, *match);
         ctx.replay = [this](std::string_view nested) { Run(nested, false); };
         (*match->handler)(ctx);

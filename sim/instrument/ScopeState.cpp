@@ -2,6 +2,7 @@
 #include "sim/instrument/ScopeState.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "sim/instrument/ModelCatalog.h"
 #include "sim/instrument/ScpiParser.h"
@@ -140,6 +141,26 @@ long ScopeState::TransferPoints() const {
 void ScopeState::Acquire() {
     ++acquisitions;
     run = RunState::Stopped;
+    singleDue.reset();
+    if (faults.acquirePhaseStepDeg != 0) {
+        constexpr double kTurn = 6.283185307179586;
+        for (SignalConfig& s : signal)
+            s.phase = std::fmod(s.phase + faults.acquirePhaseStepDeg * kTurn / 360.0, kTurn);
+    }
+}
+
+void ScopeState::Single(std::chrono::steady_clock::time_point now) {
+    if (faults.acquireMs <= 0 && !faults.neverTrigger) {
+        Acquire();
+        return;
+    }
+    run = RunState::Running;
+    singleDue = faults.neverTrigger ? std::chrono::steady_clock::time_point::max()
+                                    : now + std::chrono::milliseconds(faults.acquireMs);
+}
+
+void ScopeState::Advance(std::chrono::steady_clock::time_point now) {
+    if (singleDue && now >= *singleDue) Acquire();
 }
 
 std::optional<Source> ParseSource(std::string_view text) {

@@ -4,6 +4,7 @@
 // switches) that tests read back.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -71,6 +72,15 @@ struct FaultConfig {
     // this source's transfer when set, every source's otherwise.
     std::optional<Source> faultSource;
     std::string measureReply;  // non-empty: the reply to every measurement query
+    // A single acquisition (":SINGle") runs this long before it stops, with
+    // the run bit of ":OPER?" set meanwhile; 0 completes it at once.
+    int acquireMs = 0;
+    bool neverTrigger = false;  // a single acquisition never completes
+    // Each completed acquisition moves the phase of every channel's signal
+    // by this much, so that consecutive acquisitions can be told apart.
+    double acquirePhaseStepDeg = 0;
+    // How ":OPER?" is answered: "8" (plain), "+8" (signed), "8\r\n" (crlf).
+    enum class StatusForm { Plain, Signed, CrLf } statusForm = StatusForm::Plain;
 };
 
 struct ScopeState {
@@ -147,6 +157,12 @@ struct ScopeState {
     long TransferPoints() const;
     // Completes one acquisition (":SINGle", ":DIGitize") and stops.
     void Acquire();
+    // ":SINGle": completes at once, or arms a single acquisition that runs
+    // for faults.acquireMs (for ever when faults.neverTrigger).
+    void Single(std::chrono::steady_clock::time_point now);
+    // Completes an armed single acquisition whose time has come.
+    void Advance(std::chrono::steady_clock::time_point now);
+    std::optional<std::chrono::steady_clock::time_point> singleDue;
     int OperationCondition() const { return run == RunState::Running ? 8 : 0; }
 };
 

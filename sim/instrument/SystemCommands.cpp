@@ -107,19 +107,35 @@ void RegisterSystemCommands(CommandTable& t) {
         }
     });
 
-    t.add(":RUN", [](CommandContext& c) { c.state.run = RunState::Running; });
-    t.add(":STOP", [](CommandContext& c) { c.state.run = RunState::Stopped; });
-    // The simulated trigger is always ready, so a single run or a digitize
-    // completes at once and leaves the scope stopped.
-    t.add(":SINGle", [](CommandContext& c) { c.state.Acquire(); });
+    t.add(":RUN", [](CommandContext& c) {
+        c.state.run = RunState::Running;
+        c.state.singleDue.reset();
+    });
+    t.add(":STOP", [](CommandContext& c) {
+        c.state.run = RunState::Stopped;
+        c.state.singleDue.reset();
+    });
+    // The simulated trigger is always ready: a single run completes after
+    // its acquisition time (at once by default), a digitize at once; both
+    // leave the scope stopped.
+    t.add(":SINGle", [](CommandContext& c) { c.state.Single(std::chrono::steady_clock::now()); });
     t.add(":DIGitize", [](CommandContext& c) {
         for (size_t i = 0; i < c.argCount(); ++i) {
             if (!c.sourceArg(i)) return;
         }
         c.state.Acquire();
     });
-    t.add(":OPERegister[:CONDition]?",
-          [](CommandContext& c) { c.reply(std::to_string(c.state.OperationCondition())); });
+    t.add(":OPERegister[:CONDition]?", [](CommandContext& c) {
+        const std::string n = std::to_string(c.state.OperationCondition());
+        switch (c.state.faults.statusForm) {
+            case FaultConfig::StatusForm::Signed:
+                return c.reply("+" + n);
+            case FaultConfig::StatusForm::CrLf:
+                return c.reply(n + "\r");  // the line feed follows every reply
+            default:
+                return c.reply(n);
+        }
+    });
     t.add(":OPERegister:EVENt?",
           [](CommandContext& c) { c.reply(std::to_string(c.state.OperationCondition())); });
 }

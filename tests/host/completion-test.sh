@@ -18,7 +18,7 @@ expect() {
         status=1
     fi
 }
-for cmd in measure setup screen find scpi capture demo doctor show; do
+for cmd in measure setup screen find scpi capture demo doctor show record; do
     expect "$cmd" _wavecatch "$wavecatch" "${cmd:0:3}"
 done
 expect --address _wavecatch "$wavecatch" measure --
@@ -29,4 +29,5 @@ expect --host _wavecatch "$wavecatch" find --h
 expect --from _wavecatch "$wavecatch" setup restore --f
 expect restore _wavecatch "$wavecatch" setup re
 expect --chan1 _halvio_sim "$sim" --ch
+expect --max-size _wavecatch "$wavecatch" record --max
 exit $status
