@@ -251,7 +251,8 @@ TEST_F(HostTest, SigrokFilesStateTheRateOrAreLeftOut) {
         {1e-6, 1e-6, 1000, "Samplerate: 1000000\n", nullptr},
         {1.0, 1.0, 100, "Samplerate: 1\n", nullptr},
         {7e-4, 7e-4, 1000, "Samplerate: 1429\n", nullptr},  // 1428.57 Hz: 0.3 samples at the end
-        {7e-4, 7e-4, 5000, nullptr, "the sample rate 1428.57 Hz is not a whole number of hertz"},
+        // 0.6 samples off at the end: more than half a sample.
+        {7e-4, 7e-4, 2000, nullptr, "the sample rate 1428.57 Hz is not a whole number of hertz"},
         {0.4, 0.4, 100, nullptr, "the sample rate 2.5 Hz is not a whole number of hertz"},
         {5.0, 5.0, 100, nullptr, "the sample rate 0.2 Hz is below 1 Hz"},
         {0.0, 0.0, 100, nullptr, "CH1 has no usable x increment"},
