@@ -38,12 +38,9 @@ protected:
     }
 
     Run capture(const std::string& dir, const std::string& formats, bool extras = true) {
-        std::vector<std::string> args = {"capture",      "--module",       kModulePath, "--address",
-                                         sim_.address(), "--registry-key", kKey,        "--points",
-                                         "1000",         "--out",          dir,         "--format",
-                                         formats};
-        if (!extras) args.push_back("--no-extras");
-        return run(args);
+        std::vector<std::string> extra = {"--format", formats};
+        if (!extras) extra.push_back("--no-extras");
+        return run(captureArgs(sim_.address(), kKey, dir, extra));
     }
     Run bench(std::vector<std::string> args) {
         args.insert(args.begin() + 1, {"--address", sim_.address()});
@@ -65,9 +62,6 @@ protected:
         }
         return {};
     }
-    static QJsonObject json(const std::string& text) {
-        return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
-    }
     std::string write(const std::string& name, const std::string& bytes) {
         const std::string path = home_.root() + "/" + name;
         WriteFileAtomically(path, bytes);
@@ -87,21 +81,16 @@ TEST_F(CaptureExtrasTest, ExtrasAreWhatTheBenchCommandsGiveAndTheSetupGoesBack) 
     const Run m = bench({"measure", "--json"});
     ASSERT_EQ(m.status, 0) << m.err;
     ASSERT_EQ(bench({"screen", "--out", bmp}).status, 0);
-    const std::string command = "/usr/bin/python3 " CVN_EXTRAS_CHECKER " '" + h5 + "' '" + scp +
-                                "' '" + write("m.json", m.out) + "' '" + bmp + "' 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buf[512];
-    while (size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    EXPECT_EQ(::pclose(pipe), 0) << out;
+    const auto [status, out] = shell("/usr/bin/python3 " CVN_EXTRAS_CHECKER " '" + h5 + "' '" +
+                                     scp + "' '" + write("m.json", m.out) + "' '" + bmp + "' 2>&1");
+    EXPECT_EQ(status, 0) << out;
 
     const Run shown = run({"show", h5});
     ASSERT_EQ(shown.status, 0) << shown.err;
     for (const char* part : {"scope:       CORVANE,MSOHX5104,", "CH1           1000 points  ",
                              "CH2", "Freqeuncy    +2.50000kHz", "setup:       "})
         EXPECT_NE(shown.out.find(part), std::string::npos) << part << "\n" << shown.out;
-    const QJsonObject o = json(run({"show", h5, "--json"}).out);
+    const QJsonObject o = json(run({"show", h5, "--json"}).out).object();
     EXPECT_EQ(o["sources"].toArray()[0].toObject()["points"].toInt(), 1000);
     EXPECT_EQ(o["extras"].toObject()["measurements"].toObject()["rows"].toArray().size(), 24);
 
@@ -133,11 +122,10 @@ TEST_F(CaptureExtrasTest, OnlyAnH5CaptureWithExtrasAsksTheScopeMore) {
     const std::string bare = home_.root() + "/h50/capture.h5";
     const Run shown = run({"show", bare, "--json"});
     ASSERT_EQ(shown.status, 0) << shown.err;
-    EXPECT_TRUE(json(shown.out)["extras"].isNull()) << shown.out;
+    EXPECT_TRUE(json(shown.out).object()["extras"].isNull()) << shown.out;
     clearLog();
-    const Run r = bench({"setup", "restore", "--from", bare});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("holds no setup"), std::string::npos) << r.err;
+    expectRun({"setup", "--address", sim_.address(), "restore", "--from", bare}, kExitFailed,
+              "holds no setup");
     EXPECT_EQ(log().find("Syst:Set"), std::string::npos);
 }
 
@@ -165,7 +153,7 @@ TEST_F(CaptureExtrasTest, FilesThatAreNotCapturesAreRefused) {
              {std::vector<std::string>{"show", cell.path},
               {"setup", "--address", sim_.address(), "restore", "--from", cell.path}}) {
             const Run r = run(args);
-            EXPECT_EQ(r.status, 1) << cell.path;
+            EXPECT_EQ(r.status, kExitFailed) << cell.path;
             EXPECT_NE(r.err.find(cell.why), std::string::npos) << r.err;
             EXPECT_EQ(r.err.find("HDF5-DIAG"), std::string::npos) << r.err;
         }

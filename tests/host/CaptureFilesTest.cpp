@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 
 #include "host/Capture.h"
 #include "host/HostFixture.h"
@@ -114,25 +115,12 @@ namespace cvn::host::test {
 // The CSV's times are printf's "%.12g" to the byte, over every magnitude a
 // record meets, at the edges of rounding and of the notations.
 TEST(CaptureText, TimesAreWrittenAsPrintfWrites12Digits) {
-    std::vector<double> values = {1,
-                                  -1,
-                                  0.5,
-                                  1e-5,
-                                  1e-4,
-                                  9.99999999999e-5,
-                                  1e11,
-                                  1e12,
-                                  999999999999.5,
-                                  123456789012345.0,
-                                  0.1,
-                                  -0.005,
-                                  2.5e-13,
-                                  1e-300,
-                                  1e300,
-                                  9.9999999999995e-3,
-                                  0.00499999999999995,
-                                  4.9999999999995,
-                                  1.0000000000005};
+    std::vector<double> values;
+    std::istringstream edges(
+        "1 -1 0.5 1e-5 1e-4 9.99999999999e-5 1e11 1e12 999999999999.5 123456789012345.0 0.1 "
+        "-0.005 2.5e-13 1e-300 1e300 9.9999999999995e-3 0.00499999999999995 4.9999999999995 "
+        "1.0000000000005");
+    for (double v; edges >> v;) values.push_back(v);
     uint64_t state = 88172645463325252ULL;
     for (int i = 0; i < 200000; ++i) {
         state ^= state << 13;
@@ -156,105 +144,67 @@ TEST(CaptureText, TimesAreWrittenAsPrintfWrites12Digits) {
 
 namespace cvn::host::test {
 
+std::vector<std::string> tokens(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
 // Which set is whose, from the blocks and the transfers reported: a cell's
-// blocks (code, announced points), the reports (source, bytes, total) and
-// the raw values' count; what must come out good (name:points) and failed.
+// blocks (code:announced points), the reports (source=bytes/total, "-" for
+// none) and the raw values' count; what must come out good (name:points)
+// and failed.
 TEST(CheckDataSets, EachSetIsItsSourcesOrFails) {
-    using T = BlockTransfer;
     struct Cell {
-        const char* what;
-        std::vector<std::pair<int32_t, double>> blocks;
-        std::optional<std::vector<T>> transfers;
+        const char *what, *blocks, *transfers;
         size_t values;
-        std::vector<std::string> good, failed;
-    };
-    const size_t mib = size_t{1} << 20;
-    const Cell cells[] = {
-        {"all whole",
-         {{1, 10}, {8, 10}},
-         std::vector<T>{{" Channel1", 20, 20}, {" POD1", 10, 10}},
-         20,
-         {"CH1:10", "POD1:10"},
-         {}},
-        {"short blocks",
-         {{1, 10}, {2, 10}},
-         std::vector<T>{{" Channel1", 18, 18}, {" Channel2", 18, 18}},
-         18,
-         {"CH1:9", "CH2:9"},
-         {}},
-        {"no transfer: the previous data",
-         {{1, 10}, {2, 10}},
-         std::vector<T>{{" Channel1", 20, 20}},
-         20,
-         {"CH1:10"},
-         {"CH2"}},
-        {"cut block",
-         {{1, 10}, {2, 10}},
-         std::vector<T>{{" Channel1", 20, 20}, {" Channel2", 6, 20}},
-         20,
-         {"CH1:10"},
-         {"CH2"}},
-        {"odd word block", {{1, 10}}, std::vector<T>{{" Channel1", 19, 19}}, 0, {}, {"CH1"}},
-        {"first fails: nothing appended",
-         {{1, 10}, {2, 10}},
-         std::vector<T>{{" Channel2", 20, 20}},
-         10,
-         {"CH2:10"},
-         {"CH1"}},
-        {"bits share the pod's read",
-         {{1, 4}, {100, 4}, {101, 4}},
-         std::vector<T>{{" Channel1", 8, 8}, {" POD1", 4, 4}},
-         12,
-         {"CH1:4", "D0:4", "D1:4"},
-         {}},
-        {"bits of a failed pod",
-         {{1, 4}, {100, 4}, {101, 4}},
-         std::vector<T>{{" Channel1", 8, 8}},
-         12,
-         {"CH1:4"},
-         {"D0", "D1"}},
-        {"indefinite block ended", {{1, 3}}, std::vector<T>{{" Channel1", 6, 6}}, 3, {"CH1:3"}, {}},
-        {"indefinite block stopped at a step",
-         {{1, 1e6}},
-         std::vector<T>{{" Channel1", mib, 0}},
-         0,
-         {},
-         {"CH1"}},
-        {"read twice, one failed",
-         {{1, 5}, {1, 5}},
-         std::vector<T>{{" Channel1", 10, 10}},
-         10,
-         {},
-         {"CH1", "CH1"}},
-        {"read twice, both whole",
-         {{1, 5}, {1, 4}},
-         std::vector<T>{{" Channel1", 10, 10}, {" Channel1", 8, 8}},
-         9,
-         {"CH1:5", "CH1:4"},
-         {}},
-        {"lengths do not add up", {{1, 5}}, std::vector<T>{{" Channel1", 10, 10}}, 7, {}, {"CH1"}},
-        {"no reports: the preambles", {{1, 5}, {2, 5}}, std::nullopt, 10, {"CH1:5", "CH2:5"}, {}},
-        {"no reports, lengths off", {{1, 5}, {2, 5}}, std::nullopt, 9, {}, {"CH1", "CH2"}},
-        {"unknown code", {{9, 5}}, std::vector<T>{{" Channel1", 10, 10}}, 5, {}, {"SRC9"}},
+        const char *good, *failed;
+    } const cells[] = {
+        {"all whole", "1:10 8:10", "Channel1=20/20 POD1=10/10", 20, "CH1:10 POD1:10", ""},
+        {"short blocks", "1:10 2:10", "Channel1=18/18 Channel2=18/18", 18, "CH1:9 CH2:9", ""},
+        {"no transfer: the previous data", "1:10 2:10", "Channel1=20/20", 20, "CH1:10", "CH2"},
+        {"cut block", "1:10 2:10", "Channel1=20/20 Channel2=6/20", 20, "CH1:10", "CH2"},
+        {"odd word block", "1:10", "Channel1=19/19", 0, "", "CH1"},
+        {"first fails: nothing appended", "1:10 2:10", "Channel2=20/20", 10, "CH2:10", "CH1"},
+        {"bits share the pod's read", "1:4 100:4 101:4", "Channel1=8/8 POD1=4/4", 12,
+         "CH1:4 D0:4 D1:4", ""},
+        {"bits of a failed pod", "1:4 100:4 101:4", "Channel1=8/8", 12, "CH1:4", "D0 D1"},
+        {"indefinite block ended", "1:3", "Channel1=6/6", 3, "CH1:3", ""},
+        {"indefinite block stopped at a step", "1:1000000", "Channel1=1048576/0", 0, "", "CH1"},
+        {"read twice, one failed", "1:5 1:5", "Channel1=10/10", 10, "", "CH1 CH1"},
+        {"read twice, both whole", "1:5 1:4", "Channel1=10/10 Channel1=8/8", 9, "CH1:5 CH1:4", ""},
+        {"lengths do not add up", "1:5", "Channel1=10/10", 7, "", "CH1"},
+        {"no reports: the preambles", "1:5 2:5", "-", 10, "CH1:5 CH2:5", ""},
+        {"no reports, lengths off", "1:5 2:5", "-", 9, "", "CH1 CH2"},
+        {"unknown code", "9:5", "Channel1=10/10", 5, "", "SRC9"},
     };
     for (const Cell& c : cells) {
+        SCOPED_TRACE(c.what);
         std::vector<double> preamble;
-        for (const auto& [code, points] : c.blocks) {
-            const std::vector<double> b = preambleFor(static_cast<size_t>(points), code);
-            preamble.insert(preamble.end(), b.begin(), b.end());
+        for (const std::string& b : tokens(c.blocks)) {
+            const std::vector<double> p =
+                preambleFor(std::stoul(b.substr(b.find(':') + 1)), std::stoi(b));
+            preamble.insert(preamble.end(), p.begin(), p.end());
         }
+        std::vector<BlockTransfer> transfers;
+        for (const std::string& t : tokens(c.transfers))
+            if (t != "-")
+                transfers.push_back({" " + t.substr(0, t.find('=')),
+                                     std::stoul(t.substr(t.find('=') + 1)),
+                                     std::stoul(t.substr(t.find('/') + 1))});
         // Small values, so a pod's set holds bytes.
         DataVector<int16_t> values(c.values);
         for (size_t i = 0; i < c.values; ++i) values[i] = static_cast<int16_t>(i % 200);
         const Variant raw = c.values ? Variant(std::move(values)) : Variant();
-        const CheckedSets got =
-            CheckDataSets(preamble, raw, c.transfers ? &*c.transfers : nullptr, "why");
+        const CheckedSets got = CheckDataSets(
+            preamble, raw, std::string(c.transfers) == "-" ? nullptr : &transfers, "why");
         std::vector<std::string> good, failed;
         for (const DataSet& s : got.sets)
             good.push_back(s.name + ":" + std::to_string(s.raw.size()));
         for (const FailedSet& f : got.failed) failed.push_back(f.name);
-        EXPECT_EQ(good, c.good) << c.what;
-        EXPECT_EQ(failed, c.failed) << c.what;
+        EXPECT_EQ(good, tokens(c.good));
+        EXPECT_EQ(failed, tokens(c.failed));
     }
     // A pod set whose values are no bytes is a channel's words.
     const CheckedSets pod = CheckDataSets(preambleFor(4, 8), words(4), nullptr, "why");
@@ -263,10 +213,6 @@ TEST(CheckDataSets, EachSetIsItsSourcesOrFails) {
     EXPECT_NE(pod.failed[0].why.find("no bytes"), std::string::npos);
 }
 
-// sigrok files state the sample rate in whole hertz. A rate that rounds to
-// whole hertz within half a sample over the record is written rounded; any
-// other leaves both files out with the reason, and no file, not even a
-// temporary one, is left in their place.
 // The progress reports of the add-in's reads, grouped into its blocks: an
 // indefinite block reports a total of 0 until its end names its size.
 TEST(TransferLog, ReportsGroupIntoTheirBlocks) {
@@ -291,6 +237,10 @@ TEST(TransferLog, ReportsGroupIntoTheirBlocks) {
                                              " POD1:" + n(mib) + "/0", " POD1:6/0"}));
 }
 
+// sigrok files state the sample rate in whole hertz. A rate that rounds to
+// whole hertz within half a sample over the record is written rounded; any
+// other leaves both files out with the reason, and no file, not even a
+// temporary one, is left in their place.
 TEST_F(HostTest, SigrokFilesStateTheRateOrAreLeftOut) {
     struct Cell {
         double channel, pod;  // x increments
@@ -301,7 +251,8 @@ TEST_F(HostTest, SigrokFilesStateTheRateOrAreLeftOut) {
         {1e-6, 1e-6, 1000, "Samplerate: 1000000\n", nullptr},
         {1.0, 1.0, 100, "Samplerate: 1\n", nullptr},
         {7e-4, 7e-4, 1000, "Samplerate: 1429\n", nullptr},  // 1428.57 Hz: 0.3 samples at the end
-        {7e-4, 7e-4, 5000, nullptr, "the sample rate 1428.57 Hz is not a whole number of hertz"},
+        // 0.6 samples off at the end: more than half a sample.
+        {7e-4, 7e-4, 2000, nullptr, "the sample rate 1428.57 Hz is not a whole number of hertz"},
         {0.4, 0.4, 100, nullptr, "the sample rate 2.5 Hz is not a whole number of hertz"},
         {5.0, 5.0, 100, nullptr, "the sample rate 0.2 Hz is below 1 Hz"},
         {0.0, 0.0, 100, nullptr, "CH1 has no usable x increment"},
@@ -326,22 +277,18 @@ TEST_F(HostTest, SigrokFilesStateTheRateOrAreLeftOut) {
         if (c.shown) {
             EXPECT_TRUE(w.skipped.empty()) << c.channel;
             EXPECT_EQ(w.files.size(), 2u) << c.channel;
-            const std::string command = "sigrok-cli -i '" + dir + "/capture.sr' --show 2>&1";
-            FILE* pipe = ::popen(command.c_str(), "r");
-            ASSERT_NE(pipe, nullptr);
-            std::string out;
-            char buf[512];
-            while (size_t got = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, got);
-            ::pclose(pipe);
+            const std::string out =
+                shell("sigrok-cli -i '" + dir + "/capture.sr' --show 2>&1").second;
             EXPECT_NE(out.find(c.shown), std::string::npos) << out;
         } else {
             EXPECT_TRUE(w.files.empty()) << c.why;
             EXPECT_EQ(inFolder, 0u) << c.why;
             ASSERT_EQ(w.skipped.size(), 2u) << c.why;
-            EXPECT_EQ(w.skipped[0].find("capture.sr not written: " + std::string(c.why)), 0u)
-                << w.skipped[0];
-            EXPECT_EQ(w.skipped[1].find("capture.vcd not written: " + std::string(c.why)), 0u)
-                << w.skipped[1];
+            for (size_t i = 0; i < 2; ++i)
+                EXPECT_EQ(w.skipped[i].find(std::string(i ? "capture.vcd" : "capture.sr") +
+                                            " not written: " + c.why),
+                          0u)
+                    << w.skipped[i];
         }
     }
 }

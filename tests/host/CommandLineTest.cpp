@@ -15,7 +15,6 @@
 #include "host/Scaling.h"
 #include "host/formats/Plot.h"
 #include "host/qt/GuiApp.h"
-#include "support/AtomicFile.h"
 
 namespace cvn::host::test {
 namespace {
@@ -23,40 +22,60 @@ namespace {
 using automation::Variant;
 using automation::VarType;
 
-TEST_F(HostTest, InvokeCommandsPrintResultsAndMapFailures) {
-    const std::string m = "--module=" + kModulePath;
-    Run r = run({"call", m, CVN_PROGID_IWAVECATCH, "RShiftWord", "--", "-128", "7"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "-1\n");
-
-    r = run({"call", m, "--json", CVN_PROGID_IWAVECATCH, "LShiftWord", "3", "2"});
-    EXPECT_EQ(r.out, "{\"result\":12,\"byRef\":{\"c\":2}}\n");
-
-    r = run({"call", m, CVN_PROGID_IWAVECATCH, "RShiftWord", "5", "--", "-1"});
-    EXPECT_EQ(r.status, kExitFailed);
-    EXPECT_NE(r.err.find("error 11"), std::string::npos) << r.err;
-
-    // Each run is a new object: the stored choice is what survives.
-    EXPECT_EQ(run({"let", m, CVN_PROGID_IWAVECATCH, "numberPoints", "176"}).status, 0);
-    EXPECT_EQ(run({"get", m, CVN_PROGID_IWAVECATCH, "numberPoints"}).out, " 250\n");
-
-    r = run({"get", m, CVN_PROGID_IWAVECATCH, "NoSuchThing"});
-    EXPECT_EQ(r.status, kExitNoMember);
-    EXPECT_NE(r.err.find("NoSuchThing"), std::string::npos);
-    EXPECT_EQ(run({"let", m, CVN_PROGID_IWAVECATCH, "MenuName", "x"}).status, kExitNoMember);
-
-    r = run({"get", CVN_PROGID_IWAVECATCH, "MenuName"});
-    EXPECT_EQ(r.status, kExitNoModule);
-    EXPECT_NE(r.err.find("not registered"), std::string::npos) << r.err;
-    EXPECT_EQ(
-        run({"get", "--module", home_.root() + "/missing.so", CVN_PROGID_IWAVECATCH, "MenuName"})
-            .status,
-        kExitNoModule);
-    EXPECT_EQ(run({"get", m, "cvnWCHalv.Nothing", "MenuName"}).status, kExitNoModule);
-
-    EXPECT_EQ(run({"frobnicate"}).status, kExitUsage);
-    EXPECT_EQ(run({"get", "--bogus"}).status, kExitUsage);
-    EXPECT_EQ(run({"scope", "idn"}).status, kExitUsage);
+// One command line each, in order (a later one may read what an earlier
+// one stored): its exit status and a fragment of what it printed.
+TEST_F(HostTest, CommandLinesEndWithTheirStatusAndMessage) {
+    const std::string m = "--module=" + kModulePath, wc = CVN_PROGID_IWAVECATCH;
+    const std::string never = home_.root() + "/never";
+    struct Cell {
+        std::vector<std::string> args;
+        int status;
+        std::string fragment;
+    } const cells[] = {
+        {{"call", m, wc, "RShiftWord", "--", "-128", "7"}, 0, "-1\n"},
+        {{"call", m, "--json", wc, "LShiftWord", "3", "2"},
+         0,
+         "{\"result\":12,\"byRef\":{\"c\":2}}\n"},
+        {{"call", m, wc, "RShiftWord", "5", "--", "-1"}, kExitFailed, "error 11"},
+        // Each run is a new object: the stored choice is what survives.
+        {{"let", m, wc, "numberPoints", "176"}, 0, ""},
+        {{"get", m, wc, "numberPoints"}, 0, " 250\n"},
+        {{"get", m, wc, "NoSuchThing"}, kExitNoMember, "NoSuchThing"},
+        {{"let", m, wc, "MenuName", "x"}, kExitNoMember, ""},
+        {{"get", wc, "MenuName"}, kExitNoModule, "not registered"},
+        {{"get", "--module", home_.root() + "/missing.so", wc, "MenuName"}, kExitNoModule, ""},
+        {{"get", m, "cvnWCHalv.Nothing", "MenuName"}, kExitNoModule, ""},
+        {{"frobnicate"}, kExitUsage, ""},
+        {{"get", "--bogus"}, kExitUsage, ""},
+        {{"scope", "idn"}, kExitUsage, ""},
+        {{"capture", m, "--format", "csv,xls"}, kExitUsage, "--format"},
+        // The help says what the choice is not, and where the record length is set.
+        {{"capture", "--help"}, 0, "not\nthe record length"},
+        {{"capture", "--help"}, 0, ":ACQuire:POINts"},
+        {{"measure", "--address", "127.0.0.1:1", "--only", "Loudness"}, kExitUsage, "Loudness"},
+        {{"measure"}, kExitFailed, "wavecatch: measure: no address given"},
+        {{"measure", "--address", "127.0.0.1:1"}, kExitFailed, "No connection."},
+        {{"measure", "--address", "127.0.0.1:1"}, kExitFailed, "refused"},
+        {{"setup", "--address", "127.0.0.1:1", "send", never}, kExitUsage, ""},
+        {{"scpi", "--address", "127.0.0.1:1", "--timeout", "soon", "*IDN?"}, kExitUsage, ""},
+        {{"find", "--host", "127.0.0.1:1"}, kExitFailed, ""},
+        {{"scope", m, "--address", "127.0.0.1:1", "idn"}, kExitFailed, ""},
+    };
+    for (const Cell& c : cells) {
+        SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args.back() : ""));
+        expectRun(c.args, c.status, c.fragment);
+    }
+    // Points the add-in would store as unknown: refused, and never stored.
+    for (const char* points : {"-1", "abc", "1e300", "0", "", "1.5", "2147483648", " 100"}) {
+        SCOPED_TRACE(std::string("'") + points + "'");
+        expectRun({"capture", m, "--address", "127.0.0.1:1", "--points", points, "--out", never},
+                  kExitUsage, "--points takes a whole number");
+        EXPECT_EQ(run({"get", m, wc, "numberPoints"}).out, " 250\n");
+    }
+    EXPECT_FALSE(std::filesystem::exists(never));
+    for (const auto& [given, choice] :
+         {std::pair{"5001", "5001"}, {"max", "MAX"}, {"2147483647", "2147483647"}, {"1", "1"}})
+        EXPECT_EQ(PointsChoice(given), choice);
 }
 
 TEST_F(HostTest, InfoListsEveryMemberAndRegisterRoundTrips) {
@@ -81,39 +100,28 @@ TEST_F(HostTest, InfoListsEveryMemberAndRegisterRoundTrips) {
 // A modal dialog nobody can see would wait for ever: without a display a
 // person can use, capture --dialog ends at once, says why and writes nothing.
 TEST_F(HostTest, DialogWithoutAUsableDisplayEndsAtOnce) {
-    struct Env {
-        const char* platform;
-        const char* display;
-        const char* wayland;
-    };
-    const Env cases[] = {
+    const char* const names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    const std::vector<const char*> cells[] = {
         {"offscreen", nullptr, nullptr},
         {"offscreen", ":0", nullptr},
         {"minimal:enable_fonts", nullptr, "wayland-0"},
         {nullptr, nullptr, nullptr},
         {"xcb", nullptr, nullptr},
     };
-    auto saved = [](const char* name) -> std::optional<std::string> {
-        const char* v = std::getenv(name);
-        return v ? std::optional<std::string>(v) : std::nullopt;
-    };
     auto put = [](const char* name, const char* value) {
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
     };
-    const auto platform = saved("QT_QPA_PLATFORM");
-    const auto display = saved("DISPLAY");
-    const auto wayland = saved("WAYLAND_DISPLAY");
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names)
+        saved.push_back(std::getenv(name) ? std::optional<std::string>(std::getenv(name))
+                                          : std::nullopt);
     const std::string out = home_.root() + "/never";
-    for (const Env& e : cases) {
-        put("QT_QPA_PLATFORM", e.platform);
-        put("DISPLAY", e.display);
-        put("WAYLAND_DISPLAY", e.wayland);
+    for (const auto& cell : cells) {
+        for (size_t i = 0; i < 3; ++i) put(names[i], cell[i]);
+        SCOPED_TRACE(cell[0] ? cell[0] : "(none)");
         const Run r = run({"capture", "--dialog", "--module", kModulePath, "--address",
                            "127.0.0.1:1", "--out", out});
-        EXPECT_EQ(r.status, 2) << (e.platform ? e.platform : "(none)") << r.err;
+        EXPECT_EQ(r.status, kExitUsage) << r.err;
         EXPECT_EQ(r.err.rfind("wavecatch: capture --dialog needs a display a person can use: ", 0),
                   0u)
             << r.err;
@@ -121,38 +129,20 @@ TEST_F(HostTest, DialogWithoutAUsableDisplayEndsAtOnce) {
         EXPECT_TRUE(r.out.empty()) << r.out;
         EXPECT_FALSE(std::filesystem::exists(out));
     }
-    put("QT_QPA_PLATFORM", platform ? platform->c_str() : nullptr);
-    put("DISPLAY", display ? display->c_str() : nullptr);
-    put("WAYLAND_DISPLAY", wayland ? wayland->c_str() : nullptr);
-}
-
-TEST_F(HostTest, PointsChoicesTheAddInWouldStoreAsUnknownAreRefusedAndNeverStored) {
-    const std::string m = "--module=" + kModulePath;
-    for (const char* points : {"-1", "abc", "1e300", "0", "", "1.5", "2147483648", " 100"}) {
-        const Run r = run({"capture", m, "--address", "127.0.0.1:1", "--points", points, "--out",
-                           home_.root() + "/never"});
-        EXPECT_EQ(r.status, kExitUsage) << "'" << points << "': " << r.err;
-        EXPECT_NE(r.err.find("--points takes a whole number"), std::string::npos) << r.err;
-        EXPECT_EQ(run({"get", m, CVN_PROGID_IWAVECATCH, "numberPoints"}).out, "\n") << points;
-    }
-    EXPECT_EQ(PointsChoice("5001"), "5001");
-    EXPECT_EQ(PointsChoice("max"), "MAX");
-    EXPECT_EQ(PointsChoice("2147483647"), "2147483647");
-    // The help says what the choice is not, and where the record length is set.
-    const std::string help = run({"capture", "--help"}).out;
-    EXPECT_NE(help.find("not\nthe record length"), std::string::npos) << help;
-    EXPECT_NE(help.find(":ACQuire:POINts"), std::string::npos) << help;
+    for (size_t i = 0; i < 3; ++i) put(names[i], saved[i] ? saved[i]->c_str() : nullptr);
 }
 
 TEST(HostValues, ArgumentsBecomeTheNarrowestFittingValue) {
-    EXPECT_EQ(ParseValue("7").type(), VarType::Long);
-    EXPECT_EQ(ParseValue("-128"), Variant(int32_t{-128}));
-    EXPECT_EQ(ParseValue("3000000000").type(), VarType::Double);
-    EXPECT_EQ(ParseValue("2.5"), Variant(2.5));
-    EXPECT_EQ(ParseValue("TRUE"), Variant(true));
-    EXPECT_EQ(ParseValue("false"), Variant(false));
-    EXPECT_EQ(ParseValue("12abc"), Variant("12abc"));
-    EXPECT_EQ(ParseValue(""), Variant(""));
+    const std::pair<const char*, Variant> cells[] = {
+        {"7", Variant(int32_t{7})},   {"-128", Variant(int32_t{-128})},
+        {"3000000000", Variant(3e9)}, {"2.5", Variant(2.5)},
+        {"TRUE", Variant(true)},      {"false", Variant(false)},
+        {"12abc", Variant("12abc")},  {"", Variant("")},
+    };
+    for (const auto& [text, value] : cells) {
+        EXPECT_EQ(ParseValue(text), value) << text;
+        EXPECT_EQ(ParseValue(text).type(), value.type()) << text;
+    }
 }
 
 TEST(HostScaling, DataSetsAreCutByTheirBlocksAndScaled) {
@@ -179,66 +169,30 @@ TEST(HostScaling, DataSetsAreCutByTheirBlocksAndScaled) {
     EXPECT_TRUE(SplitDataSets({0}, Variant(std::move(empty)), warning).empty());
 }
 
-TEST_F(HostTest, PlotsAndFilesSurviveOddInput) {
+TEST_F(HostTest, PlotsSurviveOddInput) {
     EnsureGuiApplication(false);
     // Logic lanes only, a data set without points, and a flat trace.
-    DataSet pod;
+    DataSet pod, empty, flat;
     pod.block.sourceCode = 16;
     pod.block.points = 4;
     pod.block.xIncrement = 1e-6;
     pod.block.yIncrement = 1;
     pod.raw = {0, 255, 0, 255};
     pod.name = "POD2";
-    DataSet empty;
     empty.block.sourceCode = 1;
     empty.name = "CH1";
-    DataSet flat;
     flat.block.sourceCode = 2;
     flat.block.yIncrement = 0.1;
     flat.raw.assign(3, 7.0);
     flat.name = "CH2";
     for (const auto& sets : {std::vector<DataSet>{}, std::vector<DataSet>{pod},
                              std::vector<DataSet>{empty, flat, pod}}) {
-        const QImage image = RenderPlot(sets, "odd");
-        EXPECT_FALSE(image.isNull());
         QImage decoded;
-        const std::string png = EncodePng(image);
+        const std::string png = EncodePng(RenderPlot(sets, "odd"));
         EXPECT_TRUE(decoded.loadFromData(reinterpret_cast<const uchar*>(png.data()),
                                          static_cast<int>(png.size()), "PNG"));
     }
     EXPECT_EQ(FormatWithPrefix(-0.0025, "s"), "-2.5 ms");
-
-    // A file that cannot be replaced stays as it was, with no leftovers.
-    const std::string dir = home_.root() + "/locked";
-    std::filesystem::create_directories(dir + "/target.csv");
-    EXPECT_THROW(WriteFileAtomically(dir + "/target.csv", "new"), Error);
-    EXPECT_TRUE(std::filesystem::is_directory(dir + "/target.csv"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
-                            std::filesystem::directory_iterator()),
-              1);
-    WriteFileAtomically(dir + "/ok.csv", "a,b\n");
-    EXPECT_EQ(ReadWholeFile(dir + "/ok.csv"), "a,b\n");
-    EXPECT_THROW(ReadWholeFile(dir + "/absent.csv"), Error);
-
-    // A file produced piece by piece: dropped half way (an error while
-    // producing it) it leaves nothing; committed, it holds every piece.
-    {
-        AtomicFileWriter partial(dir + "/partial.csv");
-        partial.write(std::string(3 << 20, 'x'));
-        partial.write("tail");
-    }
-    AtomicFileWriter big(dir + "/big.csv");
-    for (int i = 0; i < 300000; ++i) {
-        big.buffer() += "0.000123,4.5\n";
-        big.flush();
-    }
-    big.commit();
-    EXPECT_EQ(std::filesystem::file_size(dir + "/big.csv"), 300000u * 13);
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"big.csv", "ok.csv", "target.csv"}));
 }
 
 }  // namespace

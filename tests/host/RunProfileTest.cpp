@@ -101,12 +101,7 @@ TEST_F(RunProfileTest, TwoCapturesAtOnceEachGetTheirOwnScope) {
                                     "' capture --module '" + kModulePath + "' --address " +
                                     sim.address() + " --registry-key '" + kKey +
                                     "' --points 100 --json --out '" + dir + "' 2>&1";
-        std::string out;
-        FILE* p = ::popen(command.c_str(), "r");
-        char buf[4096];
-        for (size_t n; p && (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-        if (p) ::pclose(p);
-        return out;
+        return shell(command).second;
     };
     for (int round = 0; round < 4; ++round) {
         const std::string base = home_.root() + "/r" + std::to_string(round);

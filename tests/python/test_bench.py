@@ -30,11 +30,9 @@ class BenchTest(unittest.TestCase):
 
     def test_measurements_agree_with_the_signals(self):
         rows = self.s.measure(source="CHAN1", only=["frequency", "Peak-Peak"])
-        self.assertEqual([r.name for r in rows], ["Freqeuncy", "Peak-Peak"])
-        freq = rows[0]
-        self.assertEqual(freq.unit, "Hz")
-        self.assertTrue(freq.text.endswith("kHz"), freq.text)
-        self.assertAlmostEqual(freq.value, 4000.0, delta=40.0)
+        self.assertEqual([r.name for r in rows] + [rows[0].unit], ["Freqeuncy", "Peak-Peak", "Hz"])
+        self.assertTrue(rows[0].text.endswith("kHz"), rows[0].text)
+        self.assertAlmostEqual(rows[0].value, 4000.0, delta=40.0)
         self.assertAlmostEqual(rows[1].value, 1.0, delta=0.01)
         flat = self.s.measure(source="CHAN2", only="Freq")[0]
         self.assertEqual(flat.text, "No edges")
@@ -107,17 +105,8 @@ class BenchTest(unittest.TestCase):
 
     def test_find_lists_the_simulator(self):
         found = wavecatch.find(usb=False, hosts=[self.sim.address])
-        self.assertEqual(len(found), 1)
-        self.assertEqual(found[0].address, self.sim.address)
-        self.assertTrue(found[0].supported)
-        self.assertEqual(found[0].model, "MSOHX5104")
-
-    def test_help_reads_as_a_manual(self):
-        for name in ("measure", "save_setup", "restore_setup", "screen", "query", "write",
-                     "query_block"):
-            self.assertGreater(len(getattr(wavecatch.Session, name).__doc__), 40, name)
-        self.assertIn("find(", wavecatch.find.__doc__)
-        self.assertIn("measure", wavecatch.__doc__)
+        self.assertEqual([(f.address, f.supported, f.model) for f in found],
+                         [(self.sim.address, True, "MSOHX5104")])
 
 
 class IdentificationTest(unittest.TestCase):

@@ -152,12 +152,8 @@ class CaptureTest(unittest.TestCase):
     def test_channels_and_pod_are_scaled_with_their_preambles(self):
         with Simulator("--model", "MSOHX5104") as sim:
             c = session(sim.address, "CHAN1,CHAN2,POD1").capture(points=1000)
-        self.assertFalse(c.cancelled)
-        self.assertEqual(c.model, "MSOHX5104")
-        self.assertEqual(c.data_type, 64)
-        self.assertEqual(c.action_type, 4)
-        self.assertIsNone(c.image_path)
-        self.assertEqual(c.warning, "")
+        self.assertEqual((c.cancelled, c.model, c.data_type, c.action_type, c.image_path, c.warning),
+                         (False, "MSOHX5104", 64, 4, None, ""))
         self.assertEqual([d.source for d in c.datasets], ["CHAN1", "CHAN2", "POD1"])
         self.assertEqual([d.code for d in c.datasets], [1, 2, 8])
         self.assertEqual([d.units for d in c.datasets],
@@ -186,26 +182,22 @@ class CaptureTest(unittest.TestCase):
     def test_split_pod_and_screen_image(self):
         with Simulator("--model", "MSOHX5104") as sim:
             c = session(sim.address, "CHAN1", screen=True, split_pod1=True).capture(points=1000)
-        self.assertEqual(c.data_type, 64 + 32)
-        self.assertEqual(c.action_type, 5)
+        self.assertEqual((c.data_type, c.action_type), (64 + 32, 5))
         self.assertEqual([d.source for d in c.datasets], ["CHAN1"] + ["D%d" % i for i in range(8)])
         for d in c.datasets[1:]:
             self.assertEqual(d.units, ("sec", "byte"))
             self.assertTrue(set(np.unique(d.values)) <= {0.0, 1.0}, d.source)
         with open(c.image_path, "rb") as f:
             self.assertEqual(f.read(2), b"BM")
-        self.assertIn("D7", repr(c))
 
     def test_raw_is_a_view_and_save_writes_the_formats(self):
         with Simulator("--model", "MSOHX5104") as sim:
             c = session(sim.address, "CHAN1,POD1").capture(points=1000)
         ch1, pod = c.datasets
         # The add-in's array itself: no copy, read-only, in the type delivered.
-        self.assertFalse(ch1.raw.flags.owndata)
-        self.assertFalse(ch1.raw.flags.writeable)
+        self.assertFalse(ch1.raw.flags.owndata or ch1.raw.flags.writeable)
         self.assertTrue(np.shares_memory(ch1.raw, c.datasets[0].raw))
-        self.assertIn(ch1.raw.dtype, (np.int16, np.uint8))
-        self.assertEqual(len(ch1.raw), len(ch1))
+        self.assertEqual(ch1.raw.dtype, np.int16)
         with self.assertRaises(ValueError):
             ch1.raw[0] = 1
         # Values and times are computed from it, once.
@@ -218,10 +210,7 @@ class CaptureTest(unittest.TestCase):
         files = c.save(folder, format="csv,h5,vcd")
         self.assertEqual(sorted(os.path.basename(f) for f in files),
                          ["capture.h5", "capture.vcd", "ch1.csv", "pod1.csv"])
-        try:
-            import h5py
-        except ImportError:
-            return
+        import h5py
         with h5py.File(os.path.join(folder, "capture.h5"), "r") as f:
             np.testing.assert_array_equal(f["CH1/raw"][()], ch1.raw)
             np.testing.assert_array_equal(f["POD1"].attrs["preamble"], pod.preamble)
@@ -393,16 +382,10 @@ class ErrorTest(unittest.TestCase):
         models = wavecatch.supported_instruments()
         self.assertIn("MSOHX5104", models)
         self.assertTrue(all(m and m == m.strip() for m in models))
-        explicit = os.environ.get("WAVECATCH_TEST_MODULE")
-        version = wavecatch.version(explicit)
+        version = wavecatch.version(os.environ.get("WAVECATCH_TEST_MODULE"))
         self.assertEqual(version, wavecatch.version())
-        self.assertTrue(all(part.isdigit() for part in version.split(".")), version)
-        self.assertEqual(len(version.split(".")), 3)
-        s = wavecatch.Session(address="127.0.0.1:1")
-        self.assertTrue(os.path.isabs(s.module_path))
-        s.address = "127.0.0.1:2"
-        self.assertEqual(s.address, "127.0.0.1:2")
-        self.assertEqual(s.setting("NoSuchValue"), "")
+        self.assertRegex(version, r"^\d+\.\d+\.\d+$")
+        self.assertTrue(os.path.isabs(wavecatch.Session(address="127.0.0.1:1").module_path))
 
 
 if __name__ == "__main__":
