@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <optional>
 
 #include "apps/wavecatch/CommandLine.h"
@@ -220,41 +221,74 @@ int CmdRecord(const std::vector<std::string>& args, std::ostream& out, std::ostr
     auto endLine = [&] {
         if (tty && taken) err << "\n";
     };
+    // Each acquisition is reported once its write is done, which overlaps
+    // the next acquisition's transfers; a line said is a group on disk.
+    std::optional<RecordWriter> writer;
+    if (file) writer.emplace(*file);
+    std::map<uint64_t, Acquisition> unwritten;  // the one in flight, its samples kept for JSON
+    auto report = [&](const Acquisition& a, const RecordFile::Written* written) {
+        ++taken;
+        bytes += a.payloadBytes();
+        if (stream)
+            out << acquisitionJson(a, nullptr, true) << std::flush;
+        else if (p.has("--json"))
+            out << acquisitionJson(a, written, false) << std::flush;
+        if (!tty) return;
+        const double t = elapsed();
+        std::string left;
+        if (count)
+            left = std::to_string(static_cast<long>(std::lround((count - taken) * t / taken)));
+        if (duration > 0) {
+            const long d = std::lround(std::max(0.0, duration - t));
+            left = left.empty() ? std::to_string(d) : std::to_string(std::min(d, std::stol(left)));
+        }
+        char rate[32];
+        std::snprintf(rate, sizeof rate, "%.2f/s", taken / t);
+        err << "\r" << taken << " acquisitions, " << rate << ", " << megabytes(bytes) << " written"
+            << (left.empty() ? "" : ", " + left + " s left") << "\x1b[K" << std::flush;
+    };
+    auto written = [&](const std::optional<RecordWriter::Done>& done) {
+        if (!done) return;
+        report(unwritten.at(done->sequence), &done->written);
+        unwritten.erase(done->sequence);
+    };
+    uint64_t fetched = 0;
+    uint64_t blame = 0;  // the acquisition a failure belongs to
+    auto fail = [&](uint64_t which, const Error& e) {
+        endLine();
+        err << "wavecatch: acquisition " << which << " failed: " << TerminalText(e.description())
+            << "\n";
+    };
     try {
-        while (!gStop && (!count || taken < count) && (duration <= 0 || elapsed() < duration)) {
+        while (!gStop && (!count || fetched < count) && (duration <= 0 || elapsed() < duration)) {
+            blame = fetched + 1;
             std::optional<Acquisition> a = recorder.Next(
                 [&] { return gStop.load() || (duration > 0 && elapsed() >= duration); });
             if (!a) break;
-            std::optional<RecordFile::Written> written;
-            if (file) written = file->append(a->sequence, a->triggerTime, a->result);
-            ++taken;
-            bytes += a->payloadBytes();
-            if (stream)
-                out << acquisitionJson(*a, nullptr, true) << std::flush;
-            else if (p.has("--json"))
-                out << acquisitionJson(*a, &*written, false) << std::flush;
-            if (tty) {
-                const double t = elapsed();
-                std::string left;
-                if (count)
-                    left =
-                        std::to_string(static_cast<long>(std::lround((count - taken) * t / taken)));
-                if (duration > 0) {
-                    const long d = std::lround(std::max(0.0, duration - t));
-                    left = left.empty() ? std::to_string(d)
-                                        : std::to_string(std::min(d, std::stol(left)));
-                }
-                char rate[32];
-                std::snprintf(rate, sizeof rate, "%.2f/s", taken / t);
-                err << "\r" << taken << " acquisitions, " << rate << ", " << megabytes(bytes)
-                    << " written" << (left.empty() ? "" : ", " + left + " s left") << "\x1b[K"
-                    << std::flush;
+            ++fetched;
+            if (!writer) {
+                report(*a, nullptr);
+                continue;
+            }
+            const uint64_t sequence = a->sequence;
+            std::string time = a->triggerTime;
+            CaptureResult result = a->result;  // shares the samples
+            unwritten.emplace(sequence, std::move(*a));
+            blame = writer->inFlight();
+            written(writer->submit(sequence, std::move(time), std::move(result)));
+        }
+        blame = writer ? writer->inFlight() : 0;
+        if (writer) written(writer->finish());
+    } catch (const Error& e) {
+        fail(blame, e);
+        // The write still in flight when a transfer failed is finished.
+        if (const uint64_t last = writer ? writer->inFlight() : 0) {
+            try {
+                written(writer->finish());
+            } catch (const Error& also) {
+                fail(last, also);
             }
         }
-    } catch (const Error& e) {
-        endLine();
-        err << "wavecatch: acquisition " << taken + 1
-            << " failed: " << TerminalText(e.description()) << "\n";
         err << "wavecatch: " << summary("stopped by the failure");
         return kExitFailed;
     }

@@ -282,6 +282,29 @@ RecordFile::Written RecordFile::append(uint64_t sequence, const std::string& tri
     return w;
 }
 
+RecordWriter::~RecordWriter() {
+    if (pending_.valid()) pending_.wait();
+}
+
+std::optional<RecordWriter::Done> RecordWriter::finish() {
+    if (!pending_.valid()) return std::nullopt;
+    // Cleared before get() so that a failed write is reported once.
+    std::future<Done> pending = std::move(pending_);
+    inFlight_ = 0;
+    return pending.get();
+}
+
+std::optional<RecordWriter::Done> RecordWriter::submit(uint64_t sequence, std::string triggerTime,
+                                                       CaptureResult result) {
+    std::optional<Done> before = finish();
+    pending_ = std::async(std::launch::async,
+                          [this, sequence, time = std::move(triggerTime), r = std::move(result)] {
+                              return Done{sequence, file_.append(sequence, time, r)};
+                          });
+    inFlight_ = sequence;
+    return before;
+}
+
 std::vector<RecordedAcquisition> ReadRecording(const std::string& path, bool withData) {
     auto bad = [&](const std::string& why) {
         return Error(kPathError, "Cannot read " + path + ": " + why, "wavecatch");

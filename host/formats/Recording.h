@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,6 +73,39 @@ private:
     std::deque<uint64_t> sizes_;  // sr: the kept files' sizes
     uint64_t used_ = 0;
     bool created_ = false;  // h5: the file of this recording exists
+};
+
+// Writes a recording's acquisitions on a thread of its own, so that one
+// acquisition's write overlaps the next one's transfers. One write is in
+// flight at most: submit() first waits for the write before it, so no more
+// than two acquisitions are held, and the file is written in sequence
+// order. Nothing else may use the RecordFile while a write is in flight.
+class RecordWriter {
+public:
+    explicit RecordWriter(RecordFile& file) : file_(file) {}
+    // Waits for the write in flight; its failure is dropped (use finish()).
+    ~RecordWriter();
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+
+    struct Done {
+        uint64_t sequence = 0;
+        RecordFile::Written written;
+    };
+    // Waits for the write in flight and returns it (its cvn::Error thrown
+    // instead when it failed; this acquisition is then not written), then
+    // starts writing this one. The result shares its samples; they must not
+    // change until the write is done.
+    std::optional<Done> submit(uint64_t sequence, std::string triggerTime, CaptureResult result);
+    // Waits for the write in flight: what submit() would return.
+    std::optional<Done> finish();
+    // The acquisition being written, 0 for none.
+    uint64_t inFlight() const { return inFlight_; }
+
+private:
+    RecordFile& file_;
+    std::future<Done> pending_;
+    uint64_t inFlight_ = 0;
 };
 
 // One acquisition of a recording.h5 read back.

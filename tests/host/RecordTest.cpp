@@ -146,6 +146,7 @@ TEST_F(RecordTest, FailuresEndWithAClearErrorAndKeepTheFinishedGroups) {
     const Cell cells[] = {
         {{"--never-trigger"}, {"--trigger-timeout", "0.3"}, "did not trigger within 0.3", 0},
         {{"--drop-after", "80"}, {}, "failed", 1},
+        {{}, {"--max-size", "1k"}, "more than --max-size allows", 0},
     };
     for (const Cell& c : cells) {
         SCOPED_TRACE(c.message);
@@ -161,8 +162,12 @@ TEST_F(RecordTest, FailuresEndWithAClearErrorAndKeepTheFinishedGroups) {
         EXPECT_EQ(r.status, kExitFailed);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("stopped by the failure"), std::string::npos) << r.err;
-        if (c.atLeastKept == 0) continue;
-        const auto groups = ReadRecording(file, true);
+        // The failure names the first acquisition the file does not hold.
+        const auto groups =
+            fs::exists(file) ? ReadRecording(file, true) : std::vector<RecordedAcquisition>{};
+        EXPECT_NE(r.err.find("acquisition " + std::to_string(groups.size() + 1) + " failed"),
+                  std::string::npos)
+            << r.err;
         ASSERT_GE(groups.size(), c.atLeastKept);
         EXPECT_LT(groups.size(), 50u);
         for (size_t i = 0; i < groups.size(); ++i) {
