@@ -41,8 +41,7 @@ bool insideTempFolder(const std::string& path) {
 
 }  // namespace
 
-CaptureExtras StartExtras(const CaptureRequest& request) {
-    CaptureExtras e;
+std::string UtcNowText() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
@@ -53,7 +52,12 @@ CaptureExtras StartExtras(const CaptureRequest& request) {
     char stamp[40];
     const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
     std::snprintf(stamp + n, sizeof stamp - n, ".%03dZ", static_cast<int>(millis));
-    e.startTime = stamp;
+    return stamp;
+}
+
+CaptureExtras StartExtras(const CaptureRequest& request) {
+    CaptureExtras e;
+    e.startTime = UtcNowText();
     e.points = request.points.value_or("");
     e.registryKey = request.registryKey.value_or("");
     e.address = request.address.empty()

@@ -73,6 +73,9 @@ struct CaptureExtras {
     std::vector<std::string> missing;       // what could not be read, and why
 };
 
+// "2026-01-01T12:00:00.123Z" for now: UTC, ISO 8601, to the millisecond.
+std::string UtcNowText();
+
 // The extras known before the scope is asked: the start time (now) and the
 // request's profile.
 CaptureExtras StartExtras(const CaptureRequest& request);

@@ -56,20 +56,6 @@ uint64_t Acquisition::payloadBytes() const {
     return bytes;
 }
 
-std::string UtcNowText() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char stamp[40];
-    const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(stamp + n, sizeof stamp - n, ".%03dZ", static_cast<int>(millis));
-    return stamp;
-}
-
 std::vector<std::string> ParseSourceList(const std::string& text) {
     std::vector<std::string> out;
     size_t start = 0;

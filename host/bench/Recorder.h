@@ -35,9 +35,6 @@ struct Acquisition {
     uint64_t payloadBytes() const;
 };
 
-// "2026-01-01T12:00:00.123Z" for now.
-std::string UtcNowText();
-
 // A source list as the user gives it ("CHAN1,CHAN2", "ch1, pod1"): entries
 // in the add-in's spelling, each checked; throws cvn::Error (kInvalidCall)
 // naming an entry the transfer does not know.

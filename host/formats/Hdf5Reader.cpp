@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 
+#include "host/formats/Hdf5Handle.h"
 #include "host/formats/Hdf5Writer.h"
 #include "support/Error.h"
 
@@ -22,21 +23,7 @@ constexpr size_t kMaxSetupBytes = size_t{17} << 20;
 constexpr size_t kMaxRows = 256;
 constexpr size_t kMaxText = 64 * 1024;
 
-class Handle {
-public:
-    Handle(hid_t id, herr_t (*close)(hid_t)) : id_(id), close_(close) {}
-    ~Handle() {
-        if (id_ >= 0) close_(id_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    operator hid_t() const { return id_; }  // NOLINT: used as the C API's id
-    bool valid() const { return id_ >= 0; }
-
-private:
-    hid_t id_;
-    herr_t (*close_)(hid_t);
-};
+using Handle = Hdf5Handle;
 
 class Reader {
 public:

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "host/AxisLabels.h"
+#include "host/formats/Hdf5Handle.h"
 #include "support/AtomicFile.h"
 #include "support/Error.h"
 
@@ -16,22 +17,7 @@ namespace {
 
 constexpr int32_t kFileError = kPathError;
 
-// An HDF5 identifier closed by its own close function.
-class Handle {
-public:
-    Handle(hid_t id, herr_t (*close)(hid_t)) : id_(id), close_(close) {}
-    ~Handle() {
-        if (id_ >= 0) close_(id_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    operator hid_t() const { return id_; }  // NOLINT: used as the C API's id
-    bool valid() const { return id_ >= 0; }
-
-private:
-    hid_t id_;
-    herr_t (*close_)(hid_t);
-};
+using Handle = Hdf5Handle;
 
 class Writer {
 public:

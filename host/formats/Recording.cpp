@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "host/formats/Hdf5Handle.h"
 #include "host/formats/Hdf5Writer.h"
 #include "host/formats/SigrokWriter.h"
 #include "support/AtomicFile.h"
@@ -27,21 +28,7 @@ constexpr const char* kWriterName = "wavecatch record";
 // it while it is open): wait this long for it before giving up.
 constexpr auto kLockedWait = std::chrono::seconds(10);
 
-class Handle {
-public:
-    Handle(hid_t id, herr_t (*close)(hid_t)) : id_(id), close_(close) {}
-    ~Handle() {
-        if (id_ >= 0) close_(id_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    operator hid_t() const { return id_; }  // NOLINT: used as the C API's id
-    bool valid() const { return id_ >= 0; }
-
-private:
-    hid_t id_;
-    herr_t (*close_)(hid_t);
-};
+using Handle = Hdf5Handle;
 
 [[noreturn]] void fail(const std::string& path, const std::string& why) {
     throw Error(kPathError, "Cannot write " + path + ": " + why, "wavecatch");
