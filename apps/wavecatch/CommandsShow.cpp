@@ -20,15 +20,23 @@ constexpr const char* kShowHelp =
     "usage: wavecatch show FILE.h5 [--json]\n"
     "Summarises a capture.h5 (capture --format h5): the scope's identification,\n"
     "the start time and capture profile, each source with its points and sample\n"
-    "rate, and the scope's quick measurements of the captured acquisition. A file\n"
-    "that is not a capture's, or is damaged, is refused (exit 1).\n"
+    "rate, and the scope's quick measurements of the captured acquisition. A\n"
+    "recording (record --format h5) shows its kept acquisitions: sequence number,\n"
+    "trigger time and the points of each source. A file that is neither, or is\n"
+    "damaged, is refused (exit 1).\n"
     "  --json            the same as one object: {\"file\", \"model\", \"dataType\",\n"
     "                    \"actionType\", \"sources\": [{\"name\", \"source\", \"points\",\n"
     "                    \"sample_rate\", \"y_units\"}], \"extras\": null or {\"start_time\",\n"
     "                    \"identification\", \"points\", \"registry_key\", \"address\",\n"
     "                    \"cancel\", \"setup_bytes\", \"screen_bytes\", \"missing\",\n"
     "                    \"measurements\": {\"source1\", \"source2\", \"rows\": [{\"name\",\n"
-    "                    \"text\", \"value\", \"unit\"}]}}}\n";
+    "                    \"text\", \"value\", \"unit\"}]}}}\n"
+    "                    a recording: {\"file\", \"recording\": true, \"acquisitions\":\n"
+    "                    [{\"group\", \"sequence\", \"trigger_time\", \"model\",\n"
+    "                    \"sources\": [as above]}]}\n";
+
+// A recording lists this many acquisitions in full at each end.
+constexpr size_t kListedAtEnds = 10;
 
 // "1.25 GSa/s", "62.5 kSa/s", "-" for no rate.
 std::string rateText(double rate) {
@@ -44,13 +52,7 @@ std::string rateText(double rate) {
     return "-";
 }
 
-std::string json(const std::string& path, const CaptureFile& c) {
-    JsonWriter w;
-    w.beginObject();
-    w.key("file").value(path);
-    w.key("model").value(c.model);
-    w.key("dataType").value(c.dataType);
-    w.key("actionType").value(c.actionType);
+void sourcesJson(JsonWriter& w, const CaptureFile& c) {
     w.key("sources").beginArray();
     for (const CaptureFileSource& s : c.sources) {
         w.beginObject();
@@ -62,6 +64,16 @@ std::string json(const std::string& path, const CaptureFile& c) {
         w.endObject();
     }
     w.endArray();
+}
+
+std::string json(const std::string& path, const CaptureFile& c) {
+    JsonWriter w;
+    w.beginObject();
+    w.key("file").value(path);
+    w.key("model").value(c.model);
+    w.key("dataType").value(c.dataType);
+    w.key("actionType").value(c.actionType);
+    sourcesJson(w, c);
     w.key("extras");
     if (!c.extras) {
         w.raw("null");
@@ -132,6 +144,60 @@ std::string text(const std::string& path, const CaptureFile& c) {
     return o.str();
 }
 
+std::string json(const std::string& path, const RecordingFile& r) {
+    JsonWriter w;
+    w.beginObject();
+    w.key("file").value(path);
+    w.key("recording").raw("true");
+    w.key("acquisitions").beginArray();
+    for (const RecordingFileAcquisition& a : r.acquisitions) {
+        w.beginObject();
+        w.key("group").value(a.group);
+        w.key("sequence").value(static_cast<int64_t>(a.sequence));
+        w.key("trigger_time").value(a.triggerTime);
+        w.key("model").value(a.capture.model);
+        sourcesJson(w, a.capture);
+        w.endObject();
+    }
+    w.endArray();
+    w.endObject();
+    return w.text() + "\n";
+}
+
+std::string text(const std::string& path, const RecordingFile& r) {
+    std::ostringstream o;
+    const auto& all = r.acquisitions;
+    o << "file:        " << path << "\n";
+    if (all.empty()) {
+        o << "recording:   no acquisitions\n";
+        return o.str();
+    }
+    o << "recording:   " << all.size() << " acquisition" << (all.size() == 1 ? "" : "s")
+      << " kept, " << all.front().group << " to " << all.back().group << "\n";
+    o << "scope:       " << all.back().capture.model << "\n";
+    o << "first:       " << all.front().triggerTime << "\n";
+    o << "last:        " << all.back().triggerTime << "\n";
+    o << "sources:    ";
+    for (const CaptureFileSource& s : all.back().capture.sources)
+        o << " " << s.name << " (" << rateText(s.sampleRate) << ")";
+    o << "\nacquisitions:\n";
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all.size() > 2 * kListedAtEnds && i == kListedAtEnds) {
+            o << "  ... " << all.size() - 2 * kListedAtEnds << " more\n";
+            i = all.size() - kListedAtEnds - 1;
+            continue;
+        }
+        o << "  " << all[i].group << "  " << all[i].triggerTime << " ";
+        const char* comma = "";
+        for (const CaptureFileSource& s : all[i].capture.sources) {
+            o << comma << " " << s.name << " " << s.points;
+            comma = ",";
+        }
+        o << "\n";
+    }
+    return o.str();
+}
+
 }  // namespace
 
 int CmdShow(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -140,9 +206,14 @@ int CmdShow(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (p.operands.size() != 1) throw UsageError("needs one FILE.h5");
     const std::string path = AbsolutePath(p.operands[0]);
     try {
-        const CaptureFile c = ReadCaptureFile(path);
         // The texts in the file are the scope's words: shown, never obeyed.
-        out << (p.has("--json") ? json(path, c) : TerminalText(text(path, c)));
+        if (IsRecordingFile(path)) {
+            const RecordingFile r = ReadRecordingFile(path);
+            out << (p.has("--json") ? json(path, r) : TerminalText(text(path, r)));
+        } else {
+            const CaptureFile c = ReadCaptureFile(path);
+            out << (p.has("--json") ? json(path, c) : TerminalText(text(path, c)));
+        }
         return 0;
     } catch (const Error& e) {
         err << "wavecatch: show: " << TerminalText(e.description()) << "\n";

@@ -5,6 +5,7 @@
 
 #include <hdf5.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,8 @@ constexpr size_t kMaxImageBytes = size_t{64} << 20;
 constexpr size_t kMaxSetupBytes = size_t{17} << 20;
 constexpr size_t kMaxRows = 256;
 constexpr size_t kMaxText = 64 * 1024;
+// The root attribute a recording (wavecatch record) carries.
+constexpr const char* kRecordingMark = "recording";
 
 using Handle = Hdf5Handle;
 
@@ -191,14 +194,42 @@ public:
         return e;
     }
 
+    std::string linkName(hid_t on, hsize_t index) const {
+        char name[256] = {};
+        const ssize_t n = H5Lget_name_by_idx(on, ".", H5_INDEX_NAME, H5_ITER_INC, index, name,
+                                             sizeof name, H5P_DEFAULT);
+        require(n > 0 && static_cast<size_t>(n) < sizeof name, "a group name cannot be read");
+        return name;
+    }
+
 private:
     std::string path_;
 };
 
 }  // namespace
 
-CaptureFile ReadCaptureFile(const std::string& path) {
-    const Reader r(path);
+namespace {
+
+// The capture held at `at`: a capture.h5's root, or one group of a recording.
+CaptureFile readCapture(const Reader& r, hid_t at) {
+    CaptureFile c;
+    c.model = r.text(at, "model");
+    c.dataType = r.integer(at, "dataType");
+    c.actionType = r.integer(at, "actionType");
+    H5G_info_t info{};
+    r.require(H5Gget_info(at, &info) >= 0, "its groups cannot be listed");
+    for (hsize_t i = 0; i < info.nlinks; ++i) {
+        const std::string name = r.linkName(at, i);
+        if (name == kExtrasGroup)
+            c.extras = r.extras(at, c);
+        else
+            c.sources.push_back(r.source(at, name));
+    }
+    return c;
+}
+
+// Opens path for reading as HDF5, or fails through r.
+hid_t openFile(const Reader& r, const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
         throw Error(kPathError, path + ": no such file", "wavecatch");
@@ -206,25 +237,49 @@ CaptureFile ReadCaptureFile(const std::string& path) {
     // repeat it on stderr.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     r.require(H5Fis_hdf5(path.c_str()) > 0, "not an HDF5 file");
+    const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+    r.require(file >= 0, "HDF5 cannot open it (damaged or cut short)");
+    return file;
+}
+
+}  // namespace
+
+CaptureFile ReadCaptureFile(const std::string& path) {
+    const Reader r(path);
+    Handle file(openFile(r, path), H5Fclose);
+    return readCapture(r, file);
+}
+
+bool IsRecordingFile(const std::string& path) noexcept {
+    if (!IsHdf5File(path)) return false;
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
-    r.require(file.valid(), "HDF5 cannot open it (damaged or cut short)");
-    CaptureFile c;
-    c.model = r.text(file, "model");
-    c.dataType = r.integer(file, "dataType");
-    c.actionType = r.integer(file, "actionType");
+    return file.valid() && H5Aexists(file, kRecordingMark) > 0;
+}
+
+RecordingFile ReadRecordingFile(const std::string& path) {
+    const Reader r(path);
+    Handle file(openFile(r, path), H5Fclose);
+    r.require(H5Aexists(file, kRecordingMark) > 0, "not a recording (no \"recording\" attribute)");
     H5G_info_t info{};
     r.require(H5Gget_info(file, &info) >= 0, "its groups cannot be listed");
+    RecordingFile rec;
     for (hsize_t i = 0; i < info.nlinks; ++i) {
-        char name[256] = {};
-        const ssize_t n = H5Lget_name_by_idx(file, ".", H5_INDEX_NAME, H5_ITER_INC, i, name,
-                                             sizeof name, H5P_DEFAULT);
-        r.require(n > 0 && static_cast<size_t>(n) < sizeof name, "a group name cannot be read");
-        if (std::string(name) == kExtrasGroup)
-            c.extras = r.extras(file, c);
-        else
-            c.sources.push_back(r.source(file, name));
+        RecordingFileAcquisition a;
+        a.group = r.linkName(file, i);
+        Handle g(H5Gopen2(file, a.group.c_str(), H5P_DEFAULT), H5Gclose);
+        r.require(g.valid() && a.group.rfind("acq-", 0) == 0, "unexpected object " + a.group);
+        const double sequence = r.numbers(g, "sequence", 1)[0];
+        r.require(sequence >= 1 && sequence == std::floor(sequence) && sequence < 9.007e15,
+                  a.group + " has no sequence number");
+        a.sequence = static_cast<uint64_t>(sequence);
+        a.triggerTime = r.text(g, "trigger_time");
+        a.capture = readCapture(r, g);
+        rec.acquisitions.push_back(std::move(a));
     }
-    return c;
+    std::sort(rec.acquisitions.begin(), rec.acquisitions.end(),
+              [](const auto& x, const auto& y) { return x.sequence < y.sequence; });
+    return rec;
 }
 
 std::string CaptureSetupFile(const std::string& path) {

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +91,20 @@ TEST_F(RecordTest, EachGroupHoldsWhatTheSimulatorSentForItsAcquisition) {
         // One line per acquisition on stdout.
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5) << r.out;
         EXPECT_NE(r.out.find("{\"sequence\":5,"), std::string::npos) << r.out;
+        // show reads the recording back: its acquisitions in order, their points.
+        const Run shown = run({"show", file, "--json"});
+        ASSERT_EQ(shown.status, 0) << shown.err;
+        const QJsonArray listed = json(shown.out).object()["acquisitions"].toArray();
+        ASSERT_EQ(listed.size(), 5);
+        for (int i = 0; i < 5; ++i) {
+            const QJsonObject a = listed[i].toObject();
+            EXPECT_EQ(a["group"].toString().toStdString(), AcquisitionName(i + 1));
+            EXPECT_EQ(a["trigger_time"].toString().toStdString(), groups[i].triggerTime);
+            EXPECT_EQ(a["sources"].toArray()[2].toObject()["points"].toInt(),
+                      static_cast<int>(groups[i].sets[2].second.size()));
+        }
+        EXPECT_NE(run({"show", file}).out.find("5 acquisitions kept, acq-000001 to acq-000005"),
+                  std::string::npos);
     }
 }
 
