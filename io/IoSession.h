@@ -103,6 +103,8 @@ private:
     template <typename Sink>
     void readBlock(Sink& sink);
     template <typename Sink>
+    void readBlockNoted(Sink& sink);
+    template <typename Sink>
     void readIndefinite(Sink& sink, Deadline deadline);
     void startRead(Deadline deadline);
     void reportRawBlock(const uint8_t* data, size_t n);

@@ -185,9 +185,9 @@ void IoSession::consumeBlockTerminator(Deadline d) {
     }
 }
 
-DataVector<uint8_t> IoSession::EnterBytes() {
-    DataVector<uint8_t> out;
-    BlockSink<uint8_t> sink(out);
+// A block read whose failure is noted for the session, whatever it was.
+template <typename Sink>
+void IoSession::readBlockNoted(Sink& sink) {
     try {
         readBlock(sink);
     } catch (const IoError& e) {
@@ -197,21 +197,19 @@ DataVector<uint8_t> IoSession::EnterBytes() {
         noteReadFailure(0);
         throw;
     }
+}
+
+DataVector<uint8_t> IoSession::EnterBytes() {
+    DataVector<uint8_t> out;
+    BlockSink<uint8_t> sink(out);
+    readBlockNoted(sink);
     return out;
 }
 
 DataVector<int16_t> IoSession::EnterWords() {
     DataVector<int16_t> out;
     WordSink sink(out);
-    try {
-        readBlock(sink);
-    } catch (const IoError& e) {
-        noteReadFailure(e.code());
-        throw;
-    } catch (...) {
-        noteReadFailure(0);
-        throw;
-    }
+    readBlockNoted(sink);
     // An odd count shows only after the header; the block was still read
     // whole, so the next reply starts where it should.
     size_t bytes = sink.declaredBytes();
