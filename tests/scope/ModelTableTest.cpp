@@ -11,6 +11,7 @@
 #include "support/ErrorHandler.h"
 #include "support/ModuleInfo.h"
 #include "support/ScriptedUi.h"
+#include "tests/io/TransportChecks.h"
 #include "tests/support/TempHome.h"
 
 namespace cvn {
@@ -147,12 +148,9 @@ TEST_F(ModelTableScopeTest, DisplayStatesFollowAChannelCountAboveFour) {
         scope.session()->SetTimeout(2000);
         scope.session()->Output("*OPC?");
         scope.session()->EnterText();
-        auto s = io::IoManager().Open(sim.address());
-        s->Output(":SIMulator:LOG?");
-        const auto bytes = s->EnterBytes();
-        s->Output(":SIMulator:LOG:CLEar;:SIMulator:LOG:COUNt?");
-        s->EnterText();
-        return std::string(bytes.begin(), bytes.end());
+        const std::string sent = io::test::SimLog(sim.address());
+        io::test::Side(sim.address(), ":SIMulator:LOG:CLEar");
+        return sent;
     };
     log();
     // The simulator has four channels and does not answer for the others.
