@@ -26,6 +26,18 @@ inline IoErrorCode CodeOf(const std::function<void()>& f) {
     return IoErrorCode{};
 }
 
+// Runs fn and returns the IoError it throws (fails the test if none).
+template <typename Fn>
+IoError errorOf(Fn&& fn) {
+    try {
+        fn();
+    } catch (const IoError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no IoError thrown";
+    return IoError(kIoFailure, "none");
+}
+
 // The session answers a query with its own reply.
 inline bool Answers(IoSession& s) {
     try {
@@ -68,13 +80,9 @@ inline std::string SimLog(const std::string& address,
 // read says so, and the session stays closed.
 inline void ExpectCutBlock(IoSession& s) {
     s.Output(":WAVeform:SOURce CHAN1;:WAVeform:FORMat WORD;:WAVeform:DATA?");
-    try {
-        s.EnterWords();
-        ADD_FAILURE() << "a cut block was accepted";
-    } catch (const IoError& e) {
-        EXPECT_EQ(e.code(), kIoClosed) << e.what();
-        EXPECT_NE(std::string(e.what()).find("inside the block"), std::string::npos) << e.what();
-    }
+    const IoError e = errorOf([&] { s.EnterWords(); });
+    EXPECT_EQ(e.code(), kIoClosed) << e.what();
+    EXPECT_NE(std::string(e.what()).find("inside the block"), std::string::npos) << e.what();
     EXPECT_EQ(CodeOf([&] { s.Output("*IDN?"); }), kIoClosed);
 }
 
