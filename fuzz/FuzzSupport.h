@@ -1,6 +1,7 @@
 // Small helpers shared by the fuzz targets: a failed property check that
 // libFuzzer reports as a crash, whether a call fails with the system's
-// error, a private temporary folder, and whole-file reads and writes.
+// error, a private configuration home, whole-file reads
+// and writes, and reply fields joined back together.
 #pragma once
 
 #include <stdlib.h>
@@ -11,9 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/Error.h"
+#include "support/ErrorHandler.h"
 
 namespace cvn::fuzz {
 
@@ -39,13 +43,14 @@ bool throwsError(F&& f) {
 }
 
 // A folder of its own, created once per process and removed when it ends
-// (not after a crash: then it is left for a look). It goes below
-// $CVN_FUZZ_TMP when set, else to /dev/shm where there is one: the settings
-// store syncs every file it writes, which on a disk costs milliseconds per
-// input.
-class TempFolder {
+// (not after a crash: then it is left for a look), that holds the
+// configuration and state homes and the error log: the settings files a
+// target writes never touch the user's. It goes below $CVN_FUZZ_TMP when set,
+// else to /dev/shm where there is one: the settings store syncs every file it
+// writes, which on a disk costs milliseconds per input.
+class PrivateHome {
 public:
-    explicit TempFolder(const std::string& prefix) {
+    explicit PrivateHome(const std::string& prefix) {
         std::filesystem::path base = "/dev/shm";
         if (const char* chosen = std::getenv("CVN_FUZZ_TMP"); chosen && *chosen) {
             base = chosen;
@@ -57,20 +62,31 @@ public:
             std::perror("mkdtemp");
             std::abort();
         }
-        path_ = pattern;
+        root_ = pattern;
+        ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
+        ::setenv("XDG_STATE_HOME", (root_ + "/state").c_str(), 1);
+        std::filesystem::create_directories(logFolder());
+        cvn::gErrorHandler = std::make_shared<cvn::CErrorHandler>(logFolder());
     }
-    ~TempFolder() {
+    ~PrivateHome() {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(root_, ignored);
     }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
+    PrivateHome(const PrivateHome&) = delete;
+    PrivateHome& operator=(const PrivateHome&) = delete;
 
-    const std::string& path() const { return path_; }
+    std::string logFolder() const { return root_ + "/log"; }
 
 private:
-    std::string path_;
+    std::string root_;
 };
+
+// Fields as a reply carries them, separated by commas.
+inline std::string joinFields(const std::vector<std::string>& fields) {
+    std::string joined;
+    for (size_t i = 0; i < fields.size(); ++i) joined += (i ? "," : "") + fields[i];
+    return joined;
+}
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -27,7 +27,7 @@ public:
           messageBased_(messageBased),
           closeAtEnd_(closeAtEnd) {}
 
-    void write(const uint8_t*, size_t size, io::Deadline) override { written_ += size; }
+    void write(const uint8_t*, size_t, io::Deadline) override {}
 
     size_t read(uint8_t* data, size_t size, io::Deadline, bool& end) override {
         end = false;
@@ -46,9 +46,6 @@ public:
     }
 
     bool messageBased() const override { return messageBased_; }
-
-    size_t delivered() const { return pos_; }
-    size_t written() const { return written_; }
 
 private:
     void startPiece() {
@@ -72,7 +69,6 @@ private:
     size_t left_ = 0;  // of the current piece
     bool endsMessage_ = false;
     size_t nextCut_ = 0;
-    size_t written_ = 0;
 };
 
 }  // namespace cvn::fuzz

