@@ -283,7 +283,6 @@ TEST(SimServer, CommandLineAndShutdown) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
-    EXPECT_THROW(SimProcess({"--model", "A,B"}), std::runtime_error);
     EXPECT_THROW(SimProcess({"--bind", "not-an-address"}), std::runtime_error);
 
     // A launcher pointed at a missing executable fails at once and clearly.

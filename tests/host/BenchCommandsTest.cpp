@@ -254,8 +254,6 @@ TEST_F(BenchCommandsTest, FindListsTheSimulatorAsSupported) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("TDX2000       no"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("MSOHX5104     yes"), std::string::npos) << r.out;
-    r = run({"find", "--host", "127.0.0.1:1"});
-    EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(BenchCommandsTest, ScpiRoundTripsQueriesAndBlocks) {
@@ -277,13 +275,11 @@ TEST_F(BenchCommandsTest, ScpiRoundTripsQueriesAndBlocks) {
     r = bench({"scpi", "--timeout", "300", ":NOSUCH?"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("wavecatch: scpi: :NOSUCH?: "), std::string::npos) << r.err;
-    EXPECT_EQ(bench({"scpi", "--timeout", "soon", "*IDN?"}).status, 2);
-}
 
-TEST_F(BenchCommandsTest, ScpiReadsCommandsFromStandardInputWithoutOperands) {
+    // Without operands the commands come from standard input, a line each.
     std::istringstream script("*IDN?\r\n\n:TIMebase:SCALe 0.02\n:TIMebase:SCALe?\n");
     std::streambuf* saved = std::cin.rdbuf(script.rdbuf());
-    const Run r = bench({"scpi"});
+    r = bench({"scpi"});
     std::cin.rdbuf(saved);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "CORVANE,MSOHX5104,CVN40517263,H3.07.0142\n+2.000000000E-02\n");
@@ -298,9 +294,12 @@ TEST(ScpiText, RepliesAndQueriesAreToldApart) {
         bool block;
         const char* data;
     } cells[] = {
-        {"#15hello\n", true, "hello"}, {"#0abc\n", true, "abc"},
+        {"#15hello\n", true, "hello"},
+        {"#0abc\n", true, "abc"},
         {"#9000000003ab", true, "ab"},  // short block: what came
-        {"+62500\r\n", false, ""},     {"#x", false, ""},
+        {"+62500\r\n", false, ""},
+        {"#x", false, ""},
+        {"#B000000000000000001\n", false, ""},  // a number in binary, as long as a block header
     };
     for (const auto& c : cells) {
         const ScpiReply r = ParseScpiReply(c.reply);

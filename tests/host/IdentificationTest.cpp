@@ -3,7 +3,6 @@
 // holds, every JSON output stays valid and the terminal is never handed a
 // control byte.
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdlib>
 #include <filesystem>
@@ -14,7 +13,6 @@
 #include "host/qt/GuiApp.h"
 #include "sim/launch/SimProcess.h"
 #include "support/AtomicFile.h"
-#include "support/SettingsStore.h"
 
 namespace cvn::host::test {
 namespace {
@@ -30,33 +28,18 @@ protected:
     }
     ~IdentificationTest() override { ::unsetenv("CVN_DEVICE_ROOT"); }
 
-    static QJsonValue json(const std::string& text) {
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
-        EXPECT_EQ(error.error, QJsonParseError::NoError) << text;
-        return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
-    }
-
     // The first element of a JSON array, empty when there is none.
     static QJsonObject firstOf(const std::string& text) {
-        const QJsonArray a = json(text).toArray();
+        const QJsonArray a = json(text).array();
         EXPECT_FALSE(a.isEmpty()) << text;
         return a.isEmpty() ? QJsonObject() : a[0].toObject();
-    }
-
-    Run capture(const std::string& address, const std::string& out, bool asJson = false) {
-        std::vector<std::string> args = {"capture", "--module",       kModulePath, "--address",
-                                         address,   "--points",       "1000",      "--out",
-                                         out,       "--registry-key", kKey};
-        if (asJson) args.push_back("--json");
-        return run(args);
     }
 
     static constexpr const char* kKey = "Corvane\\Linkara\\WavecatchIdn";
 };
 
 TEST_F(IdentificationTest, EveryCommandGivesTheAddInsVerdictOnOneReply) {
-    SaveSetting(SettingsKeyFor(std::string(kKey)), "Settings", "ActiveChannels", "CHAN1");
+    profile(kKey, "CHAN1", false);
     struct Cell {
         const char* reply;
         bool supported;
@@ -74,7 +57,7 @@ TEST_F(IdentificationTest, EveryCommandGivesTheAddInsVerdictOnOneReply) {
         sim::SimProcess sim({"--model", "MSOHX5104", "--idn", c.reply});
         const std::string dir = home_.root() + "/cap";
         std::filesystem::remove_all(dir);
-        Run r = capture(sim.address(), dir);
+        Run r = run(captureArgs(sim.address(), kKey, dir));
         EXPECT_EQ(r.status, c.supported ? 0 : kExitFailed) << r.err;
         EXPECT_EQ(std::filesystem::exists(dir + "/ch1.csv"), c.supported);
 
@@ -95,7 +78,7 @@ TEST_F(IdentificationTest, EveryCommandGivesTheAddInsVerdictOnOneReply) {
 }
 
 TEST_F(IdentificationTest, BytesThatAreNotUtf8StayValidJsonAndControlBytesAreShownEscaped) {
-    SaveSetting(SettingsKeyFor(std::string(kKey)), "Settings", "ActiveChannels", "CHAN1");
+    profile(kKey, "CHAN1", false);
     // A micro sign in Latin-1 and an escape byte, in the model field and after it.
     sim::SimProcess sim(
         {"--model", "MSOHX5104", "--idn", "CORVANE,MSOHX5104\xB5,CVN\x1b[2J,H3.07\xB5"});
@@ -117,10 +100,10 @@ TEST_F(IdentificationTest, BytesThatAreNotUtf8StayValidJsonAndControlBytesAreSho
     EXPECT_NE(r.out.find("MSOHX5104\xC2\xB5"), std::string::npos) << r.out;
 
     const std::string dir = home_.root() + "/bytes";
-    r = capture(sim.address(), dir, true);
+    r = run(captureArgs(sim.address(), kKey, dir, {"--json"}));
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(json(r.out).toObject()["model"].toString(), "MSOHX5104" + micro);
-    EXPECT_EQ(json(ReadWholeFile(dir + "/raw.json")).toObject()["model"].toString(),
+    EXPECT_EQ(json(r.out).object()["model"].toString(), "MSOHX5104" + micro);
+    EXPECT_EQ(json(ReadWholeFile(dir + "/raw.json")).object()["model"].toString(),
               "MSOHX5104" + micro);
 }
 

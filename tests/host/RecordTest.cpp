@@ -50,6 +50,11 @@ protected:
         args.insert(args.begin(), {"record", "--address", sim.address()});
         return run(args);
     }
+    // A recording that must succeed.
+    void recorded(const sim::SimProcess& sim, std::vector<std::string> args) {
+        const Run r = record(sim, std::move(args));
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
     std::string path(const std::string& name) const { return tmp_ + "/" + name; }
 };
 
@@ -111,24 +116,18 @@ TEST_F(RecordTest, EachGroupHoldsWhatTheSimulatorSentForItsAcquisition) {
 TEST_F(RecordTest, RetentionKeepsTheNewestAndOnlyRemovesItsOwn) {
     sim::SimProcess sim({"--model", kModel});
     // h5: the newest two groups, and a file that stops growing.
-    ASSERT_EQ(record(sim, {"--sources", "CHAN1,POD1", "--count", "5", "--keep", "2", "--out",
-                           path("k5.h5")})
-                  .status,
-              0);
-    ASSERT_EQ(record(sim, {"--sources", "CHAN1,POD1", "--count", "40", "--keep", "2", "--out",
-                           path("k40.h5")})
-                  .status,
-              0);
+    recorded(sim,
+             {"--sources", "CHAN1,POD1", "--count", "5", "--keep", "2", "--out", path("k5.h5")});
+    recorded(sim,
+             {"--sources", "CHAN1,POD1", "--count", "40", "--keep", "2", "--out", path("k40.h5")});
     std::vector<uint64_t> kept;
     for (const RecordedAcquisition& g : ReadRecording(path("k40.h5"), false))
         kept.push_back(g.sequence);
     EXPECT_EQ(kept, (std::vector<uint64_t>{39, 40}));
     EXPECT_LT(fs::file_size(path("k40.h5")), fs::file_size(path("k5.h5")) * 3 / 2);
     // A size limit drops the oldest until the kept ones fit.
-    ASSERT_EQ(record(sim, {"--sources", "CHAN1", "--count", "20", "--max-size", "12k", "--out",
-                           path("m.h5")})
-                  .status,
-              0);
+    recorded(sim,
+             {"--sources", "CHAN1", "--count", "20", "--max-size", "12k", "--out", path("m.h5")});
     const auto limited = ReadRecording(path("m.h5"), false);
     EXPECT_LT(limited.size(), 20u);
     EXPECT_EQ(limited.back().sequence, 20u);
@@ -137,10 +136,8 @@ TEST_F(RecordTest, RetentionKeepsTheNewestAndOnlyRemovesItsOwn) {
     fs::create_directories(folder);
     std::ofstream(folder + "/notes.txt") << "mine";
     std::ofstream(folder + "/acq-9.txt") << "mine too";
-    ASSERT_EQ(record(sim, {"--sources", "CHAN1,POD1", "--count", "5", "--keep", "2", "--format",
-                           "sr", "--out", folder})
-                  .status,
-              0);
+    recorded(sim, {"--sources", "CHAN1,POD1", "--count", "5", "--keep", "2", "--format", "sr",
+                   "--out", folder});
     std::set<std::string> names;
     for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename());
     EXPECT_EQ(names,

@@ -48,8 +48,6 @@ class BenchTest(unittest.TestCase):
         self.s.write(":TIMebase:SCALe 0.004")
         saved = self.s.save_setup(path("py.scp"))
         self.assertEqual(saved, path("py.scp"))
-        with open(saved, "rb") as f:
-            self.assertTrue(f.read().split(b"|")[1:4] == [b"scp", b"1", b"MSOHX5104"])
         self.s.write(":TIMebase:SCALe 0.1")
         self.s.restore_setup(saved)
         self.assertAlmostEqual(float(self.s.query(":TIMebase:SCALe?")), 0.004)
@@ -72,11 +70,6 @@ class BenchTest(unittest.TestCase):
             s.capture(points=1000, extras=extras).save(folder, format="h5")
             with h5py.File(os.path.join(folder, "capture.h5"), "r") as f:
                 self.assertEqual("extras" in f, extras)
-                if extras:
-                    kept = f["extras/setup_scp"][()].tobytes()
-                    self.assertEqual(len(f["extras/measurements/value"]), 24)
-        with open(s.save_setup(path("now.scp")), "rb") as f:
-            self.assertEqual(kept, f.read())
         s.write(":TIMebase:SCALe 0.1")
         s.restore_setup(path("h5-True/capture.h5"))
         self.assertAlmostEqual(float(s.query(":TIMebase:SCALe?")), 0.004)
