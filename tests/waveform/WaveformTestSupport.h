@@ -18,6 +18,7 @@
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "tests/support/TempHome.h"
+#include "waveform/WaveformTransfer.h"
 
 namespace cvn::test {
 
@@ -67,6 +68,18 @@ protected:
         s->Output(":SIMulator:LOG?");
         auto bytes = s->EnterBytes();
         return std::string(bytes.begin(), bytes.end());
+    }
+    // One source read through gSession the way the host reads it; `data`
+    // starts as whatever an earlier read left there.
+    struct Read {
+        PreambleBlock pre{};
+        RawData data;
+        bool cancel = false;
+    };
+    static Read ReadSource(const std::string& source, RawData data = {}) {
+        Read r{{}, std::move(data)};
+        ReadSourceWaveform(gSession, r.data, r.pre, source, r.cancel);
+        return r;
     }
     static void ClearLog(const sim::SimProcess& sim) {
         auto s = io::IoManager().Open(sim.address());
