@@ -302,30 +302,19 @@ TEST_F(CaptureDialogTest, PositionSurvivesManyOkAndReopenCycles) {
     }
 }
 
-// A scope on 127.0.0.1 that notes whether the dialog had been painted when
-// the first command arrived, then hangs up (the check fails at once).
-class PaintWitness {
-public:
-    explicit PaintWitness(const std::atomic<int>& paints)
-        : peer_(
-              [this, &paints](int, const std::string&) {
-                  if (paintsAtFirstCommand_ < 0) paintsAtFirstCommand_ = paints.load();
-              },
-              16) {}  // bounded: the dialog connects a few times at most
-    std::string address() const { return peer_.address(); }
-    int paintsAtFirstCommand() const { return paintsAtFirstCommand_; }
-
-private:
-    std::atomic<int> paintsAtFirstCommand_{-1};
-    test::LoopbackPeer peer_;
-};
-
 // While the dialog asks the scope it is on screen, painted, with the busy
 // pointer: the queries block the thread, so nothing paints during them.
 TEST_F(CaptureDialogTest, DialogIsPaintedBeforeTheScopeIsAsked) {
     std::atomic<int> paints{0};
     bool busyWhenPainted = false;
-    PaintWitness scope(paints);
+    // A scope on 127.0.0.1 that notes whether the dialog had been painted
+    // when the first command arrived, then hangs up (the check fails at once).
+    std::atomic<int> paintsAtFirstCommand{-1};
+    test::LoopbackPeer scope(
+        [&](int, const std::string&) {
+            if (paintsAtFirstCommand < 0) paintsAtFirstCommand = paints.load();
+        },
+        16);  // bounded: the dialog connects a few times at most
     store("Corvane Halvio Series", scope.address());
     FWCdlgHalv& dlg = captureDialog();
     auto* filter = new EventCounter(&dlg, QEvent::Paint, [&] {
@@ -336,7 +325,7 @@ TEST_F(CaptureDialogTest, DialogIsPaintedBeforeTheScopeIsAsked) {
         EXPECT_EQ(d.SSTab1->currentIndex(), D::kTabIo);  // that scope hung up
         d.cmdCancel_Click();
     }));
-    EXPECT_GE(scope.paintsAtFirstCommand(), 1);
+    EXPECT_GE(paintsAtFirstCommand.load(), 1);
     EXPECT_TRUE(busyWhenPainted);
     EXPECT_FALSE(ui_->busy());
 }

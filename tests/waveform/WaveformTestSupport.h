@@ -81,12 +81,7 @@ protected:
         ReadSourceWaveform(gSession, r.data, r.pre, source, r.cancel);
         return r;
     }
-    static void ClearLog(const sim::SimProcess& sim) {
-        auto s = io::IoManager().Open(sim.address());
-        s->Output(":SIMulator:LOG:CLEar");
-        s->Output(":SIMulator:LOG:COUNt?");  // answered only once the log is clear
-        s->EnterText();
-    }
+    static void ClearLog(const sim::SimProcess& sim) { Control(sim, ":SIMulator:LOG:CLEar"); }
 
     TempHome home_;
     std::shared_ptr<ScriptedUi> ui_;
