@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -83,26 +82,20 @@ protected:
     std::shared_ptr<ScriptedUi> ui_;
 };
 
-// A command to the simulator over a connection of its own.
-inline void tell(const sim::SimProcess& sim, const std::string& command) {
+// A query, or a command, to the simulator over a connection of its own.
+inline std::string ask(const sim::SimProcess& sim, const std::string& query) {
     auto session = io::IoManager().Open(sim.address());
-    session->Output(command);
-    session->Output("*OPC?");  // waits until the command has been handled
-    session->EnterText();
+    session->Output(query);
+    return session->EnterText();
+}
+inline void tell(const sim::SimProcess& sim, const std::string& command) {
+    ask(sim, command + ";*OPC?");  // answered once the command has been handled
 }
 
 inline QStringList items(const QComboBox* box) {
     QStringList list;
     for (int i = 0; i < box->count(); ++i) list << box->itemText(i);
     return list;
-}
-
-// What the user reads on a control.
-inline QString caption(const QWidget* w) {
-    if (auto* b = qobject_cast<const QAbstractButton*>(w)) return PlainCaption(b->text());
-    if (auto* l = qobject_cast<const QLabel*>(w)) return PlainCaption(l->text());
-    if (auto* g = qobject_cast<const QGroupBox*>(w)) return PlainCaption(g->title());
-    return {};
 }
 
 // Answers commands from a table, as text replies; an unknown query gets no

@@ -30,11 +30,6 @@ protected:
     }
 };
 
-std::string ask(const sim::SimProcess& sim, const std::string& query) {
-    auto session = io::IoManager().Open(sim.address());
-    session->Output(query);
-    return session->EnterText();
-}
 QCheckBox* box(D& d, const char* name) {
     return d.control<QCheckBox>(std::string("chkMea") + name);
 }

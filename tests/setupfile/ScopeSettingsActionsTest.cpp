@@ -80,28 +80,6 @@ TEST_F(ScopeSettingsActionsTest, ASavedSetupBringsTheScopeBackToIt) {
     EXPECT_EQ(ui_->busyOnCount(), 2);
     EXPECT_FALSE(ui_->busy());
 
-    // A setup the scope cannot run changes nothing and says so.
-    probe.tell("Syst:Set #228:TIM:SCAL 1e-3;:CHAN9:DISP 1");
-    EXPECT_EQ(probe.ask(":SYSTem:ERRor?"), "-161,\"Invalid block data\"\n");
-    EXPECT_EQ(probe.ask(":SYSTem:ERRor?"), "0,\"No error\"\n");
-    EXPECT_EQ(probe.ask(":SYSTem:SETup?"), saved);
-
-    // A file from another writer, with its own header text and a line end
-    // after the setup, restores the same setup.
-    std::string other = readFile(path);
-    other.replace(other.find("RVM Standard Setup File, Version: 1"), 35,
-                  "XYZ Standard Setup File, Version: 3");
-    writeFile(file("other.scp"), other + "\r\n");
-    probe.tell("*RST");
-    probe.log(*gSession);
-    ui_->reset();
-    ui_->queueOpen(file("other.scp"));
-    RunScopeSettingsAction(false);
-    EXPECT_TRUE(ui_->boxes().empty());
-    EXPECT_EQ(probe.log(*gSession),
-              (std::vector<std::string>{"Syst:Set " + withoutLineFeed(saved)}));
-    EXPECT_EQ(probe.ask(":SYSTem:SETup?"), saved);
-
     // Cancelled dialogs do nothing at all.
     ui_->reset();
     RunScopeSettingsAction(true);

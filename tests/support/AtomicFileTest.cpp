@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <thread>
 
 #include "support/AtomicFile.h"
@@ -55,74 +54,46 @@ protected:
 };
 
 TEST_F(AtomicFileTest, EachKindOfNameIsWrittenByItsRule) {
-    const std::string &d = dir_, &o = other_;
     struct Cell {
-        const char* what;
-        std::function<std::string()> prepare;  // the name written to
+        std::string name;    // written to, in the output folder
+        std::string linkTo;  // the name is a link to this
+        bool existing;       // the holder is there beforehand, with mode 0640
         mode_t newMode;
-        std::string holder;  // the file that gets the bytes
+        std::string holder;  // the file that gets the bytes, from the output folder
         mode_t mode;         // and its permissions afterwards
         Names names;         // what the two folders hold afterwards, sorted
     } cells[] = {
-        {"a file keeps its permissions",
-         [&] {
-             writeFile(d + "/f.csv", "old");
-             ::chmod((d + "/f.csv").c_str(), 0640);
-             return d + "/f.csv";
-         },
+        // A file keeps its permissions; a new one gets the default less the umask.
+        {"f.csv", "", true, 0666, "f.csv", 0640, {"f.csv"}},
+        {"n.csv", "", false, 0666, "n.csv", 0644, {"n.csv"}},
+        {"p.ini", "", false, 0600, "p.ini", 0600, {"p.ini"}},
+        // A link is written through and stays, also when its target is new.
+        {"l.scp", "../elsewhere/t.scp", true, 0666, "../elsewhere/t.scp", 0640, {"l.scp", "t.scp"}},
+        {"new.png",
+         other_ + "/later.png",
+         false,
          0666,
-         d + "/f.csv",
-         0640,
-         {"f.csv"}},
-        {"a new file gets the default less the umask",
-         [&] { return d + "/n.csv"; },
-         0666,
-         d + "/n.csv",
+         "../elsewhere/later.png",
          0644,
-         {"n.csv"}},
-        {"a new private file", [&] { return d + "/p.ini"; }, 0600, d + "/p.ini", 0600, {"p.ini"}},
-        {"a link is written through and stays",
-         [&] {
-             writeFile(o + "/t.scp", "old");
-             ::chmod((o + "/t.scp").c_str(), 0600);
-             fs::create_symlink("../elsewhere/t.scp", d + "/l.scp");
-             return d + "/l.scp";
-         },
-         0666,
-         o + "/t.scp",
-         0600,
-         {"l.scp", "t.scp"}},
-        {"a link to nothing yet makes its target",
-         [&] {
-             fs::create_symlink(o + "/later.png", d + "/dangling.png");
-             return d + "/dangling.png";
-         },
-         0666,
-         o + "/later.png",
-         0644,
-         {"dangling.png", "later.png"}},
-        {"a link to a device is written directly, as /dev/stdout",
-         [&] {
-             fs::create_symlink("/dev/null", d + "/stdout");
-             return d + "/stdout";
-         },
-         0666,
-         "",
-         0,
-         {"stdout"}},
+         {"later.png", "new.png"}},
+        // A link to a device is written directly, as /dev/stdout.
+        {"stdout", "/dev/null", false, 0666, "", 0, {"stdout"}},
     };
     for (const Cell& c : cells) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.name);
         fresh();
-        const std::string path = c.prepare();
+        const std::string path = dir_ + "/" + c.name, holder = dir_ + "/" + c.holder;
+        if (c.existing) {
+            writeFile(holder, "old");
+            ::chmod(holder.c_str(), 0640);
+        }
+        if (!c.linkTo.empty()) fs::create_symlink(c.linkTo, path);
         ASSERT_NO_THROW(WriteFileAtomically(path, "new bytes", c.newMode));
         if (!c.holder.empty()) {
-            EXPECT_EQ(readFile(c.holder), "new bytes");
-            EXPECT_EQ(modeOf(c.holder), c.mode);
+            EXPECT_EQ(readFile(holder), "new bytes");
+            EXPECT_EQ(modeOf(holder), c.mode);
         }
-        if (c.holder != path) {
-            EXPECT_TRUE(fs::is_symlink(path));
-        }
+        EXPECT_EQ(fs::is_symlink(path), !c.linkTo.empty());
         EXPECT_EQ(names(), c.names);
     }
     EXPECT_TRUE(fs::is_character_file("/dev/null"));

@@ -10,14 +10,10 @@ namespace {
 
 TEST(StringTable, MessagesAndNumbersWithoutText) {
     const std::pair<int16_t, const char*> texts[] = {
-        {115, "No connection."},
-        {116, "Incorrect model."},
         {117, "No connection, please try again."},
         {118, "There are # thousand points available."},
         {119, "There are # million points available."},
         {120, "Number of points to be returned for "},
-        {121, "The instrument is not connected."},
-        {202, "Error retreiving scope data."},
         {305, "Pod 2 (D8-D15)"},
         {1014, "Change the number of points on the scope under Menu 'Setup Acquisition'"},
     };

@@ -1,21 +1,9 @@
 // The connection check and the waveform transfer against the simulator,
 // checking the exact bytes the add-in sends and what the user is shown.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-
-#include "io/IoSession.h"
-#include "scope/Connection.h"
-#include "scope/ModelTable.h"
-#include "sim/launch/SimProcess.h"
 #include "support/AppKey.h"
-#include "support/ErrorHandler.h"
-#include "support/ScriptedUi.h"
 #include "support/SettingsStore.h"
 #include "tests/waveform/WaveformTestSupport.h"
 #include "waveform/AcquisitionSetup.h"
-#include "waveform/WaveformTransfer.h"
 
 namespace cvn {
 namespace {
@@ -50,21 +38,16 @@ TEST_F(TransferTest, ConnectionCheckAcceptsOnlySupportedModels) {
 
 TEST_F(TransferTest, ChannelAndPodTransfersSendTheExactCommands) {
     sim::SimProcess sim({"--model", "HX7100104"});
-    std::string model;
-    bool connected = false;
-    ASSERT_TRUE(isConnected(sim.address(), false, model, connected));
+    Connect(sim);
     gSession->Output(":CHAN3:DISP ON");
 
     ClearLog(sim);
-    PreambleBlock block{};
-    RawData data;
-    bool cancel = false;
-    ReadSourceWaveform(gSession, data, block, "CHAN3", cancel);
-    EXPECT_FALSE(cancel);
-    EXPECT_EQ(block[10], 3);
-    auto* words = std::get_if<cvn::DataVector<int16_t>>(&data);
+    Read r = ReadSource("CHAN3");
+    EXPECT_FALSE(r.cancel);
+    EXPECT_EQ(r.pre[10], 3);
+    auto* words = std::get_if<cvn::DataVector<int16_t>>(&r.data);
     ASSERT_NE(words, nullptr);
-    EXPECT_EQ(static_cast<double>(words->size()), block[2]);
+    EXPECT_EQ(static_cast<double>(words->size()), r.pre[2]);
     EXPECT_EQ(gSession->Timeout(), 10000);
     const std::string sent = Log(sim);
     // The streaming switch goes out once: this model is of the newest family.
@@ -76,9 +59,9 @@ TEST_F(TransferTest, ChannelAndPodTransfersSendTheExactCommands) {
         << sent;
 
     ClearLog(sim);
-    ReadSourceWaveform(gSession, data, block, "POD2", cancel);
-    EXPECT_EQ(block[10], 16);
-    ASSERT_NE(std::get_if<cvn::DataVector<uint8_t>>(&data), nullptr);
+    r = ReadSource("POD2");
+    EXPECT_EQ(r.pre[10], 16);
+    ASSERT_NE(std::get_if<cvn::DataVector<uint8_t>>(&r.data), nullptr);
     EXPECT_NE(Log(sim).find(":WAVEFORM:BYTEORDER MSBFIRST\n:WAVeform:FORMat BYTE\n"
                             ":WAVeform:SOURce  POD2\n"),
               std::string::npos);
@@ -109,18 +92,13 @@ TEST_F(TransferTest, APreambleWithFieldsOfItsOwnAfterTheTenthIsRead) {
 // session's other replies report nothing.
 TEST_F(TransferTest, BlockProgressReachesTheUiInOrderAndEndsAtTheTotal) {
     sim::SimProcess sim({"--model", "MSOHX5104"});
-    std::string model;
-    bool connected = false;
-    ASSERT_TRUE(isConnected(sim.address(), false, model, connected));
+    Connect(sim);
     gSession->Output(":WAVeform:POINts 1000000");
-    PreambleBlock block{};
-    RawData data;
-    bool cancel = false;
     for (const char* source : {"CHAN1", "POD1"}) {
-        ReadSourceWaveform(gSession, data, block, source, cancel);
-        ASSERT_FALSE(cancel);
-        const size_t bytes = RawDataSize(data) * (std::string(source) == "CHAN1" ? 2 : 1);
-        ASSERT_EQ(RawDataSize(data), 1000000u);
+        const Read r = ReadSource(source);
+        ASSERT_FALSE(r.cancel);
+        const size_t bytes = RawDataSize(r.data) * (std::string(source) == "CHAN1" ? 2 : 1);
+        ASSERT_EQ(RawDataSize(r.data), 1000000u);
         std::vector<ScriptedUi::Progress> mine;
         for (const auto& p : ui_->progress())
             if (p.total == bytes) mine.push_back(p);
@@ -143,31 +121,24 @@ TEST_F(TransferTest, BlockProgressReachesTheUiInOrderAndEndsAtTheTotal) {
 
 TEST_F(TransferTest, FailedTransferIsReportedAndKeepsEarlierData) {
     sim::SimProcess sim({"--model", "HV1014", "--drop-after", "10"});
-    std::string model;
-    bool connected = false;
-    ASSERT_TRUE(isConnected(sim.address(), false, model, connected));  // 2 messages
-    PreambleBlock block{};
-    RawData data = cvn::DataVector<int16_t>{7, 7};
-    bool cancel = false;
-    ReadSourceWaveform(gSession, data, block, "CHAN1", cancel);  // DATA? is dropped
-    EXPECT_FALSE(cancel);  // a failed transfer does not cancel the retrieval
-    EXPECT_EQ(block[10], 1);
-    EXPECT_EQ(std::get<cvn::DataVector<int16_t>>(data), (cvn::DataVector<int16_t>{7, 7}));
+    Connect(sim);                                                  // 2 messages
+    Read r = ReadSource("CHAN1", cvn::DataVector<int16_t>{7, 7});  // DATA? is dropped
+    EXPECT_FALSE(r.cancel);  // a failed transfer does not cancel the retrieval
+    EXPECT_EQ(r.pre[10], 1);
+    EXPECT_EQ(std::get<cvn::DataVector<int16_t>>(r.data), (cvn::DataVector<int16_t>{7, 7}));
     EXPECT_EQ(gSession->Timeout(), 10000);
     ASSERT_EQ(ui_->boxes().size(), 1u);
     EXPECT_EQ(ui_->boxes()[0].text, "Error retreiving scope data.\r\n\r\n");
     EXPECT_EQ(ui_->boxes()[0].caption, "Wavecatch for Corvane Halvio");
 
     // Without a session the wrapper itself fails and cancels.
-    ReadSourceWaveform(nullptr, data, block, "CHAN1", cancel);
-    EXPECT_TRUE(cancel);
+    gSession.reset();
+    EXPECT_TRUE(ReadSource("CHAN1").cancel);
 }
 
 TEST_F(TransferTest, MaximumPointsCheckAsksAndCorrects) {
     sim::SimProcess sim;
-    std::string model;
-    bool connected = false;
-    ASSERT_TRUE(isConnected(sim.address(), false, model, connected));
+    Connect(sim);
     bool cancel = false;
     CheckMaxPointsSetup(cancel);  // power-on: main view, no averaging
     EXPECT_TRUE(ui_->boxes().empty());

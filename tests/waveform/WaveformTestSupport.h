@@ -18,6 +18,7 @@
 #include "support/ErrorHandler.h"
 #include "support/ScriptedUi.h"
 #include "tests/support/TempHome.h"
+#include "waveform/WaveformTransfer.h"
 
 namespace cvn::test {
 
@@ -68,12 +69,19 @@ protected:
         auto bytes = s->EnterBytes();
         return std::string(bytes.begin(), bytes.end());
     }
-    static void ClearLog(const sim::SimProcess& sim) {
-        auto s = io::IoManager().Open(sim.address());
-        s->Output(":SIMulator:LOG:CLEar");
-        s->Output(":SIMulator:LOG:COUNt?");  // answered only once the log is clear
-        s->EnterText();
+    // One source read through gSession the way the host reads it; `data`
+    // starts as whatever an earlier read left there.
+    struct Read {
+        PreambleBlock pre{};
+        RawData data;
+        bool cancel = false;
+    };
+    static Read ReadSource(const std::string& source, RawData data = {}) {
+        Read r{{}, std::move(data)};
+        ReadSourceWaveform(gSession, r.data, r.pre, source, r.cancel);
+        return r;
     }
+    static void ClearLog(const sim::SimProcess& sim) { Control(sim, ":SIMulator:LOG:CLEar"); }
 
     TempHome home_;
     std::shared_ptr<ScriptedUi> ui_;
