@@ -13,6 +13,7 @@
 
 #include "host/formats/Hdf5Handle.h"
 #include "host/formats/Hdf5Writer.h"
+#include "host/formats/Recording.h"
 #include "support/Error.h"
 
 namespace cvn::host {
@@ -23,8 +24,6 @@ constexpr size_t kMaxImageBytes = size_t{64} << 20;
 constexpr size_t kMaxSetupBytes = size_t{17} << 20;
 constexpr size_t kMaxRows = 256;
 constexpr size_t kMaxText = 64 * 1024;
-// The root attribute a recording (wavecatch record) carries.
-constexpr const char* kRecordingMark = "recording";
 
 using Handle = Hdf5Handle;
 
@@ -206,10 +205,6 @@ private:
     std::string path_;
 };
 
-}  // namespace
-
-namespace {
-
 // The capture held at `at`: a capture.h5's root, or one group of a recording.
 CaptureFile readCapture(const Reader& r, hid_t at) {
     CaptureFile c;
@@ -254,13 +249,14 @@ bool IsRecordingFile(const std::string& path) noexcept {
     if (!IsHdf5File(path)) return false;
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     Handle file(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
-    return file.valid() && H5Aexists(file, kRecordingMark) > 0;
+    return file.valid() && H5Aexists(file, kRecordingAttribute) > 0;
 }
 
 RecordingFile ReadRecordingFile(const std::string& path) {
     const Reader r(path);
     Handle file(openFile(r, path), H5Fclose);
-    r.require(H5Aexists(file, kRecordingMark) > 0, "not a recording (no \"recording\" attribute)");
+    r.require(H5Aexists(file, kRecordingAttribute) > 0,
+              "not a recording (no \"recording\" attribute)");
     H5G_info_t info{};
     r.require(H5Gget_info(file, &info) >= 0, "its groups cannot be listed");
     RecordingFile rec;

@@ -1,5 +1,5 @@
-// A capture.h5, or a recording of them, read back: what `show` prints and `setup restore --from`
-// sends. Only files the capture writes are accepted: the model and result
+// A capture.h5, or a recording of them, read back: what `show` prints and
+// `setup restore --from` sends. Only files the capture writes are accepted: the model and result
 // codes on the file, every group a data set with its raw values and an
 // 11-number preamble, and "extras" as Hdf5Writer.h lays it out.
 #pragma once

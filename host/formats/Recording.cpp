@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kRecordingAttribute = "recording";
 constexpr const char* kWriterName = "wavecatch record";
 // A reader may hold the file for a moment between acquisitions (HDF5 locks
 // it while it is open): wait this long for it before giving up.

@@ -28,6 +28,9 @@ namespace cvn::host {
 
 enum class RecordFormat { H5, Sr };
 
+// The h5 file's root attribute that marks it as a recording.
+inline constexpr const char* kRecordingAttribute = "recording";
+
 struct Retention {
     size_t keep = 0;        // the newest this many acquisitions; 0: all
     uint64_t maxBytes = 0;  // what the kept acquisitions may take; 0: no limit
